@@ -1,0 +1,50 @@
+# Entry points for people and CI. `make demo` and `make test` install what
+# they need (Debian packages), configure, build and run.
+BUILD      ?= build
+ASAN_BUILD ?= build-asan
+JOBS       ?= $(shell nproc)
+PACKAGES   := cmake g++ make pkg-config libsqlite3-dev nlohmann-json3-dev \
+              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3
+
+.PHONY: all deps configure build test test-unit test-asan demo bench install clean
+
+all: build
+
+deps:
+	@missing=""; for p in $(PACKAGES); do \
+	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
+	done; \
+	if [ -n "$$missing" ]; then \
+	  echo "Installing:$$missing"; \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq $$missing; \
+	fi
+
+configure: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+
+build: configure
+	cmake --build $(BUILD) -j $(JOBS)
+
+# Unit, integration and end-to-end tests, then the unit tests once more under
+# AddressSanitizer and UndefinedBehaviorSanitizer.
+test: build test-asan
+	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPZ_SANITIZE=ON -DPZ_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(ASAN_BUILD) -j $(JOBS)
+	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'e2e|hardening'
+
+demo: build
+	@if [ -x $(BUILD)/pzhost/pzhost ]; then $(BUILD)/pzhost/pzhost demo; \
+	else echo "Plug-in built: $(BUILD)/libPZSOVMAX.so"; nm -D --defined-only $(BUILD)/libPZSOVMAX.so | grep ' T '; fi
+
+bench: build
+	@for b in $(BUILD)/bench_*; do [ -x $$b ] && $$b; done
+
+install: build
+	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
+
+clean:
+	rm -rf $(BUILD) $(ASAN_BUILD)

@@ -1,0 +1,3 @@
+#include "array/ArrayAPI.h"
+
+ArrayAPI::~ArrayAPI() = default;

@@ -1,0 +1,264 @@
+#include "hostruntime/PosixEnv.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
+#include <dirent.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "hostruntime/ProcessRunner.h"
+
+namespace hostrt {
+
+namespace {
+
+class PosixWritableFile : public WritableFile {
+ public:
+  explicit PosixWritableFile(int fd) : fd_(fd) {}
+  ~PosixWritableFile() override {
+    if (fd_ >= 0) ::close(fd_);
+  }
+  bool Append(const char* data, size_t size, std::string* error) override {
+    while (size > 0) {
+      ssize_t n = ::write(fd_, data, size);
+      if (n < 0) {
+        if (errno == EINTR) continue;
+        if (error) *error = strerror(errno);
+        return false;
+      }
+      data += n;
+      size -= size_t(n);
+    }
+    return true;
+  }
+  bool Close(std::string* error) override {
+    if (fd_ < 0) return true;
+    int rc = ::close(fd_);
+    fd_ = -1;
+    if (rc != 0 && error) *error = strerror(errno);
+    return rc == 0;
+  }
+
+ private:
+  int fd_;
+};
+
+std::string DefaultHome() {
+  const char* h = getenv("PZHOST_HOME");
+  if (h && *h) return h;
+  const char* user = getenv("HOME");
+  return std::string(user && *user ? user : "/tmp") + "/.pzhost";
+}
+
+}  // namespace
+
+PosixEnv::PosixEnv(std::string home)
+    : home_(home.empty() ? DefaultHome() : std::move(home)) {}
+
+PosixEnv::~PosixEnv() = default;
+
+bool PosixEnv::ReloadSettings(std::string* error) {
+  std::string text, readError;
+  IniFile parsed;
+  if (FileExists(home_ + "/settings.ini")) {
+    if (!ReadFile(home_ + "/settings.ini", &text, &readError)) {
+      if (error) *error = "cannot read settings.ini: " + readError;
+      return false;
+    }
+    if (!parsed.Parse(text, error)) return false;
+  }
+  std::lock_guard<std::mutex> lock(mu_);
+  settings_ = parsed;
+  settingsLoaded_ = true;
+  return true;
+}
+
+void PosixEnv::RunProcess(const ProcessSpec& spec, ProcessOutcome* out) {
+  RunChildProcess(spec, out);
+}
+
+bool PosixEnv::OpenWritable(const std::string& path, int flags, int mode,
+                            std::unique_ptr<WritableFile>* file,
+                            std::string* error) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  if (fd < 0) {
+    if (error) *error = strerror(errno);
+    return false;
+  }
+  file->reset(new PosixWritableFile(fd));
+  return true;
+}
+
+bool PosixEnv::ReadFile(const std::string& path, std::string* content,
+                        std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (error) *error = strerror(errno);
+    return false;
+  }
+  content->clear();
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      if (error) *error = strerror(errno);
+      ::close(fd);
+      return false;
+    }
+    if (n == 0) break;
+    content->append(buf, size_t(n));
+  }
+  ::close(fd);
+  return true;
+}
+
+bool PosixEnv::RemoveFile(const std::string& path) {
+  return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixEnv::FileExists(const std::string& path) {
+  return ::access(path.c_str(), F_OK) == 0;
+}
+
+bool PosixEnv::CreateDir(const std::string& path, int mode,
+                         std::string* error) {
+  if (::mkdir(path.c_str(), mode_t(mode)) == 0 || errno == EEXIST) return true;
+  if (error) *error = strerror(errno);
+  return false;
+}
+
+bool PosixEnv::ListDir(const std::string& path,
+                       std::vector<std::string>* names, std::string* error) {
+  DIR* d = opendir(path.c_str());
+  if (!d) {
+    if (error) *error = strerror(errno);
+    return false;
+  }
+  names->clear();
+  while (dirent* e = readdir(d)) {
+    if (strcmp(e->d_name, ".") && strcmp(e->d_name, "..")) names->push_back(e->d_name);
+  }
+  closedir(d);
+  return true;
+}
+
+int64_t PosixEnv::NowMicros() {
+  timespec ts;
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return int64_t(ts.tv_sec) * 1000000 + ts.tv_nsec / 1000;
+}
+
+void PosixEnv::LocalTime(std::time_t when, std::tm* out) {
+  localtime_r(&when, out);
+}
+
+void PosixEnv::SleepMs(int64_t ms) {
+  // Tests and the demo scale the host's fixed waits down (0: no wait).
+  std::string scale;
+  double factor = 1.0;
+  if (GetSetting("Host", "sleepScale", &scale)) factor = atof(scale.c_str());
+  int64_t scaled = int64_t(double(ms) * factor);
+  if (scaled <= 0) return;
+  timespec ts = {time_t(scaled / 1000), long(scaled % 1000) * 1000000};
+  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  }
+}
+
+bool PosixEnv::GetSetting(const std::string& section, const std::string& key,
+                          std::string* value) {
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    if (settingsLoaded_) return settings_.Get(section, key, value);
+  }
+  ReloadSettings(nullptr);
+  std::lock_guard<std::mutex> lock(mu_);
+  settingsLoaded_ = true;
+  return settings_.Get(section, key, value);
+}
+
+std::string PosixEnv::TempDirectory() {
+  std::string dir = home_ + "/tmp";
+  if (!CreateDir(home_, 0700, nullptr) || !CreateDir(dir, 0700, nullptr))
+    return std::string();
+  return dir;
+}
+
+bool PosixEnv::GetDirectory(const std::string& name, std::string* dir) {
+  std::string value;
+  if (GetSetting("EventManager", name, &value) && !value.empty()) {
+    *dir = value;
+    return true;
+  }
+  if (name == "dEVLOGDIR") {
+    *dir = home_ + "/logs";
+    CreateDir(home_, 0700, nullptr);
+    return CreateDir(*dir, 0700, nullptr);
+  }
+  return false;
+}
+
+std::string PosixEnv::HostName() {
+  std::string name;
+  if (GetSetting("Host", "physicalMachine", &name) && !name.empty()) return name;
+  char buf[256] = {0};
+  if (gethostname(buf, sizeof buf - 1) != 0) return std::string();
+  return buf;
+}
+
+unsigned int PosixEnv::PlatformType() {
+  std::string value;
+  if (GetSetting("Host", "platformType", &value)) return unsigned(atoi(value.c_str()));
+  return 0;
+}
+
+bool PosixEnv::ClientName(std::string* name) {
+  return GetSetting("Host", "clientName", name) && !name->empty();
+}
+
+void PosixEnv::Log(const LogRecord& record) {
+  std::string dir;
+  if (!GetDirectory("dEVLOGDIR", &dir)) return;
+  std::string file = dir + (record.kind == LogKind::kRequest ? "/request.log" : "/debug.log");
+  std::time_t now = std::time(nullptr);
+  std::tm tm;
+  LocalTime(now, &tm);
+  char stamp[32];
+  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  std::string line = std::string(stamp) + " " + std::to_string(getpid()) +
+                     " [" + std::to_string(record.level) + "] " +
+                     record.function + ": " + record.text + "\n";
+  int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+  if (fd < 0) return;
+  ssize_t ignored = ::write(fd, line.data(), line.size());
+  (void)ignored;
+  ::close(fd);
+}
+
+HostDatabase* PosixEnv::Database() { return nullptr; }
+
+HostSystem* PosixEnv::System() { return nullptr; }
+
+bool PosixEnv::OpenScsiDevice(const std::string& path,
+                              std::unique_ptr<ScsiDevice>* /*device*/,
+                              std::string* error) {
+  if (error) *error = "SCSI pass-through is not available for " + path;
+  return false;
+}
+
+bool PosixEnv::RunRemote(const std::string& client, const std::string&,
+                         std::string*, std::string* error) {
+  if (error) *error = "no remote transport configured for " + client;
+  return false;
+}
+
+Env* DefaultEnv() {
+  static PosixEnv* env = new PosixEnv();
+  return env;
+}
+
+}  // namespace hostrt

@@ -1,0 +1,63 @@
+// The environment of a real Linux machine. A host home directory holds
+// settings.ini, tmp/, logs/ and the host database.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "hostruntime/Env.h"
+#include "hostruntime/Settings.h"
+
+namespace hostrt {
+
+class PosixEnv : public Env {
+ public:
+  // `home` empty: $PZHOST_HOME, else $HOME/.pzhost.
+  explicit PosixEnv(std::string home = std::string());
+  ~PosixEnv() override;
+
+  const std::string& home() const { return home_; }
+  // Re-reads settings.ini; false (and the previous settings kept) when it
+  // cannot be read or parsed.
+  bool ReloadSettings(std::string* error);
+
+  void RunProcess(const ProcessSpec& spec, ProcessOutcome* out) override;
+  bool OpenWritable(const std::string& path, int flags, int mode,
+                    std::unique_ptr<WritableFile>* file,
+                    std::string* error) override;
+  bool ReadFile(const std::string& path, std::string* content,
+                std::string* error) override;
+  bool RemoveFile(const std::string& path) override;
+  bool FileExists(const std::string& path) override;
+  bool CreateDir(const std::string& path, int mode,
+                 std::string* error) override;
+  bool ListDir(const std::string& path, std::vector<std::string>* names,
+               std::string* error) override;
+  int64_t NowMicros() override;
+  void LocalTime(std::time_t when, std::tm* out) override;
+  void SleepMs(int64_t ms) override;
+  bool GetSetting(const std::string& section, const std::string& key,
+                  std::string* value) override;
+  std::string TempDirectory() override;
+  bool GetDirectory(const std::string& name, std::string* dir) override;
+  std::string HostName() override;
+  unsigned int PlatformType() override;
+  bool ClientName(std::string* name) override;
+  void Log(const LogRecord& record) override;
+  HostDatabase* Database() override;
+  HostSystem* System() override;
+  bool OpenScsiDevice(const std::string& path,
+                      std::unique_ptr<ScsiDevice>* device,
+                      std::string* error) override;
+  bool RunRemote(const std::string& client, const std::string& request,
+                 std::string* response, std::string* error) override;
+
+ private:
+  std::string home_;
+  std::mutex mu_;
+  IniFile settings_;
+  bool settingsLoaded_ = false;
+};
+
+}  // namespace hostrt

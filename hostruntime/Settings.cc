@@ -1,0 +1,95 @@
+#include "hostruntime/Settings.h"
+
+#include <cstdlib>
+
+#include "host/HostServices.h"
+#include "hostruntime/Env.h"
+
+namespace hostrt {
+
+namespace {
+const char* kBlanks = " \t\r";
+}
+
+bool IniFile::Parse(const std::string& text, std::string* error) {
+  sections_.clear();
+  std::string section;
+  bool haveSection = false;
+  size_t lineNo = 0, start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = FXString::Trim(text.substr(start, end - start), kBlanks);
+    ++lineNo;
+    start = end + 1;
+    if (line.empty() || line[0] == '#' || line[0] == ';') {
+      if (end == text.size()) break;
+      continue;
+    }
+    if (line[0] == '[') {
+      if (line.back() != ']' || line.size() < 3) {
+        if (error) *error = "malformed section header at line " + std::to_string(lineNo);
+        return false;
+      }
+      section = FXString::Trim(line.substr(1, line.size() - 2), kBlanks);
+      sections_[section];
+      haveSection = true;
+    } else {
+      size_t eq = line.find('=');
+      if (eq == std::string::npos || eq == 0 || !haveSection) {
+        if (error) *error = "malformed setting at line " + std::to_string(lineNo);
+        return false;
+      }
+      sections_[section][FXString::Trim(line.substr(0, eq), kBlanks)] =
+          FXString::Trim(line.substr(eq + 1), kBlanks);
+    }
+    if (end == text.size()) break;
+  }
+  return true;
+}
+
+bool IniFile::Get(const std::string& section, const std::string& key,
+                  std::string* value) const {
+  auto s = sections_.find(section);
+  if (s == sections_.end()) return false;
+  auto k = s->second.find(key);
+  if (k == s->second.end()) return false;
+  if (value) *value = k->second;
+  return true;
+}
+
+void IniFile::Set(const std::string& section, const std::string& key,
+                  const std::string& value) {
+  sections_[section][key] = value;
+}
+
+bool IniFile::Remove(const std::string& section, const std::string& key) {
+  auto s = sections_.find(section);
+  return s != sections_.end() && s->second.erase(key) > 0;
+}
+
+std::string IniFile::Serialize() const {
+  std::string out;
+  for (const auto& s : sections_) {
+    out += "[" + s.first + "]\n";
+    for (const auto& kv : s.second) out += kv.first + " = " + kv.second + "\n";
+    out += "\n";
+  }
+  return out;
+}
+
+long long CommandTimeLimitMs() {
+  std::string text;
+  Env* env = CurrentEnv();
+  if (env->GetSetting(kAdditionalSettings, "nSymCliTimeoutMs", &text)) {
+    long long ms = atoll(text.c_str());
+    if (ms > 0) return ms;
+  }
+  if (env->GetSetting(kAdditionalSettings, "nSymCliTimeoutSecs", &text)) {
+    long long secs = atoll(text.c_str());
+    if (secs > 0) return secs * 1000;
+  }
+  return kDefaultCommandTimeLimitSecs * 1000;
+}
+
+}  // namespace hostrt

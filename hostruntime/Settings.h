@@ -1,0 +1,38 @@
+// Host settings: one INI file (sections, key = value) and the settings the
+// host runtime itself reads.
+#pragma once
+
+#include <map>
+#include <string>
+
+namespace hostrt {
+
+// Section of the additional settings the engine reads.
+constexpr const char* kAdditionalSettings = "~Fieldunit";
+constexpr long long kDefaultCommandTimeLimitSecs = 3600;
+
+class IniFile {
+ public:
+  // Parses INI text; false (with the line number in `error`) on a malformed
+  // line. Keys before any section header are refused.
+  bool Parse(const std::string& text, std::string* error);
+  bool Get(const std::string& section, const std::string& key,
+           std::string* value) const;
+  void Set(const std::string& section, const std::string& key,
+           const std::string& value);
+  bool Remove(const std::string& section, const std::string& key);
+  std::string Serialize() const;
+  const std::map<std::string, std::map<std::string, std::string>>& sections()
+      const {
+    return sections_;
+  }
+
+ private:
+  std::map<std::string, std::map<std::string, std::string>> sections_;
+};
+
+// Time limit of one child process: additional setting nSymCliTimeoutMs when
+// present, else nSymCliTimeoutSecs (default 3600 s).
+long long CommandTimeLimitMs();
+
+}  // namespace hostrt

@@ -1,0 +1,95 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "host/HostServices.h"
+#include "hostruntime/Env.h"
+#include "hostruntime/ProcessRunner.h"
+#include "hostruntime/Settings.h"
+#include "tests/support/FakeEnv.h"
+
+using hostrt::SplitCommandLine;
+
+TEST(SplitCommandLine, QuotesGroupWordsAndMetacharactersStayOrdinary) {
+  std::vector<std::string> argv;
+  ASSERT_TRUE(SplitCommandLine(
+      " \"/opt/emc/SYMCLI/bin/symsnapvx\" -sid  0001 -name a;b|c$(x)`y` >z",
+      &argv, nullptr));
+  std::vector<std::string> want = {"/opt/emc/SYMCLI/bin/symsnapvx", "-sid",
+                                   "0001", "-name", "a;b|c$(x)`y`", ">z"};
+  EXPECT_EQ(argv, want);
+  ASSERT_TRUE(SplitCommandLine("a \"b c\"d \"\" \"e\\\"f\"", &argv, nullptr));
+  want = {"a", "b cd", "", "e\"f"};
+  EXPECT_EQ(argv, want);
+  std::string error;
+  EXPECT_FALSE(SplitCommandLine("a \"open", &argv, &error));
+  EXPECT_FALSE(error.empty());
+}
+
+namespace {
+// Runs with the real runner but settings from a fake environment.
+struct RealRunner : testing_host::FakeEnv {
+  RealRunner() { realProcesses = true; realFiles = true; }
+};
+}  // namespace
+
+TEST(PzProcess, MetacharactersNeverReachAShell) {
+  RealRunner env;
+  hostrt::ScopedEnv scope(&env);
+  char dir[] = "/tmp/pzrunnerXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  std::string canary = std::string(dir) + "/canary";
+  PzProcess p;
+  std::string out, err;
+  int rc = p.system("/bin/echo x; touch " + canary + " && touch " + canary +
+                        " | touch " + canary + " $(touch " + canary + ") `touch " +
+                        canary + "`",
+                    &out, &err, 0, false);
+  EXPECT_EQ(rc, 0);
+  EXPECT_NE(access(canary.c_str(), F_OK), 0);
+  EXPECT_EQ(out.substr(0, 4), "x; t");
+  rmdir(dir);
+}
+
+TEST(PzProcess, CapturesLargeOutputsTogetherAndFeedsInput) {
+  RealRunner env;
+  hostrt::ScopedEnv scope(&env);
+  PzProcess p;
+  std::string out, err;
+  // 8 MiB to each stream: a runner that reads them one after the other
+  // deadlocks on full pipes.
+  int rc = p.system("/usr/bin/perl -e \"print STDERR 'e' x 8388608; print 'o' x 8388608; exit 3\"",
+                    &out, &err, 0, false);
+  EXPECT_EQ(rc, 3);
+  EXPECT_EQ(out.size(), 8388608u);
+  EXPECT_EQ(err.size(), 8388608u);
+  std::string input(3 << 20, 'i');
+  rc = p.run("/usr/bin/wc -c", &input, &out, &err, 0);
+  EXPECT_EQ(rc, 0);
+  EXPECT_EQ(std::stoul(out), input.size());
+}
+
+TEST(PzProcess, UnstartableProgramGivesMinusOne) {
+  RealRunner env;
+  hostrt::ScopedEnv scope(&env);
+  PzProcess p;
+  std::string out, err;
+  EXPECT_EQ(p.system("/nonexistent/program -x", &out, &err, 0, false), -1);
+  EXPECT_NE(err.find("/nonexistent/program"), std::string::npos);
+  EXPECT_EQ(p.system("   ", &out, &err, 0, false), -1);
+}
+
+TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
+  RealRunner env;
+  env.Set("~Fieldunit", "nSymCliTimeoutMs", "200");
+  hostrt::ScopedEnv scope(&env);
+  PzProcess p;
+  std::string out, err;
+  // The child of the shell holds the pipes open too: the whole group dies.
+  int rc = p.system("/bin/sh -c \"sleep 30 & sleep 30\"", &out, &err, 0, false);
+  EXPECT_EQ(rc, 128 + 9);
+  EXPECT_TRUE(p.killedAtLimit());
+  EXPECT_TRUE(env.hasLogContaining("was killed at its time limit of [200] ms"));
+  EXPECT_EQ(hostrt::CommandTimeLimitMs(), 200);
+}

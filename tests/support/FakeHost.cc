@@ -1,0 +1,296 @@
+#include "tests/support/FakeHost.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace testing_host {
+
+namespace {
+int CopyOut(const std::string& text, char* buffer, short* size) {
+  if (!buffer || !size || *size <= 0) return 1;
+  snprintf(buffer, size_t(*size), "%s", text.c_str());
+  return 0;
+}
+}  // namespace
+
+FakeSnapInfo::FakeSnapInfo() { jobParams[PZSO::JOB_PARAM_JOB_ID] = 4711; }
+
+bool FakeSnapInfo::hasLog(const std::string& text) const {
+  for (const auto& l : logs)
+    if (l.text == text) return true;
+  return false;
+}
+
+bool FakeSnapInfo::hasLogContaining(const std::string& part) const {
+  for (const auto& l : logs)
+    if (l.text.find(part) != std::string::npos) return true;
+  return false;
+}
+
+int FakeSnapInfo::countLogs(const std::string& text) const {
+  int n = 0;
+  for (const auto& l : logs) n += l.text == text;
+  return n;
+}
+
+std::string FakeSnapInfo::allLogs() const {
+  std::string s;
+  for (const auto& l : logs)
+    s += "[" + std::to_string(l.level) + "] " + l.function + ": " + l.text + "\n";
+  return s;
+}
+
+int FakeSnapInfo::setSnapUniqueId(const char* uid) {
+  setSnapUniqueIds.push_back(uid ? uid : "");
+  return 0;
+}
+
+int FakeSnapInfo::getArrayInfoString(char* buffer, short* size) {
+  if (currentArrayInfo.empty()) return 1;
+  return CopyOut(currentArrayInfo, buffer, size);
+}
+
+int FakeSnapInfo::setArrayInfo(const char* arrayId) {
+  std::string id = arrayId ? arrayId : "";
+  setArrayInfoCalls.push_back(id);
+  auto it = arrayInfoDb.find(id);
+  if (it == arrayInfoDb.end()) return 1;
+  currentArrayInfo = it->second;
+  return 0;
+}
+
+int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
+  if (vmHostIdentifierResult != 0) return vmHostIdentifierResult;
+  return CopyOut(vmHostIdentifier, buffer, size);
+}
+
+bool FakeSnapInfo::isSnapFlagSet(int flag) { return snapFlags.count(flag) > 0; }
+unsigned int FakeSnapInfo::getSnapFlags() { return snapFlagBits; }
+int FakeSnapInfo::getStatus() { return status; }
+void FakeSnapInfo::setStatus(int s) {
+  status = s;
+  statusHistory.push_back(s);
+}
+
+int FakeSnapInfo::getHostTypeInfo(char* buffer, short* size) {
+  return CopyOut(hostTypeInfo, buffer, size);
+}
+
+int FakeSnapInfo::setDevicePath(const char* path) {
+  devicePath = path ? path : "";
+  devicePathHistory.push_back(devicePath);
+  return 0;
+}
+
+int FakeSnapInfo::setMetadata(int type, const char* value) {
+  if (refuseMetadataTypes.count(type)) return 1;
+  if (value) metadata[type] = value;
+  else metadata.erase(type);
+  return 0;
+}
+
+void FakeSnapInfo::setErrorInfo(int code, const char* text) {
+  errorCode = code;
+  errorText = text ? text : "";
+  errorHistory.emplace_back(code, errorText);
+}
+
+int FakeSnapInfo::getErrorInfo(int* code, char* text, short size) {
+  if (code) *code = errorCode;
+  if (text && size > 0) snprintf(text, size_t(size), "%s", errorText.c_str());
+  return 0;
+}
+
+void FakeSnapInfo::reportEvent(int severity, const char* message) {
+  events.emplace_back(severity, message ? message : "");
+}
+
+void FakeSnapInfo::log(int level, const char* function, const char* format,
+                       ...) {
+  char buf[16384];
+  va_list args;
+  va_start(args, format);
+  vsnprintf(buf, sizeof buf, format, args);
+  va_end(args);
+  logs.push_back({level, function ? function : "", buf});
+}
+
+int FakeSnapInfo::getMountId() { return mountId; }
+
+int FakeSnapInfo::findArrayInfoInCache(const char* arrayId) {
+  std::string id = arrayId ? arrayId : "";
+  cacheLookups.push_back(id);
+  return arrayInfoCache.count(id) ? 0 : 1;
+}
+
+int FakeSnapInfo::getSnapConfigInt(const char* name, int* value) {
+  auto it = snapConfigInts.find(name ? name : "");
+  if (it == snapConfigInts.end()) return 1;
+  *value = it->second;
+  return 0;
+}
+
+int FakeSnapInfo::getSnapConfigString(const char* name, char* buffer,
+                                      int* size) {
+  auto it = snapConfigStrings.find(name ? name : "");
+  if (it == snapConfigStrings.end() || !buffer || !size || *size <= 0) return 1;
+  size_t n = std::min(it->second.size(), size_t(*size));
+  memcpy(buffer, it->second.data(), n);
+  *size = int(n);
+  return 0;
+}
+
+int FakeSnapInfo::setRequestMetadata(int type, const char* value) {
+  if (refuseMetadataTypes.count(type)) return 1;
+  if (value) requestMetadata[type] = value;
+  else requestMetadata.erase(type);
+  return 0;
+}
+
+int FakeSnapInfo::getJobParam(int id, void* value) {
+  if (failingJobParams.count(id) || !value) return 1;
+  auto it = jobParams.find(id);
+  if (it == jobParams.end()) return 1;
+  if (id == PZSO::JOB_PARAM_JOB_ID) *static_cast<long long*>(value) = it->second;
+  else *static_cast<int*>(value) = int(it->second);
+  return 0;
+}
+
+int FakeSnapInfo::getArrayNum() { return arrayNum; }
+bool FakeSnapInfo::hasSRDFInfo() { return srdfInfo; }
+int FakeSnapInfo::getSMSnapId() { return smSnapId; }
+bool FakeSnapInfo::isSRDFAsync() { return srdfAsync; }
+bool FakeSnapInfo::isJobFlagSet(uint64_t flag) { return (jobFlags & flag) == flag; }
+void FakeSnapInfo::setJobFlag(uint64_t flag) { jobFlags |= flag; }
+void FakeSnapInfo::clearJobFlag(uint64_t flag) { jobFlags &= ~flag; }
+
+// The fake host "encodes" a password by reversing it.
+int FakeSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
+  if (!decoded) return 1;
+  decoded->assign(encoded.rbegin(), encoded.rend());
+  return 0;
+}
+
+bool FakeSnapInfo::getSnapUniqueId(std::string& uid) {
+  ++getSnapUniqueIdCalls;
+  if (!snapUniqueIdOk) return false;
+  uid = snapUniqueId;
+  return true;
+}
+
+int FakeSnapInfo::getArrayDetailsObject(PZSO::ArrayDetailsSource** object) {
+  if (!object) return 1;
+  if (!arrayDetailsOk) {
+    *object = nullptr;
+    return 1;
+  }
+  *object = &arrayDetails;
+  return 0;
+}
+
+void FakeSnapInfo::releaseArrayDetailsObject(PZSO::ArrayDetailsSource** object) {
+  ++releasedArrayDetails;
+  if (object) *object = nullptr;
+}
+
+bool FakeSnapInfo::getSourceDevice(std::string& source) {
+  if (!sourceDeviceOk) return false;
+  source = sourceDevice;
+  return true;
+}
+
+bool FakeSnapInfo::getDevicePath(std::string& path) {
+  path = devicePath;
+  return true;
+}
+
+bool FakeSnapInfo::getMetadata(int type, std::string& value) {
+  auto it = metadata.find(type);
+  if (it != metadata.end()) {
+    value = it->second;
+    return true;
+  }
+  it = requestMetadata.find(type);
+  if (it != requestMetadata.end()) {
+    value = it->second;
+    return true;
+  }
+  return false;
+}
+
+// ---- FakeOSUtil
+
+int FakeOSUtil::rescanBus(const char* host, const char** initiators,
+                          const char** cleanupPaths) {
+  Rescan r;
+  r.host = host ? host : "";
+  for (const char** p = initiators; p && *p; ++p) r.initiators.push_back(*p);
+  for (const char** p = cleanupPaths; p && *p; ++p) r.cleanup.push_back(*p);
+  rescans.push_back(r);
+  return 0;
+}
+
+int FakeOSUtil::getDeviceListString(const char*, const char*, const char*,
+                                    int bufferSize, char* buffer) {
+  ++deviceListStringCalls;
+  if (deviceListResult < 0) return deviceListResult;
+  int needed = int(deviceListString.size()) + 1;
+  if (deviceListStringAlwaysBigger) return bufferSize + 1;
+  if (bufferSize < needed) return needed;
+  memcpy(buffer, deviceListString.c_str(), size_t(needed));
+  return 0;
+}
+
+int FakeOSUtil::queryInitiators(const char* host, const char*, char* names,
+                                int* namesLength, char* types,
+                                int* typesLength) {
+  queryInitiatorsHosts.push_back(host ? host : "");
+  if (queryInitiatorsResult != 0) return queryInitiatorsResult;
+  if (!names || !types) {
+    if (namesLength) *namesLength = initiatorNames.empty() ? 0 : int(initiatorNames.size()) + 1;
+    if (typesLength) *typesLength = int(initiatorTypes.size()) + 1;
+    return 0;
+  }
+  if (!namesLength || *namesLength < int(initiatorNames.size()) + 1) return 1;
+  memcpy(names, initiatorNames.c_str(), initiatorNames.size() + 1);
+  memcpy(types, initiatorTypes.data(), initiatorTypes.size());
+  return 0;
+}
+
+int FakeOSUtil::queryHostInitiator(const char*, const char*, char* buffer,
+                                   int* size, bool* isIscsi) {
+  if (hostInitiator.empty()) {
+    *size = 0;
+    return 1;
+  }
+  if (hostInitiatorAlwaysBigger || *size < int(hostInitiator.size()) + 1) {
+    ++hostInitiatorAsks;
+    *size = hostInitiatorAlwaysBigger ? *size + 1 : int(hostInitiator.size()) + 1;
+    return 1;
+  }
+  memcpy(buffer, hostInitiator.c_str(), hostInitiator.size() + 1);
+  if (isIscsi) *isIscsi = hostInitiatorIscsi;
+  return 0;
+}
+
+bool FakeOSUtil::executeOnRemoteClient(const std::string& client) {
+  remoteCalls.push_back(client);
+  if (onRemote) return onRemote(client);
+  return remoteResult;
+}
+
+int FakeOSUtil::getLocalDeviceList(const char*, const char*,
+                                   std::vector<std::string>& devices) {
+  ++deviceListCalls;
+  if (deviceListResult != 0) return deviceListResult;
+  if (deviceLists.empty()) {
+    devices.clear();
+    return 0;
+  }
+  devices = deviceLists.front();
+  if (deviceLists.size() > 1) deviceLists.erase(deviceLists.begin());
+  return 0;
+}
+
+}  // namespace testing_host

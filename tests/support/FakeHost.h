@@ -1,0 +1,170 @@
+// Test host: request and utility objects that record every call and answer
+// from what the test scripted.
+#pragma once
+
+#include <functional>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "host/HostConstants.h"
+#include "host/SnapInfo.h"
+
+namespace testing_host {
+
+struct LoggedLine {
+  int level;
+  std::string function;
+  std::string text;
+};
+
+struct FakeArrayDetails : PZSO::ArrayDetailsSource {
+  int number = 1;
+  std::string name, controlHost, userName, encodedPassword;
+  int getArrayNumber() override { return number; }
+  std::string getArrayName() override { return name; }
+  std::string getControlHost() override { return controlHost; }
+  std::string getUserName() override { return userName; }
+  std::string getEncodedPassword() override { return encodedPassword; }
+};
+
+class FakeSnapInfo : public PZSO::SnapInfo {
+ public:
+  FakeSnapInfo();
+
+  // --- scripted state, public so tests set and inspect it directly
+  std::string sourceDevice;
+  bool sourceDeviceOk = true;
+  std::map<int, std::string> metadata;         // device metadata
+  std::map<int, std::string> requestMetadata;  // request metadata
+  std::set<int> refuseMetadataTypes;           // setMetadata returns 1
+  int status = 0;
+  int errorCode = 0;
+  std::string errorText;
+  std::vector<std::pair<int, std::string>> errorHistory;
+  std::vector<int> statusHistory;
+  std::vector<LoggedLine> logs;
+  std::vector<std::pair<int, std::string>> events;
+  std::map<std::string, int> snapConfigInts;
+  std::map<std::string, std::string> snapConfigStrings;
+  std::map<int, long long> jobParams;  // 12 job id (long long), 33 source
+  std::set<int> failingJobParams;
+  std::set<int> snapFlags;             // isSnapFlagSet
+  unsigned int snapFlagBits = 0;       // getSnapFlags
+  uint64_t jobFlags = 0;
+  int smSnapId = 1;
+  int mountId = 0;
+  int arrayNum = 1;
+  bool srdfInfo = false, srdfAsync = false;
+  std::string hostTypeInfo = "linux";
+  std::string vmHostIdentifier;
+  int vmHostIdentifierResult = 0;
+  std::string devicePath;
+  std::vector<std::string> devicePathHistory;
+  std::string snapUniqueId = "SNAP_1";  // what getSnapUniqueId gives
+  bool snapUniqueIdOk = true;
+  std::vector<std::string> setSnapUniqueIds;
+  int getSnapUniqueIdCalls = 0;
+  // Array information: records by serial in the "database", cache set.
+  std::map<std::string, std::string> arrayInfoDb;
+  std::set<std::string> arrayInfoCache;
+  std::string currentArrayInfo;
+  std::vector<std::string> setArrayInfoCalls;
+  std::vector<std::string> cacheLookups;
+  bool arrayDetailsOk = true;
+  FakeArrayDetails arrayDetails;
+  int releasedArrayDetails = 0;
+
+  // --- helpers
+  bool hasLog(const std::string& text) const;           // exact text
+  bool hasLogContaining(const std::string& part) const;
+  int countLogs(const std::string& text) const;
+  std::string allLogs() const;
+
+  // --- SnapInfo
+  int setSnapUniqueId(const char* uid) override;
+  int getArrayInfoString(char* buffer, short* size) override;
+  int setArrayInfo(const char* arrayId) override;
+  int getVMHostIdentifier(char* buffer, short* size) override;
+  bool isSnapFlagSet(int flag) override;
+  unsigned int getSnapFlags() override;
+  int getStatus() override;
+  void setStatus(int s) override;
+  int getHostTypeInfo(char* buffer, short* size) override;
+  int setDevicePath(const char* path) override;
+  int setMetadata(int type, const char* value) override;
+  void setErrorInfo(int code, const char* text) override;
+  int getErrorInfo(int* code, char* text, short size) override;
+  void reportEvent(int severity, const char* message) override;
+  void log(int level, const char* function, const char* format, ...) override
+      __attribute__((format(printf, 4, 5)));
+  int getMountId() override;
+  int findArrayInfoInCache(const char* arrayId) override;
+  int getSnapConfigInt(const char* name, int* value) override;
+  int getSnapConfigString(const char* name, char* buffer, int* size) override;
+  int setRequestMetadata(int type, const char* value) override;
+  int getJobParam(int id, void* value) override;
+  int getArrayNum() override;
+  bool hasSRDFInfo() override;
+  int getSMSnapId() override;
+  bool isSRDFAsync() override;
+  bool isJobFlagSet(uint64_t flag) override;
+  void setJobFlag(uint64_t flag) override;
+  void clearJobFlag(uint64_t flag) override;
+  int decodeArrayDetail(std::string encoded, std::string* decoded) override;
+  bool getSnapUniqueId(std::string& uid) override;
+  int getArrayDetailsObject(PZSO::ArrayDetailsSource** object) override;
+  void releaseArrayDetailsObject(PZSO::ArrayDetailsSource** object) override;
+  bool getSourceDevice(std::string& source) override;
+  bool getDevicePath(std::string& path) override;
+  bool getMetadata(int type, std::string& value) override;
+};
+
+class FakeOSUtil : public PZSO::PZOSUtil {
+ public:
+  struct Rescan {
+    std::string host;  // "" for a null host
+    std::vector<std::string> initiators;
+    std::vector<std::string> cleanup;
+  };
+  // queryInitiators answer: names joined with ",", one type byte per name.
+  std::string initiatorNames;
+  std::string initiatorTypes;
+  int queryInitiatorsResult = 0;
+  std::vector<std::string> queryInitiatorsHosts;
+  // queryHostInitiator answer.
+  std::string hostInitiator;
+  bool hostInitiatorIscsi = false;
+  int hostInitiatorAsks = 0;  // times it answered "need more"
+  bool hostInitiatorAlwaysBigger = false;
+  // Device lists: each call pops the front list; the last one stays.
+  std::vector<std::vector<std::string>> deviceLists;
+  int deviceListResult = 0;
+  int deviceListCalls = 0;
+  std::string deviceListString;  // for getDeviceListString
+  bool deviceListStringAlwaysBigger = false;
+  int deviceListStringCalls = 0;
+  std::vector<Rescan> rescans;
+  long jobId = 4711;
+  bool remoteResult = true;
+  std::vector<std::string> remoteCalls;
+  // Runs on executeOnRemoteClient (e.g. to set item 60 on the requests).
+  std::function<bool(const std::string&)> onRemote;
+
+  int rescanBus(const char* host, const char** initiators,
+                const char** cleanupPaths) override;
+  int getDeviceListString(const char* host, const char* vendor,
+                          const char* separator, int bufferSize,
+                          char* buffer) override;
+  int queryInitiators(const char* host, const char* arraySerial, char* names,
+                      int* namesLength, char* types, int* typesLength) override;
+  int queryHostInitiator(const char* hostId, const char* arraySerial,
+                         char* buffer, int* size, bool* isIscsi) override;
+  long getJobId() override { return jobId; }
+  bool executeOnRemoteClient(const std::string& client) override;
+  int getLocalDeviceList(const char* host, const char* vendor,
+                         std::vector<std::string>& devices) override;
+};
+
+}  // namespace testing_host
