@@ -1,0 +1,146 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "hostdev/VMAXUtils.h"
+#include "hostruntime/Env.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/FakeHost.h"
+
+using testing_host::FakeEnv;
+using testing_host::FakeSnapInfo;
+
+TEST(StdDevName, CanonicalFiveDigitForm) {
+  EXPECT_EQ(StdDevName("a4"), "000A4");
+  EXPECT_EQ(StdDevName("00A4"), "000A4");
+  EXPECT_EQ(StdDevName("0x00a4"), "000A4");
+  EXPECT_EQ(StdDevName("  12f"), "0012F");
+  EXPECT_EQ(StdDevName("123456"), "123456");  // wider values are not cut
+  EXPECT_EQ(StdDevName("xyz"), "00000");
+  EXPECT_EQ(StdDevName(""), "00000");
+  EXPECT_EQ(StdDevName("1F:rest"), "0001F");
+}
+
+TEST(CompareDevs, NumericEqualityAndFailureLines) {
+  FakeEnv env;
+  hostrt::ScopedEnv scope(&env);
+  EXPECT_TRUE(compareDevs("00A4", "a4"));
+  EXPECT_TRUE(env.hasLogContaining("Devices [A4] and [A4] match"));
+  EXPECT_FALSE(compareDevs("00A4", "a5"));
+  EXPECT_TRUE(env.hasLogContaining("Devices [A4] and [A5] do not match"));
+
+  env.logs.clear();
+  EXPECT_FALSE(compareDevs("0", "0"));
+  ASSERT_EQ(env.logs.size(), 1u);
+  EXPECT_EQ(env.logs[0].level, -1);
+  EXPECT_EQ(env.logs[0].text, "Compare [0] and [0] - failure converting first device");
+
+  env.logs.clear();
+  EXPECT_FALSE(compareDevs("a4", "zz"));
+  EXPECT_TRUE(env.hasLogContaining("Compare [a4] and [zz] - failure converting second device"));
+  EXPECT_FALSE(compareDevs("FFFFFFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFFFFFF"));  // overflow
+}
+
+TEST(CompareWWNs, IgnoresColonsBlanksAndCase) {
+  FakeEnv env;
+  hostrt::ScopedEnv scope(&env);
+  EXPECT_TRUE(compareWWNs("50:00:09:73:F0:0A:B1:04", "50000973F00AB104 "));
+  EXPECT_TRUE(env.hasLogContaining(
+      "WWNs [50000973f00ab104] and [50000973f00ab104] match"));
+  EXPECT_FALSE(compareWWNs("50:00:09:73:F0:0A:B1:04", "50000973F00AB105"));
+  EXPECT_TRUE(env.hasLogContaining("do not match"));
+  EXPECT_FALSE(compareWWNs("5000", "5000-"));
+}
+
+TEST(ParseDeviceWWN, SplitsSerialAndDevice) {
+  FakeSnapInfo si;
+  std::string serial, dev;
+  ASSERT_TRUE(parseDeviceWWN(&si, "60000970000197900123533030304134", serial, dev));
+  EXPECT_EQ(serial, "000197900123");
+  EXPECT_EQ(dev, "000A4");
+  EXPECT_TRUE(si.hasLog("Parsing PZVMAXAPI Device WWN [60000970000197900123533030304134]"));
+  EXPECT_TRUE(si.hasLog("Parsed Device WWN to get Array [000197900123] Device [000A4]"));
+}
+
+TEST(ParseDeviceWWN, WrongLengthLeavesOutputsUntouched) {
+  FakeSnapInfo si;
+  std::string serial = "keep", dev = "keep";
+  std::string wwn(32, '3');
+  for (std::string bad : {wwn.substr(1), wwn + "0", std::string()}) {
+    EXPECT_FALSE(parseDeviceWWN(&si, bad, serial, dev));
+    EXPECT_TRUE(si.hasLog("Invalid length of requested Device WWN [" + bad + "]"));
+  }
+  EXPECT_EQ(serial, "keep");
+  EXPECT_EQ(dev, "keep");
+  EXPECT_EQ(si.logs.back().level, 2);
+  FakeEnv env;
+  hostrt::ScopedEnv scope(&env);
+  EXPECT_FALSE(parseDeviceWWN(nullptr, "short", serial, dev));  // no request: no crash
+}
+
+TEST(ParseDeviceWWN, UnscannablePairEndsDeviceEarly) {
+  FakeSnapInfo si;
+  std::string serial, dev;
+  ASSERT_TRUE(parseDeviceWWN(&si, "60000970000197900123533030ZZ4134", serial, dev));
+  EXPECT_EQ(dev, "00");
+  ASSERT_TRUE(parseDeviceWWN(&si, "600009700001979001235330303041GG", serial, dev));
+  EXPECT_EQ(dev, "000A");
+}
+
+TEST(ParseDeviceWWN, DecodesSampleWWNs) {
+  std::string dir = PZ_SHARED_DIR "/scsi-samples/";
+  struct Sample {
+    const char* file;
+    std::regex expect;  // serial and device as the sample's text names them
+  };
+  Sample samples[] = {
+      {"devicewwn_naa6_decode__2.txt", std::regex("S/N:([0-9]+) HVE:([0-9A-F]+)")},
+      {"symdev_show_wwn__1.txt", std::regex("show ([0-9A-F]+)")},
+  };
+  int decoded = 0;
+  for (const Sample& s : samples) {
+    std::ifstream in(dir + s.file);
+    if (!in) {
+      GTEST_SKIP() << "sample file absent: " << dir << s.file;
+    }
+    std::stringstream text;
+    text << in.rdbuf();
+    std::string content = text.str();
+    std::smatch want;
+    ASSERT_TRUE(std::regex_search(content, want, s.expect)) << s.file;
+    std::regex wwnPattern("[0-9A-Fa-f]{32}");
+    for (auto it = std::sregex_iterator(content.begin(), content.end(), wwnPattern);
+         it != std::sregex_iterator(); ++it) {
+      std::string wwn = it->str();
+      FakeSnapInfo si;
+      std::string serial, dev;
+      ASSERT_TRUE(parseDeviceWWN(&si, wwn, serial, dev)) << wwn;
+      EXPECT_EQ(serial, wwn.substr(8, 12));
+      if (want.size() == 3) {
+        EXPECT_EQ(serial, want[1].str());
+      }
+      EXPECT_EQ(StdDevName(dev), StdDevName(want[want.size() - 1].str())) << wwn;
+      ++decoded;
+    }
+  }
+  EXPECT_EQ(decoded, 2);
+}
+
+TEST(WWNText, BinaryFormsAndBack) {
+  const unsigned char port[8] = {0x50, 0x00, 0x09, 0x73, 0xf0, 0x0a, 0xb1, 0x04};
+  EXPECT_EQ(WWNToString(port), "50000973f00ab104");
+  EXPECT_EQ(WWNToString(nullptr), "");
+  unsigned char dev[16];
+  for (int i = 0; i < 16; ++i) dev[i] = (unsigned char)(i * 17);
+  EXPECT_EQ(DeviceWWNToString(dev), "00112233445566778899aabbccddeeff");
+  EXPECT_EQ(DeviceWWNToString(nullptr), "");
+
+  EXPECT_EQ(StringToWWN("50:00:09:73:F0:0A:B1:04"), std::string((const char*)port, 8));
+  EXPECT_EQ(StringToWWN(""), "");
+  EXPECT_EQ(StringToWWN(":::"), "");
+  EXPECT_EQ(StringToWWN("5"), std::string("\x50\0\0\0\0\0\0\0", 8));
+  EXPECT_EQ(StringToWWN("zz11"), std::string("\x00\x11\0\0\0\0\0\0", 8));
+  EXPECT_EQ(ToLower("AbC:9"), "abc:9");
+}
