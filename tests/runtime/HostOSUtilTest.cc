@@ -1,0 +1,269 @@
+// Utility object of the host runtime: the length protocols over HostSystem,
+// and the request array's JSON round trip to a remote host.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "host/HostConstants.h"
+#include "hostruntime/HostRequest.h"
+#include "hostruntime/HostSystem.h"
+#include "tests/support/FakeEnv.h"
+
+namespace {
+
+using hostrt::HostOSUtil;
+using hostrt::HostSnapInfo;
+using nlohmann::json;
+
+struct ListedSystem : hostrt::HostSystem {
+  std::vector<hostrt::Initiator> initiators;
+  std::vector<std::string> devices;
+  bool fail = false;
+  std::vector<std::string> removed;
+  std::string askedHost = "unset";
+  bool Initiators(const std::string& host, std::vector<hostrt::Initiator>* out,
+                  std::string* error) override {
+    askedHost = host;
+    if (fail) *error = "broken";
+    else *out = initiators;
+    return !fail;
+  }
+  bool Devices(const std::string& host, const std::string&,
+               std::vector<std::string>* paths, std::string*) override {
+    askedHost = host;
+    *paths = devices;
+    return !fail;
+  }
+  bool Rescan(const std::string& host, const std::vector<std::string>& remove,
+              std::string*) override {
+    askedHost = host;
+    removed = remove;
+    return !fail;
+  }
+  std::string HostType(const std::string&) override { return "linux"; }
+};
+
+class HostOSUtilTest : public ::testing::Test {
+ protected:
+  void SetUp() override { env.system = &system; }
+  testing_host::FakeEnv env;
+  hostrt::ScopedEnv scope{&env};
+  ListedSystem system;
+};
+
+TEST_F(HostOSUtilTest, QueryInitiatorsTwoCallProtocol) {
+  system.initiators = {{"10000000c9a1b2c3", hostrt::kInitiatorFC},
+                       {"iqn.1994-05.com.redhat:h1", hostrt::kInitiatorISCSI}};
+  HostOSUtil util;
+  int namesLength = 0, typesLength = 0;
+  ASSERT_EQ(0, util.queryInitiators(nullptr, "SER", nullptr, &namesLength,
+                                    nullptr, &typesLength));
+  EXPECT_EQ("", system.askedHost);  // null host: the local host
+  std::string joined = "10000000c9a1b2c3,iqn.1994-05.com.redhat:h1";
+  ASSERT_EQ(int(joined.size()) + 1, namesLength);
+  ASSERT_EQ(2, typesLength);
+  std::vector<char> names(namesLength, 'z'), types(typesLength, 'z');
+  int shortNames = namesLength - 1;
+  EXPECT_NE(0, util.queryInitiators(nullptr, "SER", names.data(), &shortNames,
+                                    types.data(), &typesLength));
+  EXPECT_EQ('z', names[0]);
+  ASSERT_EQ(0, util.queryInitiators(nullptr, "SER", names.data(), &namesLength,
+                                    types.data(), &typesLength));
+  EXPECT_STREQ(joined.c_str(), names.data());
+  EXPECT_EQ(0, types[0]);
+  EXPECT_EQ(1, types[1]);
+
+  system.fail = true;
+  EXPECT_NE(0, util.queryInitiators("esx1", "SER", nullptr, &namesLength,
+                                    nullptr, &typesLength));
+  EXPECT_EQ(0, namesLength);
+}
+
+TEST_F(HostOSUtilTest, NoInitiatorsGivesZeroLength) {
+  HostOSUtil util;
+  int namesLength = 5, typesLength = 5;
+  ASSERT_EQ(0, util.queryInitiators(nullptr, "", nullptr, &namesLength, nullptr,
+                                    &typesLength));
+  EXPECT_EQ(0, namesLength);
+}
+
+TEST_F(HostOSUtilTest, HostInitiatorAsksForItsSize) {
+  system.initiators = {{"iqn.esx", hostrt::kInitiatorISCSI}};
+  HostOSUtil util;
+  char buffer[4];
+  int size = sizeof buffer;
+  bool iscsi = false;
+  ASSERT_NE(0, util.queryHostInitiator("esx1", "SER", buffer, &size, &iscsi));
+  EXPECT_EQ(8, size);
+  std::vector<char> big(size_t(size), 0);
+  ASSERT_EQ(0, util.queryHostInitiator("esx1", "SER", big.data(), &size, &iscsi));
+  EXPECT_STREQ("iqn.esx", big.data());
+  EXPECT_TRUE(iscsi);
+  EXPECT_EQ("esx1", system.askedHost);
+  system.initiators.clear();
+  ASSERT_NE(0, util.queryHostInitiator("esx1", "SER", big.data(), &size, &iscsi));
+  EXPECT_EQ(0, size);  // no initiator at all: the caller stops asking
+}
+
+TEST_F(HostOSUtilTest, DeviceListStringAndRescan) {
+  system.devices = {"/dev/sda", "/dev/mapper/mpatha"};
+  HostOSUtil util;
+  char small[8];
+  int needed = util.getDeviceListString(nullptr, "EMC", "*", sizeof small, small);
+  ASSERT_EQ(int(strlen("/dev/sda*/dev/mapper/mpatha")) + 1, needed);
+  std::vector<char> buffer(static_cast<size_t>(needed));
+  ASSERT_EQ(0, util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()));
+  EXPECT_STREQ("/dev/sda*/dev/mapper/mpatha", buffer.data());
+  std::vector<std::string> list;
+  ASSERT_EQ(0, util.getLocalDeviceList(nullptr, "EMC", list));
+  EXPECT_EQ(system.devices, list);
+
+  const char* cleanup[] = {"/dev/sdc", "/dev/sdd", nullptr};
+  const char* initiators[] = {"X", nullptr};
+  ASSERT_EQ(0, util.rescanBus(nullptr, initiators, cleanup));
+  EXPECT_EQ((std::vector<std::string>{"/dev/sdc", "/dev/sdd"}), system.removed);
+  system.fail = true;
+  EXPECT_LT(util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()), 0);
+  EXPECT_NE(0, util.rescanBus("h2", initiators, cleanup));
+  env.system = nullptr;
+  EXPECT_NE(0, util.getLocalDeviceList(nullptr, "EMC", list));
+}
+
+// --- JSON of request arrays
+
+HostSnapInfo Sample(int smSnapId) {
+  HostSnapInfo r;
+  r.sourceDevice = "/dev/sdb";
+  r.snapFlags = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
+  r.jobFlags = PZSO::JOB_FLAG_DECOUPLED_CLONE;
+  r.status = PZSO::SNAP_STATUS_CREATED;
+  r.metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID] = "SER|00A1F|SN_1|";
+  r.requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = "5";
+  r.requestMetadata[PZSO::SM_MDT_REMOTE_REQUEST] = "{\"LocalHBA\":[]}";
+  r.snapConfigInts["nSymmMountRetryAttempts"] = 3;
+  r.snapConfigStrings["sSymmAllowWWPNs"] = "a,b";
+  r.jobId = 9000000000LL;
+  r.operationSource = 2;
+  r.smSnapId = smSnapId;
+  r.mountId = 8;
+  r.arrayNum = 2;
+  r.snapUniqueId = "SP_1";
+  r.hostTypeInfo = "vmware";
+  r.vmHostId = "esx1";
+  r.srdfAsync = true;
+  r.events.emplace_back(1, "sent");
+  return r;
+}
+
+TEST(RequestJsonTest, RoundTripKeepsEveryField) {
+  HostSnapInfo a = Sample(11), b = Sample(12);
+  b.errorCode = 62005;
+  b.errorText = "Failed";
+  json doc = hostrt::ToJson({&a, &b});
+  std::vector<std::unique_ptr<HostSnapInfo>> built;
+  std::string error;
+  ASSERT_TRUE(hostrt::RequestsFromJson(json::parse(doc.dump()), &built, &error))
+      << error;
+  ASSERT_EQ(2u, built.size());
+  const HostSnapInfo& x = *built[1];
+  EXPECT_EQ(b.sourceDevice, x.sourceDevice);
+  EXPECT_EQ(b.snapFlags, x.snapFlags);
+  EXPECT_EQ(b.jobFlags, x.jobFlags);
+  EXPECT_EQ(b.status, x.status);
+  EXPECT_EQ(62005, x.errorCode);
+  EXPECT_EQ("Failed", x.errorText);
+  EXPECT_EQ(b.metadata, x.metadata);
+  EXPECT_EQ(b.requestMetadata, x.requestMetadata);
+  EXPECT_EQ(b.snapConfigInts, x.snapConfigInts);
+  EXPECT_EQ(b.snapConfigStrings, x.snapConfigStrings);
+  EXPECT_EQ(9000000000LL, x.jobId);
+  EXPECT_EQ(2, x.operationSource);
+  EXPECT_EQ(12, x.smSnapId);
+  EXPECT_EQ(8, x.mountId);
+  EXPECT_EQ(2, x.arrayNum);
+  EXPECT_EQ("SP_1", x.snapUniqueId);
+  EXPECT_EQ("vmware", x.hostTypeInfo);
+  EXPECT_EQ("esx1", x.vmHostId);
+  EXPECT_TRUE(x.srdfAsync);
+  EXPECT_FALSE(x.srdfInfo);
+  EXPECT_EQ(b.events, x.events);
+  EXPECT_EQ(built[0]->arrayInfoCache, built[1]->arrayInfoCache);
+}
+
+TEST(RequestJsonTest, ApplyTakesTheWholeAnswer) {
+  HostSnapInfo a = Sample(11), b = Sample(12);
+  json answer = hostrt::ToJson({&a, &b});
+  answer["requests"][0]["status"] = PZSO::SNAP_STATUS_MAPPED;
+  answer["requests"][0]["devicePath"] = "/dev/sdq";
+  answer["requests"][0]["requestMetadata"] = {{"60", "0"}, {"91", "resp"}};
+  answer["requests"][1]["errorCode"] = 62002;
+  answer["requests"][1]["errorText"] = "no initiator";
+  answer["requests"][1]["events"].push_back({{"severity", 2}, {"text", "remote"}});
+  std::string error;
+  ASSERT_TRUE(hostrt::ApplyJson(answer, {&a, &b}, &error)) << error;
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, a.status);
+  EXPECT_EQ("/dev/sdq", a.devicePath);
+  EXPECT_EQ((std::map<int, std::string>{{60, "0"}, {91, "resp"}}), a.requestMetadata);
+  EXPECT_EQ(62002, b.errorCode);
+  EXPECT_EQ("no initiator", b.errorText);
+  ASSERT_EQ(2u, b.events.size());  // the sent one is not repeated
+  EXPECT_EQ("remote", b.events[1].second);
+}
+
+TEST(RequestJsonTest, FaultyAnswersApplyNothing) {
+  HostSnapInfo a = Sample(11), b = Sample(12);
+  json good = hostrt::ToJson({&a, &b});
+  good["requests"][0]["status"] = PZSO::SNAP_STATUS_MAPPED;
+  std::vector<json> bad(7, good);
+  bad[0]["requests"][1]["status"] = "12";               // wrong type, late entry
+  bad[1]["requests"].erase(1);                          // one request missing
+  bad[2]["requests"][1].erase("metadata");              // required item absent
+  bad[3]["requests"][1]["smSnapId"] = 99;               // another request
+  bad[4]["requests"][1]["metadata"] = {{"x6", "v"}};    // not a metadata type
+  bad[5]["version"] = 2;
+  bad[6]["requests"][1]["errorCode"] = 1LL << 40;       // out of range
+  for (size_t i = 0; i < bad.size(); ++i) {
+    std::string error;
+    EXPECT_FALSE(hostrt::ApplyJson(bad[i], {&a, &b}, &error)) << i;
+    EXPECT_FALSE(error.empty()) << i;
+    EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, a.status) << i;
+  }
+}
+
+TEST_F(HostOSUtilTest, RemoteExecutionAppliesAnswerOrNothing) {
+  HostSnapInfo a = Sample(11);
+  HostOSUtil util({&a}, 4711);
+  std::string sentTo, sent;
+  env.remote = [&](const std::string& client, const std::string& request,
+                   std::string* response, std::string*) {
+    sentTo = client;
+    sent = request;
+    json doc = json::parse(request);
+    doc["requests"][0]["requestMetadata"]["60"] = "0";
+    *response = doc.dump();
+    return true;
+  };
+  ASSERT_TRUE(util.executeOnRemoteClient("ma2"));
+  EXPECT_EQ("ma2", sentTo);
+  EXPECT_EQ("SER|00A1F|SN_1|", json::parse(sent)["requests"][0]["metadata"]["6"]);
+  EXPECT_EQ("0", a.requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+
+  a.requestMetadata.erase(PZSO::SM_MDT_REMOTE_EXEC_MSG);
+  env.remote = [](const std::string&, const std::string&, std::string* response,
+                  std::string*) {
+    *response = "{\"version\":1,\"requests\":[{\"status\":";  // cut short
+    return true;
+  };
+  EXPECT_FALSE(util.executeOnRemoteClient("ma2"));
+  EXPECT_FALSE(util.lastRemoteError.empty());
+  EXPECT_EQ(0u, a.requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
+  env.remote = [](const std::string&, const std::string&, std::string*,
+                  std::string* error) {
+    *error = "timed out";
+    return false;
+  };
+  EXPECT_FALSE(util.executeOnRemoteClient("ma2"));
+  EXPECT_NE(std::string::npos, util.lastRemoteError.find("timed out"));
+}
+
+}  // namespace
