@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "hostruntime/ProcessRunner.h"
+#include "hostruntime/SqliteHostDatabase.h"
 
 namespace hostrt {
 
@@ -239,7 +240,26 @@ void PosixEnv::Log(const LogRecord& record) {
   ::close(fd);
 }
 
-HostDatabase* PosixEnv::Database() { return nullptr; }
+// Opened at first use; a failure is logged and tried again at the next use.
+HostDatabase* PosixEnv::Database() {
+  std::lock_guard<std::mutex> lock(dbMu_);
+  if (database_) return database_.get();
+  std::string path;
+  if (!GetSetting("Host", "databasePath", &path) || path.empty()) {
+    CreateDir(home_, 0700, nullptr);
+    path = home_ + "/host.db";
+  }
+  std::string error;
+  database_ = SqliteHostDatabase::Open(path, &error);
+  if (!database_) {
+    LogRecord r;
+    r.level = -1;
+    r.function = "PosixEnv::Database";
+    r.text = "Host database is not available: " + error;
+    Log(r);
+  }
+  return database_.get();
+}
 
 HostSystem* PosixEnv::System() { return nullptr; }
 

@@ -10,6 +10,10 @@
 #include "hostruntime/Settings.h"
 
 namespace hostrt {
+class SqliteHostDatabase;
+}
+
+namespace hostrt {
 
 class PosixEnv : public Env {
  public:
@@ -58,6 +62,8 @@ class PosixEnv : public Env {
   std::mutex mu_;
   IniFile settings_;
   bool settingsLoaded_ = false;
+  std::mutex dbMu_;
+  std::unique_ptr<SqliteHostDatabase> database_;
 };
 
 }  // namespace hostrt
