@@ -7,6 +7,7 @@
 #include "host/HostConstants.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/HostDatabase.h"
+#include "hostruntime/LogMask.h"
 #include "hostruntime/SecretCodec.h"
 
 namespace hostrt {
@@ -33,6 +34,19 @@ void DebugLine(int level, const char* function, const std::string& text) {
   r.function = function;
   r.text = text;
   CurrentEnv()->Log(r);
+}
+
+// The password item of an array information record, so that the log never
+// shows it wherever else it turns up.
+void RegisterRecordPassword(const std::string& record) {
+  size_t at = record.find("hostPassword");
+  if (at == std::string::npos) return;
+  size_t colon = record.find(':', at);
+  if (colon == std::string::npos) return;
+  size_t end = record.find_first_of(",}", colon + 1);
+  RegisterSecret(record.substr(colon + 1, end == std::string::npos
+                                              ? std::string::npos
+                                              : end - colon - 1));
 }
 
 }  // namespace
@@ -64,6 +78,7 @@ int HostSnapInfo::setArrayInfo(const char* arrayId) {
                 (error.empty() ? "" : ": " + error));
     return 1;
   }
+  RegisterRecordPassword(record);
   (*arrayInfoCache)[arrayId] = record;
   arrayInfoSerial = arrayId;
   arrayInfo = record;
@@ -224,6 +239,7 @@ int HostSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
     DebugLine(-1, "decodeArrayDetail", "The stored array detail is not encoded");
     return 1;
   }
+  RegisterSecret(*decoded);
   return 0;
 }
 

@@ -8,8 +8,10 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
+#include "hostruntime/LogMask.h"
 #include "hostruntime/ProcessRunner.h"
 #include "hostruntime/SqliteHostDatabase.h"
 
@@ -63,19 +65,43 @@ PosixEnv::PosixEnv(std::string home)
 PosixEnv::~PosixEnv() = default;
 
 bool PosixEnv::ReloadSettings(std::string* error) {
-  std::string text, readError;
+  std::string text, problem;
   IniFile parsed;
-  if (FileExists(home_ + "/settings.ini")) {
-    if (!ReadFile(home_ + "/settings.ini", &text, &readError)) {
-      if (error) *error = "cannot read settings.ini: " + readError;
-      return false;
+  const std::string file = home_ + "/" + kSettingsFileName;
+  if (FileExists(file)) {
+    if (!ReadFile(file, &text, &problem)) {
+      problem = "cannot read " + file + ": " + problem;
+    } else if (!parsed.Parse(text, &problem)) {
+      problem = file + ": " + problem;
     }
-    if (!parsed.Parse(text, error)) return false;
   }
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    settingsLoaded_ = true;
+    settingsError_ = problem;
+    if (problem.empty()) settings_ = parsed;
+  }
+  if (problem.empty()) return true;
+  // Logged after the settings are marked loaded: the log reads them too.
+  LogRecord r;
+  r.level = -1;
+  r.function = "PosixEnv::ReloadSettings";
+  r.text = "Settings are not usable, keeping the previous ones: " + problem;
+  Log(r);
+  if (error) *error = problem;
+  return false;
+}
+
+bool PosixEnv::SettingsUsable(std::string* error) {
+  bool loaded;
+  {
+    std::lock_guard<std::mutex> lock(mu_);
+    loaded = settingsLoaded_;
+  }
+  if (!loaded) ReloadSettings(nullptr);
   std::lock_guard<std::mutex> lock(mu_);
-  settings_ = parsed;
-  settingsLoaded_ = true;
-  return true;
+  if (error) *error = settingsError_;
+  return settingsError_.empty();
 }
 
 void PosixEnv::RunProcess(const ProcessSpec& spec, ProcessOutcome* out) {
@@ -178,7 +204,6 @@ bool PosixEnv::GetSetting(const std::string& section, const std::string& key,
   }
   ReloadSettings(nullptr);
   std::lock_guard<std::mutex> lock(mu_);
-  settingsLoaded_ = true;
   return settings_.Get(section, key, value);
 }
 
@@ -221,18 +246,49 @@ bool PosixEnv::ClientName(std::string* name) {
   return GetSetting("Host", "clientName", name) && !name->empty();
 }
 
+namespace {
+
+// One line per call: the text's own line breaks would split it.
+std::string OneLine(std::string text) {
+  for (char& c : text)
+    if (c == '\n' || c == '\r') c = ' ';
+  return text;
+}
+
+}  // namespace
+
+bool PosixEnv::LogLevelWanted(const LogRecord& record) {
+  // The debug log counts detail upwards (-1 errors .. 4); the request log
+  // counts importance upwards (0 detail, 1 progress, 2 failure).
+  std::string text;
+  if (record.kind == LogKind::kRequest) {
+    int least = kDefaultRequestLogLevel;
+    if (GetSetting("Host", "requestLogLevel", &text)) least = atoi(text.c_str());
+    return record.level >= least;
+  }
+  int most = kDefaultDebugLogLevel;
+  if (GetSetting("Host", "debugLogLevel", &text)) most = atoi(text.c_str());
+  return record.level <= most;
+}
+
 void PosixEnv::Log(const LogRecord& record) {
+  if (!LogLevelWanted(record)) return;
   std::string dir;
   if (!GetDirectory("dEVLOGDIR", &dir)) return;
-  std::string file = dir + (record.kind == LogKind::kRequest ? "/request.log" : "/debug.log");
-  std::time_t now = std::time(nullptr);
+  bool request = record.kind == LogKind::kRequest;
+  std::string file = dir + "/" + (request ? kRequestLogName : kDebugLogName);
+  int64_t micros = NowMicros();
+  std::time_t now = std::time_t(micros / 1000000);
   std::tm tm;
   LocalTime(now, &tm);
-  char stamp[32];
-  strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  char stamp[48];
+  size_t n = strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &tm);
+  snprintf(stamp + n, sizeof stamp - n, ".%03d", int(micros / 1000 % 1000));
   std::string line = std::string(stamp) + " " + std::to_string(getpid()) +
-                     " [" + std::to_string(record.level) + "] " +
-                     record.function + ": " + record.text + "\n";
+                     " [" + std::to_string(record.level) + "] ";
+  if (request) line += "<" + std::to_string(record.smSnapId) + "> ";
+  line += record.function + ": " + OneLine(MaskSecrets(record.text)) + "\n";
+  // O_APPEND: lines of several processes never overwrite each other.
   int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
   if (fd < 0) return;
   ssize_t ignored = ::write(fd, line.data(), line.size());

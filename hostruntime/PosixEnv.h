@@ -15,6 +15,12 @@ class SqliteHostDatabase;
 
 namespace hostrt {
 
+constexpr const char* kSettingsFileName = "settings.ini";
+constexpr const char* kRequestLogName = "request.log";
+constexpr const char* kDebugLogName = "debug.log";
+constexpr int kDefaultDebugLogLevel = 2;
+constexpr int kDefaultRequestLogLevel = 0;
+
 class PosixEnv : public Env {
  public:
   // `home` empty: $PZHOST_HOME, else $HOME/.pzhost.
@@ -25,6 +31,9 @@ class PosixEnv : public Env {
   // Re-reads settings.ini; false (and the previous settings kept) when it
   // cannot be read or parsed.
   bool ReloadSettings(std::string* error);
+  // False (with the reason) when settings.ini could not be read or parsed
+  // at the last load; the host then runs on the settings it had before.
+  bool SettingsUsable(std::string* error);
 
   void RunProcess(const ProcessSpec& spec, ProcessOutcome* out) override;
   bool OpenWritable(const std::string& path, int flags, int mode,
@@ -58,10 +67,13 @@ class PosixEnv : public Env {
                  std::string* response, std::string* error) override;
 
  private:
+  bool LogLevelWanted(const LogRecord& record);
+
   std::string home_;
   std::mutex mu_;
   IniFile settings_;
   bool settingsLoaded_ = false;
+  std::string settingsError_;
   std::mutex dbMu_;
   std::unique_ptr<SqliteHostDatabase> database_;
 };

@@ -1,0 +1,176 @@
+// The real machine's environment in a temporary home: settings, log files
+// and the secrets that must never reach them.
+#include "hostruntime/PosixEnv.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "host/HostServices.h"
+#include "hostruntime/HostRequest.h"
+#include "hostruntime/LogMask.h"
+#include "hostruntime/SqliteHostDatabase.h"
+#include "hostruntime/Settings.h"
+#include "tests/runtime/TempDir.h"
+
+namespace {
+
+using hostrt::PosixEnv;
+
+std::string Slurp(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+void Write(const std::string& path, const std::string& text) {
+  std::ofstream(path) << text;
+}
+
+class PosixEnvTest : public ::testing::Test {
+ protected:
+  runtime_test::TempDir home;
+};
+
+TEST_F(PosixEnvTest, SettingsOverrideTheDefaults) {
+  PosixEnv defaults(home.path());
+  std::string dir, db;
+  ASSERT_TRUE(defaults.GetDirectory("dEVLOGDIR", &dir));
+  EXPECT_EQ(home.File("logs"), dir);
+  {
+    hostrt::ScopedEnv scope(&defaults);
+    EXPECT_EQ(hostrt::kDefaultCommandTimeLimitSecs * 1000, hostrt::CommandTimeLimitMs());
+  }
+
+  Write(home.File("settings.ini"),
+        "[EventManager]\ndEVLOGDIR = " + home.File("elsewhere") +
+            "\n[Host]\nphysicalMachine = hostA\nclientName = clientA\n"
+            "platformType = 1\ndatabasePath = " + home.File("other.db") +
+            "\n[~Fieldunit]\nnSymCliTimeoutSecs = 7\nnSymCliTimeoutMs = 1500\n");
+  PosixEnv env(home.path());
+  ASSERT_TRUE(env.GetDirectory("dEVLOGDIR", &dir));
+  EXPECT_EQ(home.File("elsewhere"), dir);
+  EXPECT_EQ("hostA", env.HostName());
+  std::string client;
+  ASSERT_TRUE(env.ClientName(&client));
+  EXPECT_EQ("clientA", client);
+  EXPECT_EQ(1u, env.PlatformType());
+  ASSERT_NE(nullptr, env.Database());
+  struct stat st;
+  EXPECT_EQ(0, stat(home.File("other.db").c_str(), &st));
+  EXPECT_NE(0, stat(home.File("host.db").c_str(), &st));
+  hostrt::ScopedEnv scope(&env);
+  EXPECT_EQ(1500, hostrt::CommandTimeLimitMs());  // milliseconds win
+  EXPECT_EQ("~Fieldunit", PZPlatformInfo::getSectionName("Fieldunit", nullptr));
+  int secs = 0;
+  ASSERT_TRUE(PZPlatformInfo::getRegInt("~Fieldunit", "nSymCliTimeoutSecs", &secs));
+  EXPECT_EQ(7, secs);
+}
+
+TEST_F(PosixEnvTest, MalformedSettingsFailClearlyAndKeepThePreviousOnes) {
+  Write(home.File("settings.ini"), "[Host]\nphysicalMachine = hostA\n");
+  PosixEnv env(home.path());
+  EXPECT_EQ("hostA", env.HostName());
+  std::string error;
+  EXPECT_TRUE(env.SettingsUsable(&error));
+  Write(home.File("settings.ini"), "[Host]\nphysicalMachine hostB\n");
+  EXPECT_FALSE(env.ReloadSettings(&error));
+  EXPECT_NE(std::string::npos, error.find("line 2")) << error;
+  EXPECT_FALSE(env.SettingsUsable(&error));
+  EXPECT_EQ("hostA", env.HostName());
+  EXPECT_NE(std::string::npos,
+            Slurp(home.File("logs/debug.log")).find("Settings are not usable"));
+
+  PosixEnv fresh(home.path());
+  EXPECT_FALSE(fresh.SettingsUsable(&error));
+  EXPECT_FALSE(error.empty());
+}
+
+TEST_F(PosixEnvTest, LogLinesCarryTimePidLevelFunctionAndHonourThresholds) {
+  Write(home.File("settings.ini"), "[Host]\ndebugLogLevel = 1\nrequestLogLevel = 1\n");
+  PosixEnv env(home.path());
+  hostrt::ScopedEnv scope(&env);
+  EvDebug debug("test");
+  debug.DebugLvl(1, "fnKept", "kept %d", 1);
+  debug.DebugLvl(3, "fnDropped", "dropped");
+  debug.Error("fnError", "two\nlines");
+  hostrt::HostSnapInfo request;
+  request.smSnapId = 77;
+  request.log(0, "reqDetail", "detail dropped");
+  request.log(2, "reqFailure", "failure kept");
+  std::string debugLog = Slurp(home.File("logs/debug.log"));
+  std::string requestLog = Slurp(home.File("logs/request.log"));
+  std::string pid = " " + std::to_string(getpid()) + " ";
+  EXPECT_NE(std::string::npos, debugLog.find(pid + "[1] fnKept: kept 1\n"));
+  EXPECT_NE(std::string::npos, debugLog.find(pid + "[-1] fnError: two lines\n"));
+  EXPECT_EQ(std::string::npos, debugLog.find("dropped"));
+  EXPECT_NE(std::string::npos, requestLog.find(pid + "[2] <77> reqFailure: failure kept\n"));
+  EXPECT_EQ(std::string::npos, requestLog.find("detail dropped"));
+  // Lines start with the date and time.
+  ASSERT_GE(requestLog.size(), 19u);
+  EXPECT_EQ('-', requestLog[4]);
+  EXPECT_EQ(':', requestLog[13]);
+}
+
+TEST_F(PosixEnvTest, PasswordsNeverReachALogFile) {
+  const std::string recordPassword = "Rec0rdPw", detailPassword = "Det4ilPw";
+  PosixEnv env(home.path());
+  hostrt::ScopedEnv scope(&env);
+  auto* admin = dynamic_cast<hostrt::SqliteHostDatabase*>(env.Database());
+  ASSERT_NE(nullptr, admin);
+  std::string error;
+  ASSERT_TRUE(admin->PutArrayInfoRecord(
+      "000197900123", hostrt::MakeArrayInfoRecord(1, "ctl", "adm", recordPassword),
+      &error));
+  hostrt::ArrayDetailsRow row;
+  row.arrayNumber = 1;
+  row.arrayName = "000197900123";
+  ASSERT_TRUE(admin->PutArrayDetails(row, detailPassword, &error));
+
+  hostrt::HostSnapInfo request;
+  request.arrayNum = 1;
+  ASSERT_EQ(0, request.setArrayInfo("000197900123"));
+  char record[4096];
+  short size = sizeof record;
+  ASSERT_EQ(0, request.getArrayInfoString(record, &size));
+  PZSO::ArrayDetailsSource* details = nullptr;
+  ASSERT_EQ(0, request.getArrayDetailsObject(&details));
+  std::string plain;
+  ASSERT_EQ(0, request.decodeArrayDetail(details->getEncodedPassword(), &plain));
+  EXPECT_EQ(detailPassword, plain);
+  request.releaseArrayDetailsObject(&details);
+
+  // Careless callers: the record itself, the decoded password in a command
+  // line, a name-value pair with quotes.
+  request.log(2, "careless", "record %s", record);
+  request.log(2, "careless", "symcli -pw %s -host ctl", plain.c_str());
+  EvDebug debug("test");
+  debug.Error("careless", "{\"hostPassword\" : \"other secret\", \"x\":1}");
+  debug.Error("careless", "again %s and %s", recordPassword.c_str(), plain.c_str());
+
+  std::vector<std::string> names;
+  ASSERT_TRUE(env.ListDir(home.File("logs"), &names, &error));
+  ASSERT_FALSE(names.empty());
+  for (const std::string& name : names) {
+    std::string text = Slurp(home.File("logs/" + name));
+    EXPECT_EQ(std::string::npos, text.find(recordPassword)) << name;
+    EXPECT_EQ(std::string::npos, text.find(detailPassword)) << name;
+    EXPECT_EQ(std::string::npos, text.find("other secret")) << name;
+  }
+  std::string all = Slurp(home.File("logs/request.log"));
+  EXPECT_NE(std::string::npos, all.find("hostPassword:****}"));
+  EXPECT_NE(std::string::npos, all.find("-pw **** -host ctl"));
+}
+
+TEST(LogMask, NamedValuesEndAtTheirItem) {
+  EXPECT_EQ("{hostName:h,hostPassword:****,x:1}",
+            hostrt::MaskSecrets("{hostName:h,hostPassword:abc,x:1}"));
+  EXPECT_EQ("hostPassword=**** rest", hostrt::MaskSecrets("hostPassword=abc rest"));
+  EXPECT_EQ("no hostPassword here", hostrt::MaskSecrets("no hostPassword here"));
+  EXPECT_EQ("hostPassword:", hostrt::MaskSecrets("hostPassword:"));
+}
+
+}  // namespace
