@@ -146,7 +146,7 @@ TEST_F(PosixEnvTest, PasswordsNeverReachALogFile) {
   // Careless callers: the record itself, the decoded password in a command
   // line, a name-value pair with quotes.
   request.log(2, "careless", "record %s", record);
-  request.log(2, "careless", "symcli -pw %s -host ctl", plain.c_str());
+  request.log(2, "careless", "symcli -pass %s -host ctl", plain.c_str());
   EvDebug debug("test");
   debug.Error("careless", "{\"hostPassword\" : \"other secret\", \"x\":1}");
   debug.Error("careless", "again %s and %s", recordPassword.c_str(), plain.c_str());
@@ -162,7 +162,7 @@ TEST_F(PosixEnvTest, PasswordsNeverReachALogFile) {
   }
   std::string all = Slurp(home.File("logs/request.log"));
   EXPECT_NE(std::string::npos, all.find("hostPassword:****}"));
-  EXPECT_NE(std::string::npos, all.find("-pw **** -host ctl"));
+  EXPECT_NE(std::string::npos, all.find("-pass **** -host ctl"));
 }
 
 TEST(LogMask, NamedValuesEndAtTheirItem) {
