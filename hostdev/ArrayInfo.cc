@@ -76,7 +76,6 @@ std::vector<Range> SecretRanges(const std::string& text) {
 bool OverlapsSecret(const std::string& text, size_t begin, size_t end) {
   for (const Range& r : SecretRanges(text))
     if (begin < r.second && r.first < end) return true;
-  // An empty value at a secret's place still names nothing worth hiding.
   return false;
 }
 
@@ -439,9 +438,9 @@ bool parseArrayInfo(const std::string& record, int& engineId,
   if (!parseJSONString(record, kEngineIdItem, engineText)) return false;
   int engine = 0;
   if (!ParseDecimal(engineText, engine)) {
+    // The value is not quoted: a malformed record may hold a secret there.
     engineDebug().DebugLvl(DBG_ERROR, "parseArrayInfo",
-                           "Value [%s] of [%s] is not a number",
-                           engineText.c_str(), kEngineIdItem);
+                           "Value of [%s] is not a number", kEngineIdItem);
     return false;
   }
   if (!parseJSONString(record, kHostNameItem, host)) return false;
