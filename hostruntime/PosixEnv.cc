@@ -326,10 +326,46 @@ bool PosixEnv::OpenScsiDevice(const std::string& path,
   return false;
 }
 
-bool PosixEnv::RunRemote(const std::string& client, const std::string&,
-                         std::string*, std::string* error) {
-  if (error) *error = "no remote transport configured for " + client;
-  return false;
+// The transport of a client is a command line in section "RemoteClients":
+// it gets the request on standard input and answers on standard output.
+bool PosixEnv::RunRemote(const std::string& client, const std::string& request,
+                         std::string* response, std::string* error) {
+  std::string commandLine, text;
+  if (client.empty() || !GetSetting(kRemoteClientsSection, client, &commandLine) ||
+      commandLine.empty()) {
+    if (error) *error = "no remote transport configured for " + client;
+    return false;
+  }
+  ProcessSpec spec;
+  spec.commandLine = commandLine;
+  if (!SplitCommandLine(commandLine, &spec.argv, &text) || spec.argv.empty()) {
+    if (error) *error = "transport of " + client + " is not a command line: " + text;
+    return false;
+  }
+  spec.input = &request;
+  spec.timeoutMs = kDefaultRemoteTimeLimitSecs * 1000;
+  if (GetSetting("Host", "remoteTimeoutMs", &text) && atoll(text.c_str()) > 0)
+    spec.timeoutMs = atoll(text.c_str());
+  ProcessOutcome outcome;
+  RunProcess(spec, &outcome);
+  if (!outcome.started) {
+    if (error) *error = "transport of " + client + " cannot start: " + outcome.startError;
+    return false;
+  }
+  if (outcome.killedAtLimit) {
+    if (error)
+      *error = "transport of " + client + " did not answer within " +
+               std::to_string(spec.timeoutMs) + " ms";
+    return false;
+  }
+  if (outcome.exitCode != 0) {
+    if (error)
+      *error = "transport of " + client + " ended with " +
+               std::to_string(outcome.exitCode) + ": " + outcome.error;
+    return false;
+  }
+  if (response) *response = outcome.output;
+  return true;
 }
 
 Env* DefaultEnv() {

@@ -20,6 +20,8 @@ constexpr const char* kRequestLogName = "request.log";
 constexpr const char* kDebugLogName = "debug.log";
 constexpr int kDefaultDebugLogLevel = 2;
 constexpr int kDefaultRequestLogLevel = 0;
+constexpr const char* kRemoteClientsSection = "RemoteClients";
+constexpr long long kDefaultRemoteTimeLimitSecs = 3600;
 
 class PosixEnv : public Env {
  public:

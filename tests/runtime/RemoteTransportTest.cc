@@ -1,0 +1,120 @@
+// Remote execution through a transport command run locally: this test
+// program itself plays the remote host when PZ_REMOTE_SIDE names a mode.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+
+#include "host/HostConstants.h"
+#include "hostruntime/HostRequest.h"
+#include "hostruntime/PosixEnv.h"
+#include "tests/runtime/TempDir.h"
+
+namespace {
+
+constexpr const char* kModeVariable = "PZ_REMOTE_SIDE";
+
+// The remote side answers before the test framework writes anything to
+// standard output, so the answer is all the caller reads.
+int RemoteSide(const std::string& mode) {
+  std::string input((std::istreambuf_iterator<char>(std::cin)),
+                    std::istreambuf_iterator<char>());
+  if (mode == "hang") pause();
+  if (mode == "garbage") {
+    std::cout << "Segmentation fault (core dumped)\n";
+    return 0;
+  }
+  if (mode == "fail") return 3;
+  std::vector<std::unique_ptr<hostrt::HostSnapInfo>> requests;
+  std::string error;
+  if (!hostrt::RequestsFromJson(nlohmann::json::parse(input, nullptr, false),
+                                &requests, &error)) {
+    std::cerr << error;
+    return 1;
+  }
+  std::vector<hostrt::HostSnapInfo*> view;
+  for (size_t i = 0; i < requests.size(); ++i) {
+    hostrt::HostSnapInfo* r = requests[i].get();
+    r->setStatus(PZSO::SNAP_STATUS_MAPPED);
+    r->setDevicePath(("/dev/remote" + std::to_string(i)).c_str());
+    r->reportEvent(PZSO::EVENT_SEVERITY_INFO, "mapped on the remote host");
+    view.push_back(r);
+  }
+  view[0]->setRequestMetadata(PZSO::SM_MDT_REMOTE_EXEC_MSG, "0");
+  nlohmann::json answer = hostrt::ToJson(view);
+  if (mode == "short") answer["requests"].erase(answer["requests"].size() - 1);
+  std::cout << answer.dump();
+  return 0;
+}
+
+struct RemoteSideHook {
+  RemoteSideHook() {
+    if (const char* mode = getenv(kModeVariable)) {
+      std::cout.flush();
+      int rc = RemoteSide(mode);
+      std::cout.flush();
+      _exit(rc);
+    }
+  }
+} remoteSideHook;
+
+class RemoteTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char self[4096] = {0};
+    ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
+    std::ofstream(home.File("settings.ini"))
+        << "[Host]\nremoteTimeoutMs = 300\n[RemoteClients]\nma2 = \"" << self
+        << "\" --as-remote\n";
+    for (int i = 0; i < 2; ++i) {
+      requests[i].smSnapId = 10 + i;
+      requests[i].status = PZSO::SNAP_STATUS_CREATED;
+      requests[i].requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = "5";
+    }
+  }
+  void TearDown() override { unsetenv(kModeVariable); }
+  bool Run(const char* mode) {
+    setenv(kModeVariable, mode, 1);
+    return util.executeOnRemoteClient("ma2");
+  }
+  void ExpectUntouched() {
+    for (auto& r : requests) {
+      EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, r.status);
+      EXPECT_TRUE(r.devicePath.empty());
+      EXPECT_EQ(0u, r.requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
+      EXPECT_TRUE(r.events.empty());
+    }
+  }
+
+  runtime_test::TempDir home;
+  hostrt::PosixEnv env{home.path()};
+  hostrt::ScopedEnv scope{&env};
+  hostrt::HostSnapInfo requests[2];
+  hostrt::HostOSUtil util{{&requests[0], &requests[1]}, 4711};
+};
+
+TEST_F(RemoteTransportTest, RoundTripAppliesTheRemoteOutcome) {
+  ASSERT_TRUE(Run("answer")) << util.lastRemoteError;
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, requests[1].status);
+  EXPECT_EQ("/dev/remote1", requests[1].devicePath);
+  EXPECT_EQ("0", requests[0].requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_EQ("5", requests[0].requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID]);
+  ASSERT_EQ(1u, requests[0].events.size());
+}
+
+TEST_F(RemoteTransportTest, GarbageShortFailedOrHungTransportsApplyNothing) {
+  for (const char* mode : {"garbage", "short", "fail", "hang"}) {
+    EXPECT_FALSE(Run(mode)) << mode;
+    EXPECT_FALSE(util.lastRemoteError.empty()) << mode;
+    ExpectUntouched();
+  }
+  EXPECT_NE(std::string::npos, util.lastRemoteError.find("within 300 ms"))
+      << util.lastRemoteError;
+  EXPECT_FALSE(util.executeOnRemoteClient("unknown"));
+  EXPECT_NE(std::string::npos, util.lastRemoteError.find("no remote transport"));
+}
+
+}  // namespace
