@@ -13,6 +13,7 @@
 
 #include "hostruntime/LogMask.h"
 #include "hostruntime/ProcessRunner.h"
+#include "hostruntime/ScsiPassThrough.h"
 #include "hostruntime/SqliteHostDatabase.h"
 
 namespace hostrt {
@@ -320,10 +321,11 @@ HostDatabase* PosixEnv::Database() {
 HostSystem* PosixEnv::System() { return nullptr; }
 
 bool PosixEnv::OpenScsiDevice(const std::string& path,
-                              std::unique_ptr<ScsiDevice>* /*device*/,
+                              std::unique_ptr<ScsiDevice>* device,
                               std::string* error) {
-  if (error) *error = "SCSI pass-through is not available for " + path;
-  return false;
+  std::string world;
+  GetSetting("EventManager", "SYMAPI_HOME_DIR", &world);
+  return OpenScsiPath(path, world, nullptr, device, error);
 }
 
 // The transport of a client is a command line in section "RemoteClients":
