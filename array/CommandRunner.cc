@@ -1,0 +1,206 @@
+#include "array/CommandRunner.h"
+
+#include <fcntl.h>
+
+#include <cctype>
+#include <cstdarg>
+#include <cstdio>
+#include <ctime>
+
+#include "host/HostConstants.h"
+#include "hostruntime/Env.h"
+
+namespace {
+
+// Device and log files: truncated, never through a link, owner only.
+constexpr int kOutputFileFlags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW;
+constexpr int kOutputFileMode = 0600;
+
+constexpr const char* kDeviceFilePattern = "{1}{2}FLVMAX_{3}_{4}.txt";
+constexpr const char* kPathSeparator = "/";
+constexpr const char* kLogDirectorySetting = "dEVLOGDIR";
+constexpr const char* kLogFileSuffix = ".log";
+constexpr const char* kTimeFormat = "%Y.%m.%d-%H.%M.%S";
+constexpr size_t kTimeBufferSize = 80;
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+// What the global log writer is told about a successful command.
+constexpr int kWriterTraceLevel = 3;
+constexpr int kRunCommandSourceLine = 2576;
+constexpr const char* kRunCommandSignature =
+    "int RunCommand(PZSO::SnapInfo*, const string&, std::string&, "
+    "std::string&, int&)";
+
+constexpr int kProcessFlags = 0;
+constexpr int kProcessNotRun = -1;
+
+}  // namespace
+
+void CliLog(PZSO::SnapInfo* si, int level, const char* function,
+            const char* format, ...) {
+  if (!si) return;
+  va_list args;
+  va_start(args, format);
+  va_list copy;
+  va_copy(copy, args);
+  char small[1024];
+  int n = vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  std::string text;
+  if (n >= 0 && size_t(n) < sizeof small) {
+    text.assign(small, size_t(n));
+  } else if (n >= 0) {
+    text.resize(size_t(n) + 1);
+    vsnprintf(&text[0], text.size(), format, args);
+    text.resize(size_t(n));
+  }
+  va_end(args);
+  si->log(level, function, "%s", text.c_str());
+}
+
+int64_t CommandLayerNowMicros() { return hostrt::CurrentEnv()->NowMicros(); }
+
+void CommandLayerSleepMs(int64_t ms) { hostrt::CurrentEnv()->SleepMs(ms); }
+
+void GetCurrTime(std::string& out) {
+  std::time_t now = std::time_t(CommandLayerNowMicros() / kMicrosPerSecond);
+  std::tm local{};
+  hostrt::CurrentEnv()->LocalTime(now, &local);
+  char buffer[kTimeBufferSize];
+  size_t n = strftime(buffer, sizeof buffer, kTimeFormat, &local);
+  out.assign(buffer, n);
+}
+
+int RunCommand(PZSO::SnapInfo* si, const std::string& cmd,
+               std::string& output, std::string& error, int& exitCode) {
+  static const char* kFn = "RunCommand";
+  PzProcess process;
+  int result = kProcessNotRun;
+  int rc = process.system(cmd, &output, &error, kProcessFlags, false);
+  if (rc != kProcessNotRun) {
+    output += error;
+    exitCode = rc;
+    result = 0;
+  }
+  if (result == kProcessNotRun) {
+    CliLog(si, kLogFailure, kFn, "Failed to execute command [%s] error [%s]",
+           cmd.c_str(), error.c_str());
+  } else if (exitCode != 0) {
+    CliLog(si, kLogFailure, kFn,
+           "Command [%s] completed with exit code [%d] error [%s] output [%s]",
+           cmd.c_str(), exitCode, error.c_str(), output.c_str());
+  } else if (g_ptrLogWriter && g_ptrLogWriter->getLevel() > kLogFailure) {
+    g_ptrLogWriter->write(kWriterTraceLevel, kRunCommandSignature,
+                          kRunCommandSourceLine,
+                          "Successfully executed command [%s] output [%s] ",
+                          cmd.c_str(), output.c_str());
+  }
+  return result;
+}
+
+int RunCommand(PZSO::SnapInfo* si, const std::string& cmd,
+               std::string& output, std::string& error, int& exitCode,
+               const std::string& inputFile, bool keepInputFile) {
+  int result = RunCommand(si, cmd, output, error, exitCode);
+  if (!inputFile.empty() && !keepInputFile) CWvFile::remove(inputFile);
+  return result;
+}
+
+namespace {
+
+// Opens, writes and closes `path`; `openFailed` tells an open failure apart.
+bool WriteWhole(const std::string& path, const std::string& content,
+                bool* openFailed, CWvError* error) {
+  CWvFile file;
+  *openFailed = false;
+  if (!file.open(path, kOutputFileFlags, kOutputFileMode, error)) {
+    *openFailed = true;
+    return false;
+  }
+  if (!file.write(content.data(), content.size(), error)) {
+    file.close(nullptr);
+    return false;
+  }
+  return file.close(error);
+}
+
+}  // namespace
+
+bool WriteToFile(PZSO::SnapInfo* si, const std::string& content,
+                 std::string& fileName) {
+  static const char* kFn = "WriteToFile";
+  fileName.clear();
+  long long jobId = 0;
+  if (!si || si->getJobParam(PZSO::JOB_PARAM_JOB_ID, &jobId) != 0) {
+    CliLog(si, kLogFailure, kFn, "Unable to get jobId.");
+    return false;
+  }
+  std::string tempDir = PZPI_Base::getNebulonTempDirectory();
+  if (tempDir.empty()) {
+    CliLog(si, kLogFailure, kFn, "Failed to get Nebulon Temp directory");
+    return false;
+  }
+  std::string stamp;
+  GetCurrTime(stamp);
+  fileName = CWvString::Format(
+      kDeviceFilePattern,
+      {tempDir, kPathSeparator, std::to_string(jobId), stamp});
+  bool openFailed = false;
+  CWvError error;
+  if (WriteWhole(fileName, content, &openFailed, &error)) return true;
+  if (openFailed) {
+    CliLog(si, kLogFailure, kFn, "Unable to create input  file [%s]. error [%s]",
+           fileName.c_str(), error.text().c_str());
+  } else {
+    CliLog(si, kLogFailure, kFn, "Unable to write to file [%s]. error [%s]",
+           fileName.c_str(), error.text().c_str());
+    CWvFile::remove(fileName);
+  }
+  return false;
+}
+
+bool WriteToFile(const std::string& content, std::string& fileName) {
+  static const char* kFn = "WriteToFile";
+  EvDebug debug("WriteToFile");
+  std::string stamp;
+  GetCurrTime(stamp);
+  std::string name = fileName + stamp + kLogFileSuffix;
+  std::string dir;
+  if (!PZPlatformInfo::getDirectory(kLogDirectorySetting, &dir) ||
+      dir.empty()) {
+    debug.Debug(kFn, "Failed to get Vornel log file directory path");
+    return false;
+  }
+  fileName = dir + kPathSeparator + name;
+  debug.Debug(kFn, "Saving text to file [%s]", fileName.c_str());
+  bool openFailed = false;
+  CWvError error;
+  if (WriteWhole(fileName, content, &openFailed, &error)) return true;
+  if (openFailed) {
+    debug.Error(kFn, "Failed to open file [%s] Error [%s]", fileName.c_str(),
+                error.text().c_str());
+  } else {
+    debug.Error(kFn, "Failed to write to file [%s] Error [%s]",
+                fileName.c_str(), error.text().c_str());
+  }
+  return false;
+}
+
+void skipSpace(const char*& p) {
+  while (p && *p && isspace(static_cast<unsigned char>(*p))) ++p;
+}
+
+std::string skipToSpace(const char*& p) {
+  if (!p) return std::string();
+  const char* start = p;
+  while (*p && !isspace(static_cast<unsigned char>(*p))) ++p;
+  return std::string(start, size_t(p - start));
+}
+
+void skipColumns(const char*& p, int n) {
+  skipSpace(p);
+  for (int i = 0; i < n; ++i) {
+    skipToSpace(p);
+    skipSpace(p);
+  }
+}

@@ -1,0 +1,251 @@
+// Listing devices and reading their sizes (symdev, symsnapvx list -linked).
+#include <string>
+
+#include "array/ArrayAPI_CLI.h"
+#include "array/CommandRunner.h"
+#include "array/SymcliTable.h"
+#include "hostdev/VMAXUtils.h"
+
+namespace {
+
+// "Not Visible" fills the Physical column with two words.
+constexpr const char* kNotVisible = "Not Visible";
+// Capacity in cylinders: the last column of a "symdev list ... -cyl" line of
+// an array that runs SnapVX (Sym, Physical, SA:P, Config, Attribute, Sts,
+// Cap).
+constexpr int kSizeColumn = 6;
+
+// Canonical device number of a listing line, or false when its first word
+// is not a device number (elided rows, notes).
+bool LineDevice(const std::string& line, std::string& device) {
+  std::string word = symcli::Column(line, 0);
+  if (!symcli::IsDeviceNumber(word)) return false;
+  device = StdDevName(word);
+  return true;
+}
+
+// Size in cylinders of a listing line. The field must be a whole decimal
+// number and the line's last word: the older layouts (DA:IT column, Config
+// values with blanks) put other words there and are refused.
+bool LineCylinders(const std::string& line, uint64_t& cylinders,
+                   std::string& field) {
+  int index = kSizeColumn + (symcli::Contains(line, kNotVisible) ? 1 : 0);
+  const char* p = line.c_str();
+  skipColumns(p, index);
+  field = skipToSpace(p);
+  skipSpace(p);
+  return *p == '\0' && symcli::ParseDecimal(field, cylinders);
+}
+
+void LogBadSize(PZSO::SnapInfo* si, const char* function,
+                const std::string& field, const std::string& line) {
+  CliLog(si, kLogFailure, function,
+         "Unexpected size field [%s] in device listing line [%s]; the listing "
+         "layout is not supported",
+         field.c_str(), line.c_str());
+}
+
+// Inserts the canonical first column of every device line of `output`.
+void InsertListedDevices(const std::string& output,
+                         std::unordered_set<std::string>& devs) {
+  std::vector<std::string> lines;
+  symcli::ReadListingLines(output, lines);
+  std::string device;
+  for (const std::string& line : lines)
+    if (LineDevice(line, device)) devs.insert(device);
+}
+
+}  // namespace
+
+bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
+                                  std::unordered_set<std::string>& devs) {
+  static const char* kFn = "GetDevListBySG";
+  if (sid.empty() || sg.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
+           sid.c_str(), sg.c_str());
+    return false;
+  }
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s",
+                                     Tool(kToolSymdev).c_str(), sid.c_str(),
+                                     sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
+           sg.c_str());
+    return false;
+  }
+  InsertListedDevices(output, devs);
+  return true;
+}
+
+bool ArrayAPI_CLI::GetDevListLinked(const std::string& sid,
+                                    std::unordered_set<std::string>& devs) {
+  static const char* kFn = "GetDevListLinked";
+  if (sid.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameter. VMAX serial [%s]",
+           sid.c_str());
+    return false;
+  }
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -linked -by_tgt",
+                                     Tool(kToolSymsnapvx).c_str(), sid.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  // An array where nothing is linked answers so, with a non-zero exit code.
+  if (rc == 0 && (symcli::Contains(output, symcli::kNoSnapvxInfo) ||
+                  symcli::Contains(output, symcli::kNoLinkTarget))) {
+    CliLog(snapInfo, kLogDetail, kFn, "No linked devices on array [%s]",
+           sid.c_str());
+    return true;
+  }
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "no linked devs found on array");
+    return false;
+  }
+  std::vector<std::string> rows;
+  if (!symcli::ReadTableRows(output, symcli::kLegendFlgs, rows)) {
+    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    return false;
+  }
+  std::string device;
+  for (const std::string& row : rows)
+    if (LineDevice(row, device)) devs.insert(device);
+  return true;
+}
+
+bool ArrayAPI_CLI::GetDevListUnmapped(const std::string& sid,
+                                      const std::string& sg,
+                                      std::unordered_set<std::string>& devs) {
+  static const char* kFn = "GetDevListUnmapped";
+  if (sid.empty() || sg.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn,
+           "Invalid parameter. VMAX serial [%s] storage group [%s]",
+           sid.c_str(), sg.c_str());
+    return false;
+  }
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s -noport -tdev",
+                                     Tool(kToolSymdev).c_str(), sid.c_str(),
+                                     sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn,
+           "no unmapped devs found in target device storage group [%s]",
+           sg.c_str());
+    return false;
+  }
+  InsertListedDevices(output, devs);
+  return true;
+}
+
+bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
+                                       const std::string& sg,
+                                       std::list<VMAXLun>& luns) {
+  static const char* kFn = "GetFreeTDEVListBySG";
+  if (sid.empty() || sg.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
+           sid.c_str(), sg.c_str());
+    return false;
+  }
+  std::unordered_set<std::string> linked, unmapped;
+  if (!GetDevListLinked(sid, linked)) return false;
+  if (!GetDevListUnmapped(sid, sg, unmapped)) return false;
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s -tdev -cyl",
+                                     Tool(kToolSymdev).c_str(), sid.c_str(),
+                                     sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
+           sg.c_str());
+    return false;
+  }
+  std::vector<std::string> lines;
+  symcli::ReadListingLines(output, lines);
+  std::list<VMAXLun> found;
+  std::string device, field;
+  for (const std::string& line : lines) {
+    if (!LineDevice(line, device)) continue;
+    if (linked.count(device) || !unmapped.count(device)) continue;
+    VMAXLun lun;
+    if (!LineCylinders(line, lun.cylinders, field)) {
+      LogBadSize(snapInfo, kFn, field, line);
+      return false;
+    }
+    lun.sid = sid;
+    lun.deviceId = device;
+    found.push_back(lun);
+  }
+  luns.splice(luns.end(), found);
+  return true;
+}
+
+bool ArrayAPI_CLI::GetDevProps(const std::string& sid,
+                               const std::list<std::string>& devs,
+                               std::unordered_map<std::string, VMAXLun>& props) {
+  static const char* kFn = "GetDevProps";
+  std::string devText = concatStrings(devs, ",");
+  CliLog(snapInfo, kLogDetail, kFn, "Looking properties for devices [%s]",
+         devText.c_str());
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -devs %s -cyl",
+                                     Tool(kToolSymdev).c_str(), sid.c_str(),
+                                     devText.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) return false;
+  std::vector<std::string> lines;
+  symcli::ReadListingLines(output, lines);
+  std::unordered_map<std::string, VMAXLun> found;
+  std::string device, field;
+  for (const std::string& line : lines) {
+    if (!LineDevice(line, device)) continue;
+    VMAXLun lun;
+    if (!LineCylinders(line, lun.cylinders, field)) {
+      LogBadSize(snapInfo, kFn, field, line);
+      return false;
+    }
+    lun.sid = sid;
+    lun.deviceId = device;
+    found[device] = lun;
+  }
+  for (auto& entry : found) props[entry.first] = entry.second;
+  return true;
+}
+
+bool ArrayAPI_CLI::GetDevProps(const std::string& sid, const std::string& dev,
+                               VMAXLun& lun) {
+  static const char* kFn = "GetDevProps";
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list -devs %s -cyl",
+                                     Tool(kToolSymdev).c_str(), sid.c_str(),
+                                     dev.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "p_sDevId [%s] not found on array",
+           dev.c_str());
+    return false;
+  }
+  std::vector<std::string> lines;
+  symcli::ReadListingLines(output, lines);
+  VMAXLun read = lun;
+  std::string device, field;
+  for (const std::string& line : lines) {
+    if (!LineDevice(line, device)) continue;
+    uint64_t cylinders = 0;
+    if (!LineCylinders(line, cylinders, field)) {
+      LogBadSize(snapInfo, kFn, field, line);
+      return false;
+    }
+    read.deviceId = dev;
+    read.cylinders = cylinders;
+    read.sid = sid;
+  }
+  lun = read;
+  return true;
+}

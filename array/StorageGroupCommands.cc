@@ -1,0 +1,256 @@
+// Changing and reading storage groups (symsg, symaccess -type storage).
+#include <string>
+
+#include "array/ArrayAPI_CLI.h"
+#include "array/CommandRunner.h"
+#include "array/SymcliTable.h"
+#include "hostdev/VMAXUtils.h"
+
+namespace {
+
+constexpr const char* kAlreadyMember =
+    "The device is already a member of the storage group";
+constexpr const char* kNotFound = "was not found";
+constexpr const char* kIndividualDevices =
+    "Individual devices cannot be added to or removed";
+constexpr const char* kNoStorageGroups = "No Storage groups could be found";
+
+constexpr const char* kStorageGroupName = "Storage Group Name";
+constexpr size_t kStorageGroupNameLength = 18;
+constexpr const char* kNumberOfGatekeepers = "Number of Gatekeepers";
+constexpr const char* kIsChild = "(IsChild)";
+constexpr const char* kChildStorageGroups = "Child Storage Groups";
+constexpr const char* kBlockEnd = "}";
+constexpr const char* kLegend = "Legend:";
+// Trim set for sections that start or end on a ruler.
+constexpr const char* kTrimWithDashes = " \r\n----";
+
+constexpr char kParentMark = 'P';
+constexpr size_t kParentFlagsMinLength = 3;
+
+}  // namespace
+
+bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
+                                      const std::list<std::string>& devs,
+                                      const std::string& sg, bool add) {
+  const char* kFn = add ? "SGDevAdd" : "SGDevRemove";
+  std::string content;
+  for (const std::string& d : devs) content += d + "\n";
+  std::string devText = concatStrings(devs, ",");
+  CliLog(snapInfo, kLogProgress, kFn,
+         add ? "Going to add devices [%s] to storage group [%s]"
+             : "Going to remove devices [%s] from storage group [%s]",
+         devText.c_str(), sg.c_str());
+  std::string file;
+  if (!WriteDeviceFile(kFn, content, file)) return false;
+  std::string cmd = FXString::Format(
+      add ? " \"%s\" -sid %s -file %s -sg %s addall -noprompt"
+          : " \"%s\" -sid %s -file %s -sg %s rmall -noprompt",
+      Tool(kToolSymsg).c_str(), sid.c_str(), file.c_str(), sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
+                      config.bSymmVerboseLogging);
+  if (rc == 0 && exitCode == 0) {
+    CliLog(snapInfo, kLogProgress, kFn,
+           add ? "Successfully added devices [%s] to storage group [%s]"
+               : "Successfully removed devices [%s] from storage group [%s]",
+           devText.c_str(), sg.c_str());
+    return true;
+  }
+  if (rc == 0) {
+    if (add && symcli::Contains(output, kAlreadyMember)) return true;
+    if (!add && (symcli::Contains(output, kNotFound) ||
+                 symcli::Contains(output, kIndividualDevices)))
+      return true;
+  }
+  CliLog(snapInfo, kLogProgress, kFn,
+         add ? "Failed to add devices [%s] to storage group [%s]"
+             : "Failed to remove devices [%s] from storage group [%s]",
+         devText.c_str(), sg.c_str());
+  return false;
+}
+
+bool ArrayAPI_CLI::SGDevAdd(const std::string& sid,
+                            const std::list<std::string>& devs,
+                            const std::string& sg) {
+  return ChangeStorageGroup(sid, devs, sg, true);
+}
+
+bool ArrayAPI_CLI::SGDevRemove(const std::string& sid,
+                               const std::list<std::string>& devs,
+                               const std::string& sg) {
+  return ChangeStorageGroup(sid, devs, sg, false);
+}
+
+bool ArrayAPI_CLI::GetSGListByDevice(const std::string& sid,
+                                     const std::string& dev,
+                                     std::list<std::string>& sgs) {
+  static const char* kFn = "GetSGListByDevice";
+  if (sid.empty() || dev.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters");
+    CliLog(snapInfo, kLogFailure, kFn, "VMAX serial [%s] device [%s]",
+           sid.c_str(), dev.c_str());
+    return false;
+  }
+  std::string cmd = FXString::Format(" \"%s\" -sid %s -type storage list -dev %s",
+                                     Tool(kToolSymaccess).c_str(), sid.c_str(),
+                                     dev.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc == 0 && exitCode == 0) {
+    std::vector<std::string> lines;
+    symcli::ReadListingLines(output, lines);
+    for (const std::string& line : lines) {
+      std::string name = symcli::Trim(line, symcli::kLineTrimSet);
+      if (!name.empty() && name != config.linkDeviceStorageGroup)
+        sgs.push_back(name);
+    }
+    return true;
+  }
+  if (rc == 0 && symcli::Contains(output, kNoStorageGroups)) {
+    CliLog(snapInfo, kLogFailure, kFn,
+           "Device [%s] is not mapped to any storage group ", dev.c_str());
+    return true;
+  }
+  return false;
+}
+
+bool ArrayAPI_CLI::GetChildSGList(const std::string& sid,
+                                  const std::string& sg,
+                                  std::vector<std::string>& children) {
+  static const char* kFn = "GetChildSGList";
+  if (seVersion > kLastOldSymsgShowVersion)
+    return GetChildSGListv2(sid, sg, children);
+  std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
+                                     Tool(kToolSymsg).c_str(), sid.c_str(),
+                                     sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "Failed to find storage group [%s]",
+           sg.c_str());
+    return false;
+  }
+  size_t name = output.find(kStorageGroupName);
+  size_t colon = name == std::string::npos
+                     ? std::string::npos
+                     : output.find(':', name + kStorageGroupNameLength);
+  size_t end = colon == std::string::npos
+                   ? std::string::npos
+                   : output.find(kNumberOfGatekeepers, colon + 1);
+  if (end == std::string::npos) {
+    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    return false;
+  }
+  std::string section = output.substr(colon + 1, end - colon - 1);
+  if (!symcli::Contains(section, kIsChild)) {
+    CliLog(snapInfo, kLogDetail, kFn,
+           "Storage group [%s] is not a parent storage group", sg.c_str());
+    return true;
+  }
+  std::vector<std::string> lines;
+  symcli::SplitSection(section, 0, std::string::npos, symcli::kLineTrimSet,
+                       lines);
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    if (!symcli::Contains(line, kIsChild)) continue;
+    found.push_back(symcli::Column(line, 0));
+  }
+  children.insert(children.end(), found.begin(), found.end());
+  CliLog(snapInfo, kLogProgress, kFn,
+         "Parent storage group [%s] child storage groups [%s]", sg.c_str(),
+         concatStrings(found, ",").c_str());
+  return true;
+}
+
+bool ArrayAPI_CLI::GetChildSGListv2(const std::string& sid,
+                                    const std::string& sg,
+                                    std::vector<std::string>& children) {
+  static const char* kFn = "GetChildSGListv2";
+  std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
+                                     Tool(kToolSymsg).c_str(), sid.c_str(),
+                                     sg.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn, "Failed to find storage group [%s]",
+           sg.c_str());
+    return false;
+  }
+  if (!symcli::Contains(output, kChildStorageGroups)) {
+    CliLog(snapInfo, kLogDetail, kFn,
+           "Storage group [%s] is not a parent storage group", sg.c_str());
+    return true;
+  }
+  size_t name = output.find(kStorageGroupName);
+  size_t ruler = name == std::string::npos
+                     ? std::string::npos
+                     : output.find(symcli::kRuler, name);
+  size_t end = ruler == std::string::npos ? std::string::npos
+                                          : output.find(kBlockEnd, ruler);
+  if (end == std::string::npos) {
+    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    return false;
+  }
+  std::vector<std::string> lines;
+  symcli::SplitSection(output, ruler, end, kTrimWithDashes, lines);
+  std::vector<std::string> found;
+  for (const std::string& line : lines) {
+    std::string child = symcli::Trim(line, symcli::kLineTrimSet);
+    if (!child.empty()) found.push_back(child);
+  }
+  children.insert(children.end(), found.begin(), found.end());
+  CliLog(snapInfo, kLogProgress, kFn,
+         "Parent storage group [%s] child storage groups [%s]", sg.c_str(),
+         concatStrings(found, ",").c_str());
+  return true;
+}
+
+bool ArrayAPI_CLI::GetParentSGList(const std::string& sid,
+                                   std::unordered_set<std::string>& sgs) {
+  static const char* kFn = "GetParentSGList";
+  std::string cmd = FXString::Format(" \"%s\" -sid %s list",
+                                     Tool(kToolSymsg).c_str(), sid.c_str());
+  std::string output, error;
+  int exitCode = 0;
+  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc != 0 || exitCode != 0) {
+    CliLog(snapInfo, kLogFailure, kFn,
+           "Failed to get available storage groups on array [%s]", sid.c_str());
+    return false;
+  }
+  size_t ruler = output.find(symcli::kRuler);
+  size_t end = ruler == std::string::npos ? std::string::npos
+                                          : output.find(kLegend, ruler);
+  if (end == std::string::npos) {
+    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    return false;
+  }
+  std::vector<std::string> lines;
+  symcli::SplitSection(output, ruler, end, kTrimWithDashes, lines);
+  std::string text;
+  for (const std::string& line : lines) {
+    const char* p = line.c_str();
+    skipSpace(p);
+    std::string name = skipToSpace(p);
+    if (name.empty()) continue;
+    skipColumns(p, 1);
+    std::string flags = skipToSpace(p);
+    if (flags.size() >= kParentFlagsMinLength && flags[0] == kParentMark) {
+      sgs.insert(name);
+      text += name + " ";
+    }
+  }
+  if (!sgs.empty())
+    CliLog(snapInfo, kLogDetail, kFn, "VMAX array [%s] parent storage groups [%s]",
+           sid.c_str(), text.c_str());
+  else
+    CliLog(snapInfo, kLogDetail, kFn,
+           "VMAX array [%s] does not have any cascade storage group configured",
+           sid.c_str());
+  return true;
+}
