@@ -1,0 +1,80 @@
+// Shared fixture of the command layer tests: a fake host environment with
+// scripted SYMCLI commands and one ArrayAPI_CLI bound to a fake request.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "array/ArrayAPI_CLI.h"
+#include "hostruntime/Env.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/FakeHost.h"
+
+namespace arraytest {
+
+constexpr const char* kSid = "000197900123";
+constexpr const char* kBin = "/opt/emc/SYMCLI/bin/";
+// Device file of job 12 at the fake clock's 2021-02-03 08:05:09.
+constexpr const char* kDeviceFile =
+    "/fake/tmp/FLVMAX_12_2021.02.03-08.05.09.txt";
+
+inline std::string Tool(const char* name) {
+  return std::string(" \"") + kBin + name + "\"";
+}
+
+inline std::string ReadSample(const std::string& name) {
+  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
+  std::stringstream s;
+  s << in.rdbuf();
+  EXPECT_TRUE(in.good() || in.eof()) << name;
+  EXPECT_FALSE(s.str().empty()) << "sample missing: " << name;
+  return s.str();
+}
+
+class ArrayTest : public ::testing::Test {
+ protected:
+  ArrayTest() : scoped_(&env_), api_(&si_) {
+    si_.jobParams[PZSO::JOB_PARAM_JOB_ID] = 12;
+  }
+
+  void Init() {
+    ArrayAPIInitParams params;
+    params.config = config_;
+    ASSERT_TRUE(api_.init(params));
+  }
+  void SetUp() override { Init(); }
+
+  void Expect(const std::string& cmd, const std::string& out,
+              int exitCode = 0, const std::string& err = std::string()) {
+    testing_host::ScriptedRun run;
+    run.output = out;
+    run.error = err;
+    run.exitCode = exitCode;
+    env_.Expect(cmd, run);
+  }
+
+  // The commands run, in order.
+  std::vector<std::string> Ran() const {
+    std::vector<std::string> v;
+    for (const auto& r : env_.runs) v.push_back(r.commandLine);
+    return v;
+  }
+  // Content of the device file as the command saw it.
+  std::string FileSeen(size_t run = 0) const {
+    if (run >= env_.runs.size()) return "<no run>";
+    auto it = env_.runs[run].files.find(kDeviceFile);
+    return it == env_.runs[run].files.end() ? "<no file>" : it->second;
+  }
+  bool FileLeft() const { return env_.files.count(kDeviceFile) > 0; }
+
+  testing_host::FakeEnv env_;
+  hostrt::ScopedEnv scoped_;
+  testing_host::FakeSnapInfo si_;
+  VMAXSnapConfig config_;
+  ArrayAPI_CLI api_;
+};
+
+}  // namespace arraytest
