@@ -6,6 +6,7 @@
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
 #include "array/SymcliTable.h"
+#include "config/VMAXConfig.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
@@ -19,7 +20,6 @@ constexpr int kSessionDeviceColumn = 0;
 constexpr int kSessionNameColumn = 1;
 
 constexpr int64_t kRestorePollMs = 30000;
-constexpr const char* kSettingsSection = "~Fieldunit";
 constexpr const char* kRestoreWaitMaxMinsKey = "nSymmRestoreWaitMaxMins";
 constexpr int kDefaultRestoreWaitMaxMins = 1440;
 constexpr int64_t kMsPerMinute = 60000;
@@ -66,9 +66,7 @@ bool ReadRestoreProgress(const std::string& output,
 
 int RestoreWaitMaxMins() {
   int value = kDefaultRestoreWaitMaxMins;
-  if (!PZPlatformInfo::getRegInt(kSettingsSection, kRestoreWaitMaxMinsKey,
-                                 &value) ||
-      value < 1)
+  if (!GetRegInt(nullptr, kRestoreWaitMaxMinsKey, &value) || value < 1)
     value = kDefaultRestoreWaitMaxMins;
   return value;
 }
