@@ -3,39 +3,14 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/DeviceListing.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
 
-// "Not Visible" fills the Physical column with two words.
-constexpr const char* kNotVisible = "Not Visible";
-// Capacity in cylinders: the last column of a "symdev list ... -cyl" line of
-// an array that runs SnapVX (Sym, Physical, SA:P, Config, Attribute, Sts,
-// Cap).
-constexpr int kSizeColumn = 6;
-
-// Canonical device number of a listing line, or false when its first word
-// is not a device number (elided rows, notes).
-bool LineDevice(const std::string& line, std::string& device) {
-  std::string word = symcli::Column(line, 0);
-  if (!symcli::IsDeviceNumber(word)) return false;
-  device = StdDevName(word);
-  return true;
-}
-
-// Size in cylinders of a listing line. The field must be a whole decimal
-// number and the line's last word: the older layouts (DA:IT column, Config
-// values with blanks) put other words there and are refused.
-bool LineCylinders(const std::string& line, uint64_t& cylinders,
-                   std::string& field) {
-  int index = kSizeColumn + (symcli::Contains(line, kNotVisible) ? 1 : 0);
-  const char* p = line.c_str();
-  skipColumns(p, index);
-  field = skipToSpace(p);
-  skipSpace(p);
-  return *p == '\0' && symcli::ParseDecimal(field, cylinders);
-}
+using symcli::LineCylinders;
+using symcli::LineDevice;
 
 void LogBadSize(PZSO::SnapInfo* si, const char* function,
                 const std::string& field, const std::string& line) {
@@ -164,23 +139,12 @@ bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
            sg.c_str());
     return false;
   }
-  std::vector<std::string> lines;
-  symcli::ReadListingLines(output, lines);
-  std::list<VMAXLun> found;
-  std::string device, field;
-  for (const std::string& line : lines) {
-    if (!LineDevice(line, device)) continue;
-    if (linked.count(device) || !unmapped.count(device)) continue;
-    VMAXLun lun;
-    if (!LineCylinders(line, lun.cylinders, field)) {
-      LogBadSize(snapInfo, kFn, field, line);
-      return false;
-    }
-    lun.sid = sid;
-    lun.deviceId = device;
-    found.push_back(lun);
+  std::string badLine, badField;
+  if (!symcli::ParseFreeDevices(output, sid, linked, unmapped, luns, badLine,
+                                badField)) {
+    LogBadSize(snapInfo, kFn, badField, badLine);
+    return false;
   }
-  luns.splice(luns.end(), found);
   return true;
 }
 

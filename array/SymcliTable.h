@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -41,6 +42,35 @@ void ReadListingLines(const std::string& output,
 // split into non-empty lines.
 void SplitSection(const std::string& text, size_t begin, size_t end,
                   const std::string& trimSet, std::vector<std::string>& lines);
+
+// Bounds [b, e) of the text between `begin` and `end` (npos: the end)
+// trimmed of `trimSet`; false when nothing is left.
+bool SectionBounds(const std::string& text, size_t begin, size_t end,
+                   const std::string& trimSet, size_t& b, size_t& e);
+// Bounds of the listing part of `output` (see ReadListingLines).
+bool ListingBounds(const std::string& output, size_t& b, size_t& e);
+
+// Calls `visit(const std::string& line)` for every non-empty line of
+// [b, e), in order, through one reused buffer; stops when it returns false.
+// Returns false when stopped.
+template <typename Visit>
+bool ForEachLine(const std::string& text, size_t b, size_t e, Visit visit) {
+  std::string line;
+  const char* data = text.data();
+  while (b < e) {
+    const void* nl = memchr(data + b, '\n', e - b);
+    size_t stop = nl ? size_t(static_cast<const char*>(nl) - data) : e;
+    if (stop > b) {
+      line.assign(data + b, stop - b);
+      if (!visit(line)) return false;
+    }
+    b = stop + 1;
+  }
+  return true;
+}
+
+// Start of the last "----" of `text`, or npos.
+size_t FindLastRuler(const std::string& text);
 
 // Column `k` of a line (0-based, words separated by white space); empty
 // when the line has fewer columns.

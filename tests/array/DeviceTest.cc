@@ -1,3 +1,4 @@
+#include "array/DeviceListing.h"
 #include "tests/array/ArrayFixture.h"
 
 namespace arraytest {
@@ -183,6 +184,48 @@ TEST_F(ArrayTest, DevicePropertiesRefuseOlderLayouts) {
          CylListing("0001A /dev/sdb 1D:4 TDEV N/Grp'd RW 2-Way\n"));
   std::unordered_map<std::string, VMAXLun> props;
   EXPECT_FALSE(api_.GetDevProps(kSid, {"1A"}, props));
+}
+
+}  // namespace
+}  // namespace arraytest
+
+namespace arraytest {
+namespace {
+
+// The free-device parse answers exactly as the string sets do, also for
+// members and devices that are not five-digit canonical numbers.
+TEST(FreeDeviceParse, MembershipMatchesTheSetsExactly) {
+  const std::string listing =
+      "Sym Physical SA:P Config Attribute Sts Cap\n-----\n"
+      "000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
+      "100000 /dev/sdb 1D:4 TDEV N/Grp'd RW 200\n"
+      "000A7 /dev/sdc 1D:4 TDEV N/Grp'd RW 300\n"
+      "000A8 /dev/sdd 1D:4 TDEV N/Grp'd RW 400\n";
+  // "A5" is not canonical, so it does not name 000A5.
+  std::unordered_set<std::string> unmapped{"A5", "100000", "000A7", "000A8"};
+  std::unordered_set<std::string> linked{"000A8"};
+  std::list<VMAXLun> luns;
+  std::string badLine, badField;
+  ASSERT_TRUE(symcli::ParseFreeDevices(listing, kSid, linked, unmapped, luns,
+                                       badLine, badField));
+  ASSERT_EQ(2u, luns.size());
+  EXPECT_EQ("100000", luns.front().deviceId);
+  EXPECT_EQ(200u, luns.front().cylinders);
+  EXPECT_EQ("000A7", luns.back().deviceId);
+}
+
+TEST(FreeDeviceParse, BadSizeNamesTheLineAndAddsNothing) {
+  const std::string listing =
+      "-----\n000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
+      "000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB\n";
+  std::unordered_set<std::string> unmapped{"000A5", "000A6"}, linked;
+  std::list<VMAXLun> luns;
+  std::string badLine, badField;
+  EXPECT_FALSE(symcli::ParseFreeDevices(listing, kSid, linked, unmapped, luns,
+                                        badLine, badField));
+  EXPECT_TRUE(luns.empty());
+  EXPECT_EQ("12GB", badField);
+  EXPECT_EQ("000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB", badLine);
 }
 
 }  // namespace
