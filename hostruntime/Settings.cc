@@ -32,6 +32,11 @@ bool IniFile::Parse(const std::string& text, std::string* error) {
         return false;
       }
       section = FXString::Trim(line.substr(1, line.size() - 2), kBlanks);
+      // "[ ]" names no section; it would be written back as "[]".
+      if (section.empty()) {
+        if (error) *error = "malformed section header at line " + std::to_string(lineNo);
+        return false;
+      }
       sections_[section];
       haveSection = true;
     } else {
