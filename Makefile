@@ -2,11 +2,14 @@
 # they need (Debian packages), configure, build and run.
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
+FUZZ_BUILD ?= build-fuzz
+# Seconds for all fuzzers together (split evenly between them).
+FUZZ_SECONDS ?= 270
 JOBS       ?= $(shell nproc)
 PACKAGES   := cmake g++ make pkg-config libsqlite3-dev nlohmann-json3-dev \
               libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3
 
-.PHONY: all deps configure build test test-unit test-asan demo bench install clean
+.PHONY: all deps configure build test test-unit test-asan demo bench install clean fuzz
 
 all: build
 
@@ -35,6 +38,16 @@ test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPZ_SANITIZE=ON -DPZ_BUILD_BENCH=OFF >/dev/null
 	cmake --build $(ASAN_BUILD) -j $(JOBS)
 	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'e2e|hardening'
+
+# libFuzzer programs (clang, ASan, UBSan) over the parsers, run for a bounded time.
+fuzz: deps
+	@dpkg-query -W -f='$${Status}' clang 2>/dev/null | grep -q 'install ok installed' || { \
+	  SUDO=$$( [ "$$(id -u)" = 0 ] || echo sudo ); \
+	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang; }
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DPZ_FUZZ=ON -DPZ_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
+	tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
 
 demo: build
 	@if [ -x $(BUILD)/pzhost/pzhost ]; then $(BUILD)/pzhost/pzhost demo; \
