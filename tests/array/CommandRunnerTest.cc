@@ -182,3 +182,28 @@ TEST_F(ArrayTest, SolutionsEnablerVersion) {
 
 }  // namespace
 }  // namespace arraytest
+
+#include "config/VMAXConfig.h"
+
+namespace arraytest {
+namespace {
+
+// The home directory comes from the host setting through the configuration.
+TEST_F(ArrayTest, SymcliHomeFromHostSetting) {
+  env_.Set("EventManager", "SYMAPI_HOME_DIR", "/usr/symcli");
+  ArrayAPIInitParams params;
+  ASSERT_TRUE(readRegistryKeys(&si_, params.config));
+  ArrayAPI_CLI api(&si_);
+  ASSERT_TRUE(api.init(params));
+  Expect(" \"/usr/symcli/bin/symdev\" -sid 000197900123 list -sg sg1", "");
+  std::unordered_set<std::string> devs;
+  EXPECT_TRUE(api.GetDevListBySG(kSid, "sg1", devs));
+  EXPECT_TRUE(env_.unexpected.empty());
+
+  Expect(" \"/opt/emc/SYMCLI/bin/symdev\" -sid 000197900123 list -sg sg1", "");
+  EXPECT_TRUE(api_.GetDevListBySG(kSid, "sg1", devs));
+  EXPECT_TRUE(env_.unexpected.empty());
+}
+
+}  // namespace
+}  // namespace arraytest
