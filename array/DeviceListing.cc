@@ -22,6 +22,8 @@ constexpr size_t kCanonicalDigits = 5;
 constexpr size_t kMaxDeviceDigits = 8;
 constexpr uint32_t kCanonicalRange = 1u << 20;  // five hexadecimal digits
 constexpr uint32_t kWordBits = 64;
+constexpr uint32_t kBitsPerHexDigit = 4;
+constexpr uint32_t kFirstLetterDigit = 10;
 
 // Value of a five-digit upper-case device number, or false for any other
 // text.
@@ -31,9 +33,9 @@ bool CanonicalValue(const std::string& dev, uint32_t& value) {
   for (char c : dev) {
     uint32_t digit;
     if (c >= '0' && c <= '9') digit = uint32_t(c - '0');
-    else if (c >= 'A' && c <= 'F') digit = uint32_t(c - 'A' + 10);
+    else if (c >= 'A' && c <= 'F') digit = uint32_t(c - 'A') + kFirstLetterDigit;
     else return false;
-    v = (v << 4) | digit;
+    v = (v << kBitsPerHexDigit) | digit;
   }
   value = v;
   return true;

@@ -207,3 +207,22 @@ TEST_F(ArrayTest, SymcliHomeFromHostSetting) {
 
 }  // namespace
 }  // namespace arraytest
+
+namespace arraytest {
+namespace {
+
+TEST_F(ArrayTest, SuccessfulCommandReachesTheLogWriterOnlyAboveLevelTwo) {
+  Expect("prog ok", "fine");
+  std::string out, err;
+  int code = 0;
+  RunCommand(&si_, "prog ok", out, err, code);
+  EXPECT_FALSE(env_.hasLogContaining("Successfully executed command"));
+  env_.Set("~Fieldunit", "nHostLogWriterLevel", "3");
+  RunCommand(&si_, "prog ok", out, err, code);
+  EXPECT_TRUE(env_.hasLogContaining(
+      "(line 2576) Successfully executed command [prog ok] output [fine] "));
+  EXPECT_TRUE(si_.logs.empty());
+}
+
+}  // namespace
+}  // namespace arraytest
