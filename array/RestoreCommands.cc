@@ -41,18 +41,19 @@ std::string LastWord(const std::string& line) {
   return line.substr(first, last - first + 1);
 }
 
-// Rows of the progress table: after the last "(%)" up to the last ruler,
-// ruler lines skipped. False when the output has no "(%)".
+// Rows of the progress table: after the last "(%)" up to the last ruler
+// (to the end when no ruler follows the heading), ruler lines skipped.
+// False when the output has no "(%)".
 bool ReadRestoreProgress(const std::string& output,
                          std::vector<RestoreRow>& out) {
   out.clear();
   size_t heading = output.rfind(kPercentHeading);
   if (heading == std::string::npos) return false;
   size_t begin = heading + kPercentHeadingLength;
-  size_t end = output.rfind(symcli::kRuler);
+  size_t end = symcli::FindLastRuler(output);
+  if (end != std::string::npos && end < begin) end = std::string::npos;
   std::vector<std::string> lines;
-  if (end != std::string::npos && end > begin)
-    symcli::SplitSection(output, begin, end, symcli::kLineTrimSet, lines);
+  symcli::SplitSection(output, begin, end, symcli::kLineTrimSet, lines);
   for (const std::string& line : lines) {
     if (symcli::Contains(line, symcli::kRuler)) continue;
     RestoreRow row;

@@ -201,3 +201,17 @@ TEST_F(ArrayTest, CleanupAllWaitsAndTerminatesEverySnapshot) {
 
 }  // namespace
 }  // namespace arraytest
+
+namespace arraytest {
+namespace {
+
+TEST_F(ArrayTest, ProgressRowsWithoutClosingRulerRunToTheEnd) {
+  Expect(ListDetail("snapA"),
+         "-------- header --------\nSym   Snapshot   Done\nDev   Name       (%)\n"
+         "000A1 snapA 100\n000A2 snapA 100\n");
+  EXPECT_TRUE(api_.WaitForRestoreCompletion(kSid, "snapA", {"000A1", "000A2"}));
+  EXPECT_TRUE(env_.sleeps.empty());
+}
+
+}  // namespace
+}  // namespace arraytest
