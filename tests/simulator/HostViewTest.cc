@@ -1,0 +1,188 @@
+// The host view: what a simulated host sees after rescans, and the bytes of
+// its devices' INQUIRY data, checked with sg3-utils.
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "hostruntime/ProcessRunner.h"
+#include "simulator/hostview/HostView.h"
+#include "simulator/scsi/Inquiry.h"
+#include "tests/simulator/SimWorld.h"
+
+namespace {
+
+using simtest::SimWorld;
+
+class HostViewTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    demo_ = world_.InitDemo();
+    std::string error;
+    view_ = symsim::HostView::Open(world_.dir(), &error);
+    ASSERT_TRUE(view_) << error;
+  }
+  std::vector<std::string> Devices(const std::string& host) {
+    std::vector<std::string> paths;
+    std::string error;
+    EXPECT_TRUE(view_->Devices(host, &paths, &error)) << error;
+    return paths;
+  }
+  SimWorld world_;
+  nlohmann::json demo_;
+  std::unique_ptr<symsim::HostView> view_;
+};
+
+TEST_F(HostViewTest, DemoHostSeesItsSourcesWithStablePaths) {
+  std::vector<std::string> paths = Devices("demohost");
+  ASSERT_EQ(paths.size(), demo_["sources"].size());
+  for (size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(paths[i], demo_["sources"][i]["path"].get<std::string>());
+    EXPECT_TRUE(symsim::HostView::IsSimulatedPath(paths[i]));
+  }
+  std::string error;
+  ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
+  EXPECT_EQ(Devices("demohost"), paths);
+  bool esx = true;
+  ASSERT_TRUE(view_->IsEsx("demohost", &esx, &error));
+  EXPECT_FALSE(esx);
+  std::vector<symsim::SimInitiator> inits;
+  ASSERT_TRUE(view_->Initiators("demohost", &inits, &error));
+  ASSERT_EQ(inits.size(), 2u);
+  EXPECT_EQ(inits[0].name, "10000000c9a1b201");
+  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorFc);
+  EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
+  EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
+}
+
+TEST_F(HostViewTest, DeviceAppearsAfterMaskingAndRescanAndGoesAfterRemoval) {
+  std::string file = world_.WriteFile("devs.txt", "00200\n");
+  std::string sid = demo_["serial"];
+  std::string mount = demo_["mountStorageGroup"];
+  auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount +
+                                    " addall -noprompt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  const std::string path = "symsim:demohost:" + sid + "_00200";
+  // Not seen before the rescan.
+  std::vector<uint8_t> data;
+  std::string error;
+  EXPECT_FALSE(view_->Inquiry(path, false, 0, &data, &error));
+  ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
+  std::vector<std::string> paths = Devices("demohost");
+  EXPECT_NE(std::find(paths.begin(), paths.end(), path), paths.end());
+  ASSERT_TRUE(view_->Inquiry(path, false, 0, &data, &error)) << error;
+
+  r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount +
+                               " rmall -noprompt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  // Still listed until the next rescan, but no longer answering.
+  paths = Devices("demohost");
+  EXPECT_NE(std::find(paths.begin(), paths.end(), path), paths.end());
+  EXPECT_FALSE(view_->Inquiry(path, false, 0, &data, &error));
+  ASSERT_TRUE(view_->Rescan("demohost", {path}, &error)) << error;
+  paths = Devices("demohost");
+  EXPECT_EQ(std::find(paths.begin(), paths.end(), path), paths.end());
+  EXPECT_EQ(paths.size(), demo_["sources"].size());
+}
+
+TEST_F(HostViewTest, ChildrenOfCascadedGroupsAreVisible) {
+  std::string sid = demo_["serial"];
+  world_.MustAdmin({"device", "--sid", sid, "--dev", "00300", "--count", "2", "--cyl", "50"});
+  world_.MustAdmin({"sg", "--sid", sid, "--name", "SG_child", "--devs", "00300:00301"});
+  world_.MustAdmin({"sg", "--sid", sid, "--name", "CSG_parent", "--child", "SG_child"});
+  world_.MustAdmin({"host", "--name", "other", "--wwn", "21:00:00:1b:32:08:45:24"});
+  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_other", "--wwn", "2100001B32084524"});
+  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_other", "--ig", "IG_other", "--pg",
+                    "PG_demohost", "--sg", "CSG_parent"});
+  std::string error;
+  ASSERT_TRUE(view_->Rescan("other", {}, &error)) << error;
+  std::vector<std::string> want = {"symsim:other:" + sid + "_00300",
+                                   "symsim:other:" + sid + "_00301"};
+  EXPECT_EQ(Devices("other"), want);
+  // The demo host's view is untouched by the other host's masking.
+  EXPECT_EQ(Devices("demohost").size(), demo_["sources"].size());
+}
+
+TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
+  std::string sid = demo_["serial"];
+  std::string path = demo_["sources"][0]["path"];
+  std::vector<uint8_t> std_, page;
+  std::string error;
+  ASSERT_TRUE(view_->Inquiry(path, false, 0, &std_, &error)) << error;
+  ASSERT_TRUE(view_->Inquiry(path, true, symsim::kPageDeviceId, &page, &error)) << error;
+  ASSERT_GE(std_.size(), 136u);
+  EXPECT_EQ(std_[4] + 5u, std_.size());
+  EXPECT_EQ(std::string(std_.begin() + 8, std_.begin() + 16), "EMC     ");
+  EXPECT_EQ(std::string(std_.begin() + 16, std_.begin() + 32), "SYMMETRIX       ");
+  EXPECT_EQ(std::string(std_.begin() + 32, std_.begin() + 36), "5978");
+  EXPECT_EQ(std::string(std_.begin() + 132, std_.begin() + 136), "0100");
+  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(std_.begin() + 123, std_.begin() + 129)), sid);
+  ASSERT_GE(page.size(), 24u);
+  EXPECT_EQ(page[1], 0x83);
+  EXPECT_EQ(page[3] + 4u, page.size());
+  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 12, page.begin() + 18)), sid);
+  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 8, page.begin() + 14)),
+            "600009700001");
+  EXPECT_EQ(std::string(page.begin() + 18, page.begin() + 24), "S00100");
+  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &std_, &error));
+  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &std_, &error));
+}
+
+// sg_inq decodes what `symsim inquiry --hex` prints as a real device's data.
+TEST_F(HostViewTest, SgInqDecodesTheHexDumps) {
+  std::string path = demo_["sources"][1]["path"];
+  std::string std_ = world_.MustAdmin({"inquiry", path, "--hex"});
+  std::string page = world_.MustAdmin({"inquiry", path, "--page", "83", "--hex"});
+  std::string stdFile = world_.WriteFile("std.hex", std_);
+  std::string pageFile = world_.WriteFile("page.hex", page);
+  auto run = [](std::vector<std::string> argv) {
+    hostrt::ProcessSpec spec;
+    spec.argv = argv;
+    spec.timeoutMs = 20000;
+    hostrt::ProcessOutcome out;
+    hostrt::RunChildProcess(spec, &out);
+    EXPECT_EQ(out.exitCode, 0) << out.error;
+    return out.output;
+  };
+  std::string decoded = run({"sg_inq", "--inhex=" + stdFile});
+  EXPECT_NE(decoded.find("Vendor identification: EMC"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("Product identification: SYMMETRIX"), std::string::npos);
+  EXPECT_NE(decoded.find("Product revision level: 5978"), std::string::npos);
+  decoded = run({"sg_inq", "--inhex=" + pageFile, "--page=di"});
+  EXPECT_NE(decoded.find("NAA 6"), std::string::npos) << decoded;
+  EXPECT_NE(decoded.find("0x60000970000197800123533030313031"), std::string::npos) << decoded;
+}
+
+TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {
+  std::string sid = demo_["serial"];
+  world_.MustAdmin({"host", "--name", "esx1", "--esx", "--iscsi", "iqn.1998-01.com.vmware:esx1"});
+  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_esx1", "--iscsi",
+                    "iqn.1998-01.com.vmware:esx1"});
+  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_esx1", "--ig", "IG_esx1", "--pg",
+                    "PG_demohost", "--sg", demo_["sourceStorageGroup"]});
+  std::string error;
+  ASSERT_TRUE(view_->Rescan("esx1", {}, &error)) << error;
+  bool esx = false;
+  ASSERT_TRUE(view_->IsEsx("esx1", &esx, &error));
+  EXPECT_TRUE(esx);
+  std::vector<symsim::SimInitiator> inits;
+  ASSERT_TRUE(view_->Initiators("esx1", &inits, &error));
+  ASSERT_EQ(inits.size(), 1u);
+  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorIscsi);
+  EXPECT_EQ(inits[0].name, "iqn.1998-01.com.vmware:esx1");
+  std::vector<std::string> entries;
+  ASSERT_TRUE(view_->EsxDeviceEntries("esx1", &entries, &error)) << error;
+  ASSERT_EQ(entries.size(), demo_["sources"].size());
+  const std::string& e = entries[0];
+  EXPECT_EQ(e.rfind("{idatype:vmware,standardinqury:", 0), 0u) << e;
+  size_t uuid = e.find("lunuuid:");
+  ASSERT_NE(uuid, std::string::npos);
+  std::string value = e.substr(uuid + 8, e.find(',', uuid) - uuid - 8);
+  EXPECT_EQ(value.substr(18, 12), sid);
+  size_t hex = e.find("standardinqury:") + 15;
+  std::string stdHex = e.substr(hex, e.find(',', hex) - hex);
+  // Bytes 132..135 carry the device characters "0100" (hex 30313030).
+  EXPECT_EQ(stdHex.substr(132 * 2, 8), "30313030");
+  EXPECT_NE(e.find(",path:symsim:esx1:" + sid + "_00100}"), std::string::npos) << e;
+}
+
+}  // namespace
