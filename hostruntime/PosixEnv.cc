@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hostruntime/DatabaseBackend.h"
 #include "hostruntime/LogMask.h"
 #include "hostruntime/ProcessRunner.h"
 #include "hostruntime/ScsiPassThrough.h"
@@ -301,13 +302,17 @@ void PosixEnv::Log(const LogRecord& record) {
 HostDatabase* PosixEnv::Database() {
   std::lock_guard<std::mutex> lock(dbMu_);
   if (database_) return database_.get();
-  std::string path;
-  if (!GetSetting("Host", "databasePath", &path) || path.empty()) {
-    CreateDir(home_, 0700, nullptr);
-    path = home_ + "/host.db";
-  }
   std::string error;
-  database_ = SqliteHostDatabase::Open(path, &error);
+  if (ConfiguredDatabaseBackend(this) != DatabaseBackend::kSqlite) {
+    database_ = OpenServerDatabase(this, home_, &error);
+  } else {
+    std::string path;
+    if (!GetSetting("Host", "databasePath", &path) || path.empty()) {
+      CreateDir(home_, 0700, nullptr);
+      path = home_ + "/host.db";
+    }
+    database_ = SqliteHostDatabase::Open(path, &error);
+  }
   if (!database_) {
     LogRecord r;
     r.level = -1;

@@ -10,10 +10,6 @@
 #include "hostruntime/Settings.h"
 
 namespace hostrt {
-class SqliteHostDatabase;
-}
-
-namespace hostrt {
 
 constexpr const char* kSettingsFileName = "settings.ini";
 constexpr const char* kRequestLogName = "request.log";
@@ -77,7 +73,7 @@ class PosixEnv : public Env {
   bool settingsLoaded_ = false;
   std::string settingsError_;
   std::mutex dbMu_;
-  std::unique_ptr<SqliteHostDatabase> database_;
+  std::unique_ptr<HostDatabase> database_;
 };
 
 }  // namespace hostrt
