@@ -1,0 +1,276 @@
+// PostgreSQL host database: records, reservations granted once and released
+// only by their holder, and the schema versions shared with the SQLite file.
+#include "hostruntime/PgHostDatabase.h"
+
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include <set>
+#include <thread>
+
+#include "hostruntime/SecretCodec.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/pgdb/PgTestServer.h"
+#include "tests/runtime/TempDir.h"
+
+namespace {
+
+using hostrt::PgHostDatabase;
+using hostrt::Reservation;
+using pgdb_test::PgSchemaTest;
+using pgdb_test::RawConnection;
+
+constexpr const char* kArray = "000197900123";
+constexpr const char* kOtherArray = "000197900456";
+
+Reservation Entry(int smSnapId, const std::string& target,
+                  const std::string& array = kArray) {
+  Reservation r;
+  r.smSnapId = smSnapId;
+  r.array = array;
+  r.source = "00A10";
+  r.target = target;
+  r.jobId = 5000000000LL + smSnapId;  // beyond 32 bits
+  return r;
+}
+
+std::set<std::string> Holders(PgHostDatabase* db) {
+  std::vector<hostrt::ReservationEntry> all;
+  std::string error;
+  EXPECT_TRUE(db->ListAllReservations(&all, &error)) << error;
+  std::set<std::string> out;
+  for (const auto& e : all)
+    out.insert(e.reservation.array + "/" + e.reservation.target + "=" +
+               std::to_string(e.reservation.smSnapId));
+  return out;
+}
+
+class PgHostDatabaseTest : public PgSchemaTest {
+ protected:
+  void SetUp() override {
+    PgSchemaTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db = OpenDb();
+    ASSERT_TRUE(db);
+  }
+  std::unique_ptr<PgHostDatabase> db;
+};
+
+TEST_F(PgHostDatabaseTest, ArrayRecordsAndDetailsWithEncodedPassword) {
+  std::string error, record;
+  EXPECT_FALSE(db->GetArrayInfoRecord(kArray, &record, &error));
+  EXPECT_NE(std::string::npos, error.find("not known"));
+  EXPECT_FALSE(db->PutArrayInfoRecord("", "{}", &error));
+  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:1}", &error)) << error;
+  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:2}", &error)) << error;
+  ASSERT_TRUE(db->PutArrayInfoRecord(kOtherArray, "{engineId:3}", &error)) << error;
+  ASSERT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error)) << error;
+  EXPECT_EQ("{engineId:2}", record);
+  std::vector<std::string> serials;
+  ASSERT_TRUE(db->ListArrayInfoSerials(&serials, &error));
+  EXPECT_EQ((std::vector<std::string>{kArray, kOtherArray}), serials);
+  bool removed = false;
+  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
+  EXPECT_TRUE(removed);
+  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
+  EXPECT_FALSE(removed);
+
+  hostrt::ArrayDetailsRow row;
+  row.arrayNumber = 4;
+  row.arrayName = kArray;
+  row.controlHost = "ctl";
+  row.userName = "adm";
+  ASSERT_TRUE(db->PutArrayDetails(row, "Secr3t'; --", &error)) << error;
+  hostrt::ArrayDetailsRow back;
+  ASSERT_TRUE(db->GetArrayDetails(4, &back, &error)) << error;
+  EXPECT_EQ("ctl", back.controlHost);
+  EXPECT_EQ("adm", back.userName);
+  EXPECT_EQ(std::string::npos, back.encodedPassword.find("Secr3t"));
+  std::string plain;
+  ASSERT_TRUE(hostrt::DecodeSecret(back.encodedPassword, &plain));
+  EXPECT_EQ("Secr3t'; --", plain);
+  EXPECT_FALSE(db->GetArrayDetails(5, &back, &error));
+  std::vector<hostrt::ArrayDetailsRow> rows;
+  ASSERT_TRUE(db->ListArrayDetails(&rows, &error));
+  ASSERT_EQ(1u, rows.size());
+  ASSERT_TRUE(db->RemoveArrayDetails(4, &removed, &error));
+  EXPECT_TRUE(removed);
+}
+
+TEST_F(PgHostDatabaseTest, ReserveGrantsFreeOrOwnTargetsOnly) {
+  std::string error;
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error))
+      << error;
+  EXPECT_EQ((std::vector<bool>{true, true}), granted);
+  // Taken by 7: refused to 8; its own again for 7; the same device number on
+  // another array is another device.
+  ASSERT_TRUE(db->Reserve({Entry(8, "00101"), Entry(8, "00102"), Entry(7, "00100"),
+                           Entry(8, "00101", kOtherArray), Entry(8, "")},
+                          &granted, &error))
+      << error;
+  EXPECT_EQ((std::vector<bool>{false, true, true, true, false}), granted);
+  // Two requesters of one free device in one request: the first one wins.
+  ASSERT_TRUE(db->Reserve({Entry(10, "00200"), Entry(9, "00200")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{true, false}), granted);
+  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00100=7"),
+                                    kArray + std::string("/00101=7"),
+                                    kArray + std::string("/00102=8"),
+                                    kArray + std::string("/00200=10"),
+                                    kOtherArray + std::string("/00101=8")}),
+            Holders(db.get()));
+
+  std::vector<Reservation> held;
+  ASSERT_TRUE(db->QueryReservations(kOtherArray, &held, &error));
+  ASSERT_EQ(1u, held.size());
+  EXPECT_EQ(8, held[0].smSnapId);
+  EXPECT_EQ("00A10", held[0].source);
+  EXPECT_EQ(5000000008LL, held[0].jobId);
+  ASSERT_TRUE(db->QueryReservations("", &held, &error));
+  EXPECT_EQ(5u, held.size());
+}
+
+TEST_F(PgHostDatabaseTest, ReleaseOnlyByTheHolderFromAnyHost) {
+  std::string error;
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error));
+  auto otherHost = OpenDb();
+  ASSERT_TRUE(otherHost);
+  ASSERT_TRUE(otherHost->Release({Entry(8, "00100"), Entry(8, "00101")}, &error)) << error;
+  EXPECT_EQ(2u, Holders(db.get()).size());
+  ASSERT_TRUE(otherHost->Reserve({Entry(8, "00100")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{false}), granted);
+  ASSERT_TRUE(otherHost->Release({Entry(7, "00100")}, &error)) << error;
+  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00101=7")}), Holders(db.get()));
+  ASSERT_TRUE(db->Reserve({Entry(8, "00100")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{true}), granted);
+
+  bool removed = false;
+  ASSERT_TRUE(otherHost->ForceRelease(kArray, "00101", &removed, &error));
+  EXPECT_TRUE(removed);
+  ASSERT_TRUE(otherHost->ForceRelease(kArray, "00101", &removed, &error));
+  EXPECT_FALSE(removed);
+  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00100=8")}), Holders(db.get()));
+}
+
+TEST_F(PgHostDatabaseTest, GrantTimeComesFromTheHostClock) {
+  testing_host::FakeEnv env;
+  env.nowMicros = 1700000000LL * 1000000 + 999999;
+  hostrt::ScopedEnv scope(&env);
+  std::string error;
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100")}, &granted, &error));
+  std::vector<hostrt::ReservationEntry> all;
+  ASSERT_TRUE(db->ListAllReservations(&all, &error));
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(1700000000LL, all[0].createdSeconds);
+}
+
+// The columns of every table, as "table.column" names.
+std::set<std::string> SqliteColumns(const std::string& path) {
+  std::set<std::string> out;
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return out;
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT m.name, p.name FROM sqlite_master m, "
+                     "pragma_table_info(m.name) p WHERE m.type = 'table'",
+                     -1, &st, nullptr);
+  while (st && sqlite3_step(st) == SQLITE_ROW)
+    out.insert(std::string(reinterpret_cast<const char*>(sqlite3_column_text(st, 0))) +
+               "." + reinterpret_cast<const char*>(sqlite3_column_text(st, 1)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
+}
+
+TEST_F(PgHostDatabaseTest, SameTablesColumnsAndVersionAsTheSqliteFile) {
+  runtime_test::TempDir dir;
+  std::string error;
+  auto file = hostrt::SqliteHostDatabase::Open(dir.File("host.db"), &error);
+  ASSERT_TRUE(file) << error;
+  int fileVersion = 0, serverVersion = 0;
+  ASSERT_TRUE(file->SchemaVersion(&fileVersion, &error));
+  ASSERT_TRUE(db->SchemaVersion(&serverVersion, &error)) << error;
+  EXPECT_EQ(fileVersion, serverVersion);
+  EXPECT_EQ(PgHostDatabase::kSchemaVersion, serverVersion);
+
+  RawConnection* raw = admin.get();
+  ASSERT_TRUE(raw->Exec(
+      "CREATE TEMP TABLE cols AS SELECT table_name || '.' || column_name AS c "
+      "FROM information_schema.columns WHERE table_schema = '" + schema + "'"));
+  std::string joined;
+  ASSERT_TRUE(raw->Exec("SELECT string_agg(c, ' ' ORDER BY c) FROM cols", &joined));
+  std::set<std::string> server;
+  size_t start = 0;
+  while (start < joined.size()) {
+    size_t end = joined.find(' ', start);
+    if (end == std::string::npos) end = joined.size();
+    server.insert(joined.substr(start, end - start));
+    start = end + 1;
+  }
+  EXPECT_EQ(SqliteColumns(dir.File("host.db")), server);
+}
+
+TEST_F(PgSchemaTest, VersionOneSchemaIsUpgradedKeepingItsRows) {
+  ASSERT_TRUE(InSchema(
+      "CREATE TABLE schema_version(version INTEGER NOT NULL);"
+      "INSERT INTO schema_version VALUES(1);"
+      "CREATE TABLE array_info(serial TEXT PRIMARY KEY, record TEXT NOT NULL);"
+      "CREATE TABLE array_details(array_number INTEGER PRIMARY KEY,"
+      "  array_name TEXT NOT NULL, control_host TEXT NOT NULL,"
+      "  user_name TEXT NOT NULL, encoded_password TEXT NOT NULL);"
+      "CREATE TABLE reservations(\"array\" TEXT NOT NULL, target TEXT NOT NULL,"
+      "  source TEXT NOT NULL, sm_snap_id INTEGER NOT NULL, job_id BIGINT NOT NULL,"
+      "  UNIQUE(\"array\", target));"
+      "INSERT INTO reservations VALUES('000197900123', '00100', '00A10', 7, 70);"
+      "INSERT INTO array_info VALUES('000197900123', '{engineId:1}');"))
+      << admin->lastError();
+  auto db = OpenDb();
+  ASSERT_TRUE(db);
+  std::string error;
+  int version = 0;
+  ASSERT_TRUE(db->SchemaVersion(&version, &error)) << error;
+  EXPECT_EQ(PgHostDatabase::kSchemaVersion, version);
+  std::string rows;
+  ASSERT_TRUE(InSchema("SELECT count(*) FROM schema_version", &rows));
+  EXPECT_EQ("1", rows);
+  std::vector<hostrt::ReservationEntry> all;
+  ASSERT_TRUE(db->ListAllReservations(&all, &error)) << error;
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(7, all[0].reservation.smSnapId);
+  EXPECT_EQ(70, all[0].reservation.jobId);
+  EXPECT_EQ(0, all[0].createdSeconds);
+  std::string record;
+  ASSERT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error));
+  EXPECT_EQ("{engineId:1}", record);
+  // Opening the current schema again changes nothing.
+  ASSERT_TRUE(OpenDb());
+  ASSERT_TRUE(db->ListAllReservations(&all, &error));
+  EXPECT_EQ(1u, all.size());
+}
+
+TEST_F(PgSchemaTest, NewerSchemaIsRefused) {
+  ASSERT_TRUE(OpenDb());
+  ASSERT_TRUE(InSchema("UPDATE schema_version SET version = 99"));
+  std::string error;
+  EXPECT_FALSE(PgHostDatabase::Open(params, &error));
+  EXPECT_NE(std::string::npos, error.find("99")) << error;
+  EXPECT_NE(std::string::npos, error.find("newer")) << error;
+}
+
+TEST_F(PgSchemaTest, HostsOpeningAnEmptyDatabaseTogetherCreateItOnce) {
+  constexpr int kHosts = 6;
+  std::vector<std::unique_ptr<PgHostDatabase>> dbs(kHosts);
+  std::vector<std::string> errors(kHosts);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kHosts; ++i)
+    threads.emplace_back([&, i] { dbs[i] = PgHostDatabase::Open(params, &errors[i]); });
+  for (auto& t : threads) t.join();
+  for (int i = 0; i < kHosts; ++i) EXPECT_TRUE(dbs[i]) << errors[i];
+  std::string rows;
+  ASSERT_TRUE(InSchema("SELECT count(*) FROM schema_version", &rows));
+  EXPECT_EQ("1", rows);
+}
+
+}  // namespace
