@@ -40,7 +40,7 @@ void BM_ReserveAndRelease(benchmark::State& state) {
   const int smSnapId = int(getpid());
   std::vector<hostrt::Reservation> batch;
   for (int i = 0; i < state.range(0); ++i) {
-    char target[8];
+    char target[16];
     snprintf(target, sizeof target, "%05X", 0x1000 + i);
     hostrt::Reservation r;
     r.smSnapId = smSnapId;
