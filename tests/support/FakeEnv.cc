@@ -162,6 +162,18 @@ void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec,
   runs.push_back(rec);
   *out = hostrt::ProcessOutcome();
   auto it = scripts.find(spec.commandLine);
+  ScriptedRun answered;
+  if ((it == scripts.end() || it->second.empty()) && fallback &&
+      fallback(spec, &answered)) {
+    if (answered.effect) answered.effect(spec);
+    out->started = answered.started;
+    out->exitCode = answered.started ? answered.exitCode : -1;
+    out->output = answered.output;
+    out->error = answered.error;
+    if (!answered.started)
+      out->startError = answered.error.empty() ? "cannot start" : answered.error;
+    return;
+  }
   if (it == scripts.end() || it->second.empty()) {
     if (realProcesses) {
       hostrt::RunChildProcess(spec, out);

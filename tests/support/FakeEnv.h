@@ -79,6 +79,9 @@ class FakeEnv : public hostrt::Env {
   std::vector<RecordedRun> runs;
   std::vector<std::string> unexpected;
   bool realProcesses = false;
+  // Consulted for a command without a script: true answers it with `run`
+  // (e.g. to answer by program and verb instead of the exact line).
+  std::function<bool(const hostrt::ProcessSpec&, ScriptedRun* run)> fallback;
 
   // Files live in memory unless `realFiles` passes them to the machine.
   std::map<std::string, std::string> files;
