@@ -1,0 +1,82 @@
+// Builders of inquiry data for the scripted SCSI devices of the tests.
+#pragma once
+
+#include <cstdint>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace inquiry_data {
+
+// Standard inquiry data of 136 bytes with the given vendor, product and
+// device number characters at their places.
+inline std::vector<uint8_t> Standard(const std::string& vendor,
+                                     const std::string& product,
+                                     const std::string& dev) {
+  std::vector<uint8_t> d(136, 0);
+  for (size_t i = 0; i < vendor.size() && i < 8; ++i) d[8 + i] = uint8_t(vendor[i]);
+  for (size_t i = 0; i < product.size() && i < 16; ++i) d[16 + i] = uint8_t(product[i]);
+  for (size_t i = 0; i < dev.size() && i < 4; ++i) d[132 + i] = uint8_t(dev[i]);
+  return d;
+}
+
+// Device Identification page whose bytes 8.. are `payload`.
+inline std::vector<uint8_t> Page83(const std::vector<uint8_t>& payload) {
+  const uint8_t header[] = {0x00, 0x83, 0x00, uint8_t(payload.size() + 4),
+                            0x01, 0x03, 0x00, 0x10};
+  std::vector<uint8_t> d(sizeof header + payload.size(), 0);
+  for (size_t i = 0; i < sizeof header; ++i) d[i] = header[i];
+  for (size_t i = 0; i < payload.size(); ++i) d[sizeof header + i] = payload[i];
+  return d;
+}
+
+// SPC-layout page naming array serial `serial` (12 decimal digits) in
+// bytes 12 to 17.
+inline std::vector<uint8_t> Page83ForSerial(const std::string& serial) {
+  std::vector<uint8_t> p = {0x60, 0x00, 0x09, 0x70};
+  for (size_t i = 0; i + 1 < serial.size(); i += 2)
+    p.push_back(uint8_t(std::stoi(serial.substr(i, 2), nullptr, 16)));
+  while (p.size() < 16) p.push_back(0);
+  return Page83(p);
+}
+
+// Hex bytes of a sample file; lines starting with '#' are skipped unless
+// `commented` is set, in which case only the "# " hex lines are read.
+inline std::vector<uint8_t> ReadHexSample(const std::string& path,
+                                          bool commented = false) {
+  std::ifstream in(path);
+  std::vector<uint8_t> out;
+  std::string line;
+  while (std::getline(in, line)) {
+    bool isComment = !line.empty() && line[0] == '#';
+    if (isComment != commented) continue;
+    if (commented) line = line.substr(1);
+    std::istringstream words(line);
+    std::string w;
+    std::vector<uint8_t> bytes;
+    bool allHex = true;
+    while (words >> w) {
+      if (w.size() != 2 || !isxdigit((unsigned char)w[0]) ||
+          !isxdigit((unsigned char)w[1])) {
+        allHex = false;
+        break;
+      }
+      bytes.push_back(uint8_t(std::stoi(w, nullptr, 16)));
+    }
+    if (allHex) out.insert(out.end(), bytes.begin(), bytes.end());
+  }
+  return out;
+}
+
+inline std::string Hex(const std::vector<uint8_t>& bytes) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  for (uint8_t b : bytes) {
+    s += digits[b >> 4];
+    s += digits[b & 0xF];
+  }
+  return s;
+}
+
+}  // namespace inquiry_data
