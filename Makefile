@@ -27,12 +27,17 @@ configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
 build: configure
-	cmake --build $(BUILD) -j $(JOBS)
+	@start=$$(date +%s); cmake --build $(BUILD) -j $(JOBS); rc=$$?; \
+	  echo "[stage] build: $$(( $$(date +%s) - start )) s"; exit $$rc
 
-# Unit, integration and end-to-end tests, then the unit tests once more under
-# AddressSanitizer and UndefinedBehaviorSanitizer.
-test: build test-asan
-	cd $(BUILD) && ctest --output-on-failure -j $(JOBS)
+# Unit, integration and end-to-end tests, then the unit and integration tests
+# once more under AddressSanitizer and UndefinedBehaviorSanitizer. Each stage
+# prints its time.
+test: build
+	@start=$$(date +%s); cd $(BUILD) && ctest --output-on-failure -j $(JOBS); rc=$$?; \
+	  echo "[stage] tests: $$(( $$(date +%s) - start )) s"; exit $$rc
+	@start=$$(date +%s); $(MAKE) --no-print-directory test-asan; rc=$$?; \
+	  echo "[stage] sanitizer build and tests: $$(( $$(date +%s) - start )) s"; exit $$rc
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPZ_SANITIZE=ON -DPZ_BUILD_BENCH=OFF >/dev/null
