@@ -166,6 +166,54 @@ TEST_F(PgHostDatabaseTest, GrantTimeComesFromTheHostClock) {
   EXPECT_EQ(1700000000LL, all[0].createdSeconds);
 }
 
+// Another host's reserve of the same device is in flight (inserted, not yet
+// committed) from the fixture's second connection.
+class PgInFlightHolderTest : public PgHostDatabaseTest {
+ protected:
+  void BeginOtherHostsReserve(const std::string& target) {
+    ASSERT_TRUE(InSchema("BEGIN; INSERT INTO reservations VALUES('" + std::string(kArray) +
+                         "', '" + target + "', '00A10', 99, 99, 0)"))
+        << admin->lastError();
+  }
+  // Waits (bounded) until a session is blocked by the second connection.
+  bool SomeoneWaitsForUs() {
+    for (int i = 0; i < 2000; ++i) {
+      std::string n;
+      if (!admin->Exec("SELECT count(*) FROM pg_stat_activity "
+                       "WHERE pg_backend_pid() = ANY(pg_blocking_pids(pid))",
+                       &n))
+        return false;
+      if (n != "0") return true;
+      std::this_thread::yield();
+    }
+    return false;
+  }
+  // Reserves `target` for 7 while the other host's transaction is open, then
+  // ends that one with `outcome`.
+  std::vector<bool> ReserveAgainst(const std::string& target, const char* outcome) {
+    std::vector<bool> granted;
+    std::string error;
+    bool ok = false;
+    std::thread job([&] { ok = db->Reserve({Entry(7, target)}, &granted, &error); });
+    bool waited = SomeoneWaitsForUs();
+    EXPECT_TRUE(admin->Exec(outcome)) << admin->lastError();
+    job.join();
+    EXPECT_TRUE(waited) << "the reserve did not wait for the other host";
+    EXPECT_TRUE(ok) << error;
+    return granted;
+  }
+};
+
+TEST_F(PgInFlightHolderTest, ReserveWaitsForTheOtherHostAndHonoursItsOutcome) {
+  BeginOtherHostsReserve("00100");
+  EXPECT_EQ((std::vector<bool>{false}), ReserveAgainst("00100", "COMMIT"));
+  BeginOtherHostsReserve("00101");
+  EXPECT_EQ((std::vector<bool>{true}), ReserveAgainst("00101", "ROLLBACK"));
+  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00100=99"),
+                                    kArray + std::string("/00101=7")}),
+            Holders(db.get()));
+}
+
 // The columns of every table, as "table.column" names.
 std::set<std::string> SqliteColumns(const std::string& path) {
   std::set<std::string> out;
