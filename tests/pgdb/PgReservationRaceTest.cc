@@ -12,6 +12,7 @@
 #include <sstream>
 #include <thread>
 
+#include "host/PZMMSnapAPI.h"
 #include "hostruntime/PosixEnv.h"
 #include "hostruntime/ProcessRunner.h"
 #include "tests/pgdb/PgTestServer.h"
@@ -136,6 +137,37 @@ TEST_F(PgReservationRaceTest, EachTargetIsGrantedOnceAcrossHosts) {
   for (const Reservation& r : held)
     EXPECT_EQ(std::set<std::string>{std::to_string(r.smSnapId)}, grants[r.target])
         << r.target;
+}
+
+// The host's active-snap service of two hosts sharing the server: what one
+// reserved the other is refused and cannot release; both see it.
+TEST_F(PgReservationRaceTest, ActiveSnapServiceOfTwoHostsSharesReservations) {
+  runtime_test::TempDir homeA, homeB;
+  WriteHome(homeA, "hostA", params.conninfo, params.passfile);
+  WriteHome(homeB, "hostB", params.conninfo, params.passfile);
+  hostrt::PosixEnv hostA(homeA.path()), hostB(homeB.path());
+  auto call = [](hostrt::PosixEnv* host, SMActiveSnapReqOpType op, int smSnapId,
+                 const std::string& target) {
+    hostrt::ScopedEnv scope(host);
+    SMActiveSnapInfo e;
+    e.SMSnapId = smSnapId;
+    e.ArrayName = kArray;
+    e.SourceDevice = "00A10";
+    e.TargetDevice = target;
+    SMActiveSnapInfoMsg msg;
+    msg.setActiveSnapInfoList({e});
+    EXPECT_TRUE(PZMMSnapAPI(2).activeSnapOperation(9, op, msg)) << msg.getErrString();
+    return msg.getActiveSnapInfoList();
+  };
+  EXPECT_EQ(SM_ACTIVE_SNAP_GRANTED, call(&hostA, ActiveSnapReserve, 7, "00100")[0].Status);
+  EXPECT_EQ(0, call(&hostB, ActiveSnapReserve, 8, "00100")[0].Status);
+  call(&hostB, ActiveSnapRelease, 8, "00100");
+  auto seen = call(&hostB, ActiveSnapQuery, 0, "");
+  ASSERT_EQ(1u, seen.size());
+  EXPECT_EQ(7, seen[0].SMSnapId);
+  EXPECT_EQ("00100", seen[0].TargetDevice);
+  call(&hostA, ActiveSnapRelease, 7, "00100");
+  EXPECT_TRUE(call(&hostB, ActiveSnapQuery, 0, "").empty());
 }
 
 }  // namespace
