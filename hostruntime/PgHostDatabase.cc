@@ -242,6 +242,12 @@ bool PgHostDatabase::Transact(const char* what,
   std::string last;
   for (int attempt = 1; attempt <= kMaxAttempts; ++attempt) {
     if (attempt > 1) CurrentEnv()->SleepMs(int64_t(attempt - 1) * kRetryWaitMs);
+    // A connection left inside a transaction (a rollback that failed) would
+    // refuse every statement: start over on a new one.
+    if (conn_ && PQtransactionStatus(conn_) != PQTRANS_IDLE) {
+      PQfinish(conn_);
+      conn_ = nullptr;
+    }
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
       // An unreachable server may come back (restart, fail-over).
       if (!Connect(&last)) continue;
