@@ -78,19 +78,22 @@ std::set<int64_t> MappedDevices(StateDb* db, const std::string& serial) {
   return out;
 }
 
-std::vector<std::string> DevicePorts(StateDb* db, const std::string& serial,
-                                     int64_t dev) {
-  std::set<std::string> ports;
+std::map<int64_t, std::set<std::string>> DevicePorts(StateDb* db,
+                                                     const std::string& serial) {
+  std::map<int64_t, std::set<std::string>> out;
   Stmt v(db->handle(), "SELECT sg, pg FROM views WHERE serial=?");
   v.Bind(1, serial);
   Stmt p(db->handle(), "SELECT port FROM pg_ports WHERE serial=? AND pg=?");
   while (v.Step()) {
-    if (!GroupDevices(db, serial, v.Text(0)).count(dev)) continue;
+    std::set<std::string> ports;
     p.Reset();
     p.Bind(1, serial).Bind(2, v.Text(1));
     while (p.Step()) ports.insert(p.Text(0));
+    for (int64_t dev : GroupDevices(db, serial, v.Text(0))) {
+      out[dev].insert(ports.begin(), ports.end());
+    }
   }
-  return std::vector<std::string>(ports.begin(), ports.end());
+  return out;
 }
 
 }  // namespace symsim

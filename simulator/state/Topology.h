@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <set>
 #include <string>
 #include <utility>
@@ -26,8 +27,9 @@ std::set<DevKey> VisibleDevices(StateDb* db, const std::string& host);
 // Devices of the array mapped to front-end ports: marked mapped, or in a
 // group that a masking view presents.
 std::set<int64_t> MappedDevices(StateDb* db, const std::string& serial);
-// Ports ("01D:004") through which a device is presented.
-std::vector<std::string> DevicePorts(StateDb* db, const std::string& serial,
-                                     int64_t dev);
+// Ports ("01D:004") through which each presented device of the array is
+// reached.
+std::map<int64_t, std::set<std::string>> DevicePorts(StateDb* db,
+                                                     const std::string& serial);
 
 }  // namespace symsim

@@ -103,6 +103,16 @@ std::string Xml(const std::string& text) {
   return out;
 }
 
+std::string Fixed(double value, int digits) {
+  char buf[32];
+  std::snprintf(buf, sizeof buf, "%.*f", digits, value);
+  return buf;
+}
+std::string Gigabytes(int64_t mb) { return Fixed(static_cast<double>(mb) / kKbPerMb, 1); }
+std::string Terabytes(int64_t mb) {
+  return Fixed(static_cast<double>(mb) / kKbPerMb / kKbPerMb, 2);
+}
+
 int ListXml(Invocation* inv, const ArrayInfo& array) {
   std::string& o = inv->out;
   o += "<?xml version=\"1.0\" standalone=\"yes\" ?>\n<SymCLI_ML>\n";
@@ -119,7 +129,13 @@ int ListXml(Invocation* inv, const ArrayInfo& array) {
     o += "      <FAST_Policy>N/A</FAST_Policy>\n      <FAST_Managed>No</FAST_Managed>\n"
          "      <SLO_name>none</SLO_name>\n      <Workload>none</Workload>\n"
          "      <SRP_name>none</SRP_name>\n      <Compression>No</Compression>\n"
-         "      <Num_of_GKS>0</Num_of_GKS>\n";
+         "      <vp_saved_percent>N/A</vp_saved_percent>\n"
+         "      <compression_ratio>N/A</compression_ratio>\n"
+         "      <Num_of_GKS>0</Num_of_GKS>\n"
+         "      <HostIOLimit_status>None</HostIOLimit_status>\n"
+         "      <HostIOLimit_max_mb_sec>N/A</HostIOLimit_max_mb_sec>\n"
+         "      <HostIOLimit_max_io_sec>N/A</HostIOLimit_max_io_sec>\n"
+         "      <Dynamic_Distribution>N/A</Dynamic_Distribution>\n";
     const std::vector<std::string>& related = g.children.empty() ? g.parents : g.children;
     o += "      <SG_group_info>\n        <count>" + std::to_string(related.size()) + "</count>\n";
     for (const std::string& r : related) {
@@ -127,15 +143,20 @@ int ListXml(Invocation* inv, const ArrayInfo& array) {
            (g.children.empty() ? "IsParent" : "IsChild") + "</Cascade_Status>\n        </SG>\n";
     }
     o += "      </SG_group_info>\n    </SG_Info>\n";
+    o += "    <DG_Info>\n      <count>0</count>\n    </DG_Info>\n"
+         "    <CG_Info>\n      <count>0</count>\n    </CG_Info>\n"
+         "    <Policy_Info>\n      <policy_count>0</policy_count>\n    </Policy_Info>\n";
     o += "    <DEVS_List>\n";
-    for (int64_t d : g.devs) {
+    for (int64_t d : GroupDevices(inv->db, array.serial, name)) {
       cyl.Reset();
       cyl.Bind(1, array.serial).Bind(2, d);
       int64_t mb = cyl.Step() ? cyl.Int(0) * kKbPerCylinder / kKbPerMb : 0;
       o += "      <Device>\n        <dev_name>" + FormatDev(d) + "</dev_name>\n"
            "        <pd_name>Not Visible</pd_name>\n        <configuration>TDEV</configuration>\n"
            "        <gatekeeper>False</gatekeeper>\n        <status>RW</status>\n"
-           "        <megabytes>" + std::to_string(mb) + "</megabytes>\n      </Device>\n";
+           "        <megabytes>" + std::to_string(mb) + "</megabytes>\n"
+           "        <gigabytes>" + Gigabytes(mb) + "</gigabytes>\n"
+           "        <terabytes>" + Terabytes(mb) + "</terabytes>\n      </Device>\n";
     }
     o += "    </DEVS_List>\n  </SG>\n";
   }

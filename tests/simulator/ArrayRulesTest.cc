@@ -1,0 +1,178 @@
+// The array's rules: snapshot limits, link and unlink conditions, restores
+// that progress and must be terminated, group membership messages.
+#include <gtest/gtest.h>
+
+#include "tests/simulator/SimWorld.h"
+
+namespace {
+
+using simtest::Result;
+using simtest::SimWorld;
+using simtest::TableRows;
+using simtest::Words;
+
+class ArrayRulesTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    demo_ = world_.InitDemo();
+    sid_ = demo_["serial"];
+  }
+  Result Snapvx(const std::string& args) { return world_.Tool("symsnapvx", "-sid " + sid_ + " " + args); }
+  std::string File(const std::string& content) {
+    return world_.WriteFile("f" + std::to_string(files_++) + ".txt", content);
+  }
+  int Establish(const std::string& dev, const std::string& name) {
+    return Snapvx("-file " + File(dev + "\n") + " -name " + name + " establish -noprompt").exitCode;
+  }
+  int Link(const std::string& pairs, const std::string& name, const std::string& extra = "") {
+    return Snapvx("-file " + File(pairs) + " -snapshot_name " + name + " link " + extra +
+                  "-noprompt").exitCode;
+  }
+  int Unlink(const std::string& pairs, const std::string& name, const std::string& extra = "") {
+    return Snapvx("-file " + File(pairs) + " -snapshot_name " + name + " unlink " + extra +
+                  "-noprompt").exitCode;
+  }
+  SimWorld world_;
+  nlohmann::json demo_;
+  std::string sid_;
+  int files_ = 0;
+};
+
+TEST_F(ArrayRulesTest, SnapshotLimitPerSourceFollowsTheModel) {
+  world_.MustAdmin({"array", "--serial", "000196800001", "--model", "VMAX250F"});
+  world_.MustAdmin({"device", "--sid", "000196800001", "--dev", "00010", "--cyl", "10"});
+  auto json = world_.Show();
+  for (const auto& a : json["arrays"]) {
+    if (a["serial"] == "000196800001") { EXPECT_EQ(a["snapLimit"], 256); }
+    if (a["serial"] == sid_) { EXPECT_EQ(a["snapLimit"], 1024); }
+  }
+  // A small limit keeps the test short; the rule is the same.
+  world_.MustAdmin({"array", "--serial", sid_, "--model", "PowerMax_8000", "--snap-limit", "3"});
+  EXPECT_EQ(Establish("00100", "g"), 0);
+  EXPECT_EQ(Establish("00100", "g"), 0);  // a second generation
+  EXPECT_EQ(Establish("00100", "h"), 0);
+  Result r = Snapvx("-file " + File("00101\n00100\n") + " -name i establish -noprompt");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("The maximum number of sessions has been exceeded"), std::string::npos);
+  // Nothing was created for the other device of the failed command.
+  r = Snapvx("-devs 00101 -snapshot_name i list");
+  EXPECT_NE(r.exitCode, 0);
+  r = Snapvx("-devs 00100 -snapshot_name g list");
+  ASSERT_EQ(TableRows(r.out, "Flags:").size(), 1u);
+  EXPECT_EQ(Words(TableRows(r.out, "Flags:")[0])[2], "2");  // generations
+}
+
+TEST_F(ArrayRulesTest, LinkNeedsAFreeTargetOfTheSameSize) {
+  ASSERT_EQ(Establish("00100", "s"), 0);
+  EXPECT_NE(Link("00100 00214\n", "s"), 0);  // 2185 cylinders against 1092
+  EXPECT_NE(Link("00100 00200\n", "nosuch"), 0);
+  EXPECT_NE(Link("00100 00100\n", "s"), 0);
+  EXPECT_EQ(Link("00100 00200\n", "s"), 0);
+  EXPECT_NE(Link("00100 00200\n", "s"), 0);  // linked already
+  ASSERT_EQ(Establish("00101", "s"), 0);
+  EXPECT_NE(Link("00101 00200\n", "s"), 0);
+  // One bad pair fails the whole command and links nothing.
+  EXPECT_NE(Link("00101 00201\n00101 00214\n", "s"), 0);
+  auto links = world_.Show()["arrays"][0]["links"];
+  ASSERT_EQ(links.size(), 1u);
+  EXPECT_EQ(links[0]["target"], "00200");
+  // A target in a restore session is not taken either.
+  ASSERT_EQ(Establish("00203", "t"), 0);
+  ASSERT_EQ(Snapvx("-file " + File("00203\n") + " -snapshot_name t restore -noprompt").exitCode, 0);
+  EXPECT_NE(Link("00101 00203\n", "s"), 0);
+}
+
+TEST_F(ArrayRulesTest, UnlinkAndTerminateFollowTheLinks) {
+  ASSERT_EQ(Establish("00100", "u"), 0);
+  EXPECT_NE(Unlink("00100 00200\n", "u"), 0);  // not linked
+  ASSERT_EQ(Link("00100 00200\n", "u"), 0);
+  Result r = Snapvx("-file " + File("00100\n") + " -snapshot_name u terminate -noprompt");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("linked"), std::string::npos);
+  EXPECT_NE(Unlink("00101 00200\n", "u"), 0);  // another source
+  EXPECT_EQ(Unlink("00100 00200\n", "u"), 0);
+  EXPECT_NE(Unlink("00100 00200\n", "u"), 0);
+  r = Snapvx("-file " + File("00100\n") + " -snapshot_name u terminate -noprompt");
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+}
+
+TEST_F(ArrayRulesTest, LinkIsDefinedAfterConfiguredListings) {
+  world_.MustAdmin({"set", "link_define_listings", "2"});
+  ASSERT_EQ(Establish("00100", "d"), 0);
+  ASSERT_EQ(Link("00100 00200\n", "d"), 0);
+  EXPECT_NE(Unlink("00100 00200\n", "d"), 0);  // still defining
+  Result r = Snapvx("-devs 00100 -snapshot_name d list -linked");
+  EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[3][3], '.');
+  EXPECT_NE(Unlink("00100 00200\n", "d"), 0);
+  r = Snapvx("list -linked -by_tgt -lndev 00200");
+  EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[4][3], 'X');
+  EXPECT_EQ(Unlink("00100 00200\n", "d"), 0);
+  // Forced unlinks do not wait for the definition.
+  ASSERT_EQ(Link("00100 00200\n", "d"), 0);
+  EXPECT_EQ(Unlink("00100 00200\n", "d", "-symforce "), 0);
+}
+
+TEST_F(ArrayRulesTest, LinkIsDefinedAfterConfiguredSeconds) {
+  world_.MustAdmin({"set", "link_define_seconds", "3600"});
+  ASSERT_EQ(Establish("00100", "e"), 0);
+  ASSERT_EQ(Link("00100 00200\n", "e"), 0);
+  EXPECT_NE(Unlink("00100 00200\n", "e"), 0);
+  world_.MustAdmin({"set", "link_define_seconds", "0"});
+  EXPECT_EQ(Unlink("00100 00200\n", "e"), 0);
+}
+
+TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
+  world_.MustAdmin({"set", "restore_listings", "4"});
+  ASSERT_EQ(Establish("00100", "r"), 0);
+  std::string dev = File("00100\n");
+  ASSERT_EQ(Snapvx("-file " + dev + " -snapshot_name r restore -noprompt").exitCode, 0);
+  // The snapshot listing shows the restore in flag 2.
+  Result r = Snapvx("-devs 00100 -snapshot_name r list");
+  EXPECT_EQ(Words(TableRows(r.out, "Flags:")[0])[3][2], 'X');
+  std::vector<std::string> seen;
+  for (int i = 0; i < 4; ++i) {
+    r = Snapvx("-file " + dev + " -snapshot_name r list -restored -detail");
+    ASSERT_EQ(r.exitCode, 0);
+    size_t start = r.out.rfind("(%)");
+    std::string row = r.out.substr(start + 3);
+    row = row.substr(row.find("00100"));
+    row = row.substr(0, row.find('\n'));
+    seen.push_back(Words(row).back());
+    if (i == 0) {
+      // Not done: neither terminated nor restored again.
+      Result t = Snapvx("-file " + dev + " -snapshot_name r terminate -restored -noprompt");
+      EXPECT_NE(t.exitCode, 0);
+    }
+  }
+  EXPECT_EQ(seen, (std::vector<std::string>{"25", "50", "75", "100"}));
+  ASSERT_EQ(Establish("00100", "r2"), 0);
+  EXPECT_NE(Snapvx("-file " + dev + " -snapshot_name r2 restore -noprompt").exitCode, 0);
+  r = Snapvx("-file " + dev + " -snapshot_name r terminate -noprompt");
+  EXPECT_NE(r.exitCode, 0);  // the snapshot has a restore session
+  EXPECT_EQ(Snapvx("-file " + dev + " -snapshot_name r terminate -restored -noprompt").exitCode, 0);
+  EXPECT_EQ(Snapvx("-file " + dev + " -snapshot_name r2 restore -noprompt").exitCode, 0);
+}
+
+TEST_F(ArrayRulesTest, GroupMembershipIsAllOrNothing) {
+  std::string mount = demo_["mountStorageGroup"];
+  auto sg = [&](const std::string& devs, const std::string& op) {
+    return world_.Tool("symsg", "-sid " + sid_ + " -file " + File(devs) + " -sg " + mount + " " +
+                                    op + " -noprompt");
+  };
+  ASSERT_EQ(sg("00200\n", "addall").exitCode, 0);
+  Result r = sg("00201\n00200\n", "addall");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("The device is already a member of the storage group"), std::string::npos);
+  r = sg("00202\n00201\n", "rmall");
+  EXPECT_NE(r.exitCode, 0);
+  EXPECT_NE(r.err.find("was not found"), std::string::npos);
+  auto groups = world_.Show()["arrays"][0]["storageGroups"];
+  for (const auto& g : groups) {
+    if (g["name"] == mount) { EXPECT_EQ(g["devices"], nlohmann::json::array({"00200"})); }
+  }
+  EXPECT_NE(sg("0FFF0\n", "addall").exitCode, 0);
+  EXPECT_NE(world_.Tool("symsg", "-sid " + sid_ + " -file " + File("00200\n") +
+                                     " -sg nosuch addall -noprompt").exitCode, 0);
+}
+
+}  // namespace
