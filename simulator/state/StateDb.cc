@@ -145,9 +145,15 @@ std::unique_ptr<StateDb> StateDb::Open(const std::string& worldDir,
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
+  // A simulated world needs no durability against power loss: no syncs,
+  // and the write-ahead log stays when the last tool process closes it
+  // (checkpointing on every close would cost each invocation a sync).
+  sqlite3_db_config(db, SQLITE_DBCONFIG_NO_CKPT_ON_CLOSE, 1, nullptr);
+  int persist = 1;
+  sqlite3_file_control(db, "main", SQLITE_FCNTL_PERSIST_WAL, &persist);
   std::unique_ptr<StateDb> state(new StateDb(db));
   try {
-    state->Exec("PRAGMA synchronous=NORMAL");
+    state->Exec("PRAGMA synchronous=OFF");
     if (create) {
       state->Exec("PRAGMA journal_mode=WAL");
       state->Begin();
