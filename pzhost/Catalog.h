@@ -1,0 +1,113 @@
+// Snapshot catalog of one host: jobs, snapshots, the per-device request state
+// the plug-in left after each call, and the home's snap configs. It lives in
+// the host database file beside the runtime's own tables.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+
+namespace pzhost {
+
+// Current layout of the catalog tables (catalog_meta "schema_version").
+constexpr int kCatalogSchemaVersion = 2;
+
+// What the host keeps of one device request between jobs.
+struct DeviceRecord {
+  int smSnapId = 0;  // unique in the catalog, the same in every job
+  int position = 0;  // order of the device in its snapshot
+  std::string source;
+  unsigned int snapFlags = 0;
+  uint64_t jobFlags = 0;  // flags the plug-in set, handed to later jobs
+  int status = 0;
+  int errorCode = 0;
+  std::string errorText;
+  std::string devicePath;
+  int mountId = 0;
+  int arrayNum = 0;
+  bool created = false;  // the array snapshot exists (as far as the host knows)
+  bool mounted = false;  // presented to a host (or a target still linked)
+  std::map<int, std::string> metadata;  // device metadata items by type
+};
+
+struct SnapshotRecord {
+  int id = 0;
+  std::string name;   // snapshot unique identifier issued at prepare
+  std::string array;  // array serial
+  long long jobId = 0;  // the backup job
+  long long created = 0;  // seconds since the epoch
+  std::vector<DeviceRecord> devices;
+};
+
+struct JobRecord {
+  long long id = 0;
+  std::string operation;
+  int snapshotId = 0;
+  long long started = 0;
+  long long ended = 0;  // 0 while running
+  int result = -1;
+  int pid = 0;
+  std::string host;
+};
+
+class Catalog {
+ public:
+  ~Catalog();
+  Catalog(const Catalog&) = delete;
+  Catalog& operator=(const Catalog&) = delete;
+
+  // Opens (creating or upgrading the tables) the catalog in the database
+  // file `path`.
+  static std::unique_ptr<Catalog> Open(const std::string& path,
+                                       std::string* error);
+  int schemaVersion() const { return version_; }
+
+  // Jobs. A job is started before the first plug-in call and ended after
+  // the last one, with the verb's result.
+  bool BeginJob(const std::string& operation, int snapshotId, int pid,
+                const std::string& host, long long now, long long* jobId,
+                std::string* error);
+  bool EndJob(long long jobId, int result, long long now, std::string* error);
+  bool GetJob(long long jobId, JobRecord* job, bool* found,
+              std::string* error);
+
+  // Creates a snapshot with its devices, giving each device a new SMSnapId.
+  bool CreateSnapshot(SnapshotRecord* snapshot, std::string* error);
+  // Stores the snapshot's name, array and every device's state in one
+  // transaction.
+  bool SaveSnapshot(const SnapshotRecord& snapshot, std::string* error);
+  bool GetSnapshot(int id, SnapshotRecord* snapshot, bool* found,
+                   std::string* error);
+  bool ListSnapshots(std::vector<SnapshotRecord>* out, std::string* error);
+  bool RemoveSnapshot(int id, std::string* error);
+
+  // Snap configs handed to every request of this home.
+  bool SetSnapConfig(const std::string& key, const std::string& value,
+                     std::string* error);
+  bool RemoveSnapConfig(const std::string& key, bool* removed,
+                        std::string* error);
+  bool SnapConfigs(std::map<std::string, std::string>* out,
+                   std::string* error);
+
+  // Array numbers of the arrays this host knows, by serial.
+  bool SetArrayNumber(const std::string& serial, int number,
+                      std::string* error);
+  bool ArrayNumbers(std::map<std::string, int>* out, std::string* error);
+
+ private:
+  explicit Catalog(sqlite3* db) : db_(db) {}
+  bool Migrate(std::string* error);
+  bool Exec(const char* sql, std::string* error);
+  bool LoadDevices(SnapshotRecord* snapshot, std::string* error);
+  bool WriteDevice(int snapshotId, const DeviceRecord& device,
+                   std::string* error);
+
+  sqlite3* db_ = nullptr;
+  int version_ = 0;
+};
+
+}  // namespace pzhost

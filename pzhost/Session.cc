@@ -1,0 +1,235 @@
+#include "pzhost/Session.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+
+#include "host/HostConstants.h"
+#include "hostruntime/HostSystem.h"
+
+namespace pzhost {
+
+namespace {
+
+constexpr const char* kHostTypeLinux = "linux";
+constexpr const char* kHostTypeVmware = "vmware";
+constexpr uint64_t kCloneJobFlags =
+    PZSO::JOB_FLAG_CLONE_MOUNT | PZSO::JOB_FLAG_DECOUPLED_CLONE;
+
+bool ParseInt(const std::string& text, int* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  errno = 0;
+  long v = strtol(text.c_str(), &end, 10);
+  if (*end != '\0' || errno == ERANGE || v < INT32_MIN || v > INT32_MAX)
+    return false;
+  *value = int(v);
+  return true;
+}
+
+// First field of the snapshot identifier metadata "serial|device|name|".
+std::string SerialOf(const std::map<int, std::string>& metadata) {
+  auto it = metadata.find(PZSO::SM_MDT_SNAP_UNIQUE_ID);
+  if (it == metadata.end()) return std::string();
+  return it->second.substr(0, it->second.find('|'));
+}
+
+}  // namespace
+
+int PzRequest::setArrayInfo(const char* arrayId) {
+  int rc = hostrt::HostSnapInfo::setArrayInfo(arrayId);
+  if (rc == 0 && arrayNumbers_) {
+    auto it = arrayNumbers_->find(arrayId);
+    if (it != arrayNumbers_->end()) arrayNum = it->second;
+  }
+  return rc;
+}
+
+int PresentedStatus(const DeviceRecord& d) {
+  if (d.mounted) return PZSO::SNAP_STATUS_MAPPED;
+  if (!d.created) return PZSO::SNAP_STATUS_NO_SNAPSHOT;
+  return d.status;
+}
+
+Session::Session(const GlobalOptions& options, Output* out)
+    : options_(options), out_(out) {
+  home_.dir = ResolveHomeDir(options.home);
+}
+
+Session::~Session() {
+  plugin_.reset();
+  catalog_.reset();
+  if (env_) hostrt::SetCurrentEnv(previousEnv_);
+}
+
+bool Session::Open(std::string* error) {
+  if (!IsInitialized(home_)) {
+    if (error)
+      *error = "no pzhost home at " + home_.dir +
+               " (create one with: pzhost --home " + home_.dir +
+               " init --symcli-home DIR)";
+    return false;
+  }
+  if (!LoadSettings(home_, &settings_, error)) return false;
+  env_.reset(new hostrt::PosixEnv(home_.dir));
+  std::string why;
+  if (!env_->ReloadSettings(&why)) {
+    if (error) *error = "cannot read the settings: " + why;
+    return false;
+  }
+  previousEnv_ = hostrt::SetCurrentEnv(env_.get());
+  catalog_ = Catalog::Open(DatabasePath(home_, settings_), error);
+  if (!catalog_) return false;
+  return catalog_->SnapConfigs(&snapConfigs_, error) &&
+         catalog_->ArrayNumbers(&arrayNumbers_, error);
+}
+
+bool Session::LoadPlugin(std::string* error) {
+  if (plugin_) return true;
+  std::string setting;
+  settings_.Get(kSectionHost, kKeyPluginPath, &setting);
+  plugin_ = Plugin::Load(
+      LocatePlugin(options_.plugin, setting, ProgramDirectory()), error);
+  return plugin_ != nullptr;
+}
+
+long long Session::NowSeconds() { return env_->NowMicros() / 1000000; }
+
+std::string Session::HostName() { return env_->HostName(); }
+
+std::string Session::HostType() {
+  hostrt::HostSystem* system = env_->System();
+  if (!system) return kHostTypeLinux;
+  return system->HostType(std::string()) == kHostTypeVmware ? kHostTypeVmware
+                                                            : kHostTypeLinux;
+}
+
+bool Session::BeginJob(const std::string& operation, int snapshotId,
+                       long long* jobId) {
+  std::string error;
+  if (!catalog_->BeginJob(operation, snapshotId, int(getpid()), HostName(),
+                          NowSeconds(), jobId, &error)) {
+    out_->Error(error);
+    return false;
+  }
+  return true;
+}
+
+void Session::EndJob(long long jobId, int result) {
+  std::string error;
+  if (!catalog_->EndJob(jobId, result, NowSeconds(), &error))
+    out_->Error(error);
+}
+
+bool Session::MakeRequests(const SnapshotRecord& snapshot, long long jobId,
+                           RequestSet* set, std::string* error) {
+  set->owned.clear();
+  set->requests.clear();
+  set->raw.clear();
+  if (snapshot.devices.empty()) {
+    if (error) *error = "snapshot " + std::to_string(snapshot.id) +
+                        " has no devices";
+    return false;
+  }
+  std::string hostType = HostType();
+  std::string vmHost;
+  if (hostType == kHostTypeVmware)
+    settings_.Get(kSectionHost, kKeySimulatedHost, &vmHost);
+  auto cache = std::make_shared<hostrt::ArrayInfoCache>();
+  Output* out = out_;
+  for (const DeviceRecord& d : snapshot.devices) {
+    std::unique_ptr<PzRequest> r(new PzRequest(&arrayNumbers_));
+    r->sourceDevice = d.source;
+    r->snapFlags = d.snapFlags;
+    r->jobFlags = d.jobFlags;
+    r->status = PresentedStatus(d);
+    r->metadata = d.metadata;
+    for (const auto& c : snapConfigs_) {
+      r->snapConfigStrings[c.first] = c.second;
+      int v;
+      if (ParseInt(c.second, &v)) r->snapConfigInts[c.first] = v;
+    }
+    r->jobId = jobId;
+    r->smSnapId = d.smSnapId;
+    r->mountId = d.mountId;
+    r->arrayNum = d.arrayNum;
+    r->devicePath = d.devicePath;
+    r->snapUniqueId = snapshot.name;
+    r->hostTypeInfo = hostType;
+    r->vmHostId = vmHost;
+    r->arrayInfoCache = cache;
+    r->onEvent = [out](int severity, const std::string& text) {
+      out->Event(severity, text);
+    };
+    r->onLog = [out](int level, const std::string& function,
+                     const std::string& text) {
+      out->PluginLog(level, function, text);
+    };
+    set->requests.push_back(r.get());
+    set->raw.push_back(r.get());
+    set->owned.push_back(std::move(r));
+  }
+  return true;
+}
+
+bool Session::Store(Step step, const RequestSet& set, SnapshotRecord* snapshot,
+                    std::string* error) {
+  if (set.requests.size() != snapshot->devices.size()) {
+    if (error) *error = "request array does not match the snapshot";
+    return false;
+  }
+  for (size_t i = 0; i < set.requests.size(); ++i) {
+    const hostrt::HostSnapInfo& r = *set.requests[i];
+    DeviceRecord& d = snapshot->devices[i];
+    d.status = r.status;
+    d.errorCode = r.errorCode;
+    d.errorText = r.errorText;
+    d.devicePath = r.devicePath;
+    d.jobFlags = r.jobFlags;
+    d.metadata = r.metadata;
+    d.arrayNum = r.arrayNum;
+    bool linked = d.metadata.count(PZSO::SM_MDT_MAPPED_TARGET_DEVICE) &&
+                  !d.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE].empty();
+    switch (step) {
+      case Step::kPrepare:
+        break;
+      case Step::kSnap:
+        d.created = d.status == PZSO::SNAP_STATUS_CREATED;
+        break;
+      case Step::kMap:
+        // A failed mount may leave the target linked; the unmount undoes it.
+        d.mounted = d.status == PZSO::SNAP_STATUS_MAPPED || linked;
+        if (!d.mounted) {
+          d.snapFlags &= ~unsigned(PZSO::SNAP_FLAG_CLONE_MOUNT);
+          d.jobFlags &= ~kCloneJobFlags;
+        }
+        break;
+      case Step::kUnmap:
+        if (d.status == PZSO::SNAP_STATUS_UNMAPPED) {
+          d.mounted = false;
+          d.devicePath.clear();
+          d.snapFlags &= ~unsigned(PZSO::SNAP_FLAG_CLONE_MOUNT);
+          d.jobFlags &= ~kCloneJobFlags;
+        }
+        break;
+      case Step::kRevert:
+        break;
+      case Step::kDelete:
+        if (d.status == PZSO::SNAP_STATUS_DELETED) d.created = false;
+        break;
+      case Step::kReconcile:
+        if (d.status == PZSO::SNAP_STATUS_VANISHED) d.created = false;
+        break;
+    }
+  }
+  if (snapshot->name.empty() && !set.requests.empty())
+    snapshot->name = set.requests[0]->snapUniqueId;
+  if (!snapshot->devices.empty()) {
+    std::string serial = SerialOf(snapshot->devices[0].metadata);
+    if (!serial.empty()) snapshot->array = serial;
+  }
+  return catalog_->SaveSnapshot(*snapshot, error);
+}
+
+}  // namespace pzhost

@@ -1,0 +1,106 @@
+// One pzhost run as one host: the home and its settings, the runtime's
+// environment for that home, the catalog, the plug-in, and the request
+// objects of a job built from the catalog and stored back after each call.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "hostruntime/HostRequest.h"
+#include "hostruntime/PosixEnv.h"
+#include "pzhost/Catalog.h"
+#include "pzhost/Home.h"
+#include "pzhost/Output.h"
+#include "pzhost/Plugin.h"
+
+namespace pzhost {
+
+struct GlobalOptions {
+  std::string home;
+  std::string plugin;
+  bool json = false;
+  bool verbose = false;
+};
+
+// Which call the requests went through, for what the host keeps afterwards.
+enum class Step { kPrepare, kSnap, kMap, kUnmap, kRevert, kDelete, kReconcile };
+
+// The request array of one plug-in call.
+struct RequestSet {
+  std::vector<std::unique_ptr<hostrt::HostSnapInfo>> owned;
+  std::vector<hostrt::HostSnapInfo*> requests;
+  std::vector<PZSO::SnapInfo*> raw;  // what the exports take
+  short count() const { return short(raw.size()); }
+  PZSO::SnapInfo** data() { return raw.data(); }
+};
+
+// Request object of this host: array numbers follow the array the plug-in
+// selects by serial (as the host database's array records number them).
+class PzRequest : public hostrt::HostSnapInfo {
+ public:
+  explicit PzRequest(const std::map<std::string, int>* arrayNumbers)
+      : arrayNumbers_(arrayNumbers) {}
+  int setArrayInfo(const char* arrayId) override;
+
+ private:
+  const std::map<std::string, int>* arrayNumbers_;
+};
+
+class Session {
+ public:
+  Session(const GlobalOptions& options, Output* out);
+  ~Session();
+  Session(const Session&) = delete;
+  Session& operator=(const Session&) = delete;
+
+  // Opens an initialised home: settings, environment, catalog.
+  bool Open(std::string* error);
+  bool LoadPlugin(std::string* error);
+
+  const Home& home() const { return home_; }
+  hostrt::IniFile& settings() { return settings_; }
+  hostrt::PosixEnv& env() { return *env_; }
+  Catalog& catalog() { return *catalog_; }
+  Plugin& plugin() { return *plugin_; }
+  Output& out() { return *out_; }
+  const GlobalOptions& options() const { return options_; }
+
+  bool BeginJob(const std::string& operation, int snapshotId, long long* jobId);
+  void EndJob(long long jobId, int result);
+
+  // Requests for the devices of `snapshot` in job `jobId`: the state the
+  // catalog holds, the home's snap configs, clean errors.
+  bool MakeRequests(const SnapshotRecord& snapshot, long long jobId,
+                    RequestSet* set, std::string* error);
+  // Keeps what the plug-in left on the requests, in one transaction.
+  bool Store(Step step, const RequestSet& set, SnapshotRecord* snapshot,
+             std::string* error);
+
+  // Host type of the (simulated or real) local host: "linux" or "vmware".
+  std::string HostType();
+  std::string HostName();
+  long long NowSeconds();
+
+ private:
+  bool LoadArrayNumbers(std::string* error);
+
+  GlobalOptions options_;
+  Output* out_;
+  Home home_;
+  hostrt::IniFile settings_;
+  std::unique_ptr<hostrt::PosixEnv> env_;
+  hostrt::Env* previousEnv_ = nullptr;
+  std::unique_ptr<Catalog> catalog_;
+  std::unique_ptr<Plugin> plugin_;
+  std::map<std::string, std::string> snapConfigs_;
+  std::map<std::string, int> arrayNumbers_;
+};
+
+// The status the host presents for a device: what the host knows of its
+// snapshot, not the outcome of the last call (a failed revert must not make
+// a mounted snapshot look unmounted).
+int PresentedStatus(const DeviceRecord& device);
+
+}  // namespace pzhost
