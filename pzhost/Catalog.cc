@@ -52,9 +52,7 @@ const char* const kMigrations[] = {
     "ALTER TABLE catalog_devices ADD COLUMN created INTEGER NOT NULL"
     "  DEFAULT 0;"
     "ALTER TABLE catalog_devices ADD COLUMN mounted INTEGER NOT NULL"
-    "  DEFAULT 0;"
-    "CREATE TABLE IF NOT EXISTS catalog_arrays ("
-    "  serial TEXT PRIMARY KEY, number INTEGER NOT NULL);",
+    "  DEFAULT 0;",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] ==
                   size_t(kCatalogSchemaVersion),
@@ -419,23 +417,6 @@ bool Catalog::SnapConfigs(std::map<std::string, std::string>* out,
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW) (*out)[s.Text(0)] = s.Text(1);
   if (rc != SQLITE_DONE) return Fail(error, "cannot read snap configs", db_);
-  return true;
-}
-
-bool Catalog::SetArrayNumber(const std::string& serial, int number,
-                             std::string* error) {
-  Stmt s(db_, "INSERT OR REPLACE INTO catalog_arrays(serial, number) VALUES(?, ?)");
-  s.Bind(1, serial).Bind(2, number);
-  return Run(s, error, "cannot store the array number");
-}
-
-bool Catalog::ArrayNumbers(std::map<std::string, int>* out,
-                           std::string* error) {
-  out->clear();
-  Stmt s(db_, "SELECT serial, number FROM catalog_arrays");
-  int rc;
-  while ((rc = s.Step()) == SQLITE_ROW) (*out)[s.Text(0)] = int(s.Int(1));
-  if (rc != SQLITE_DONE) return Fail(error, "cannot read array numbers", db_);
   return true;
 }
 

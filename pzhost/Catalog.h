@@ -93,11 +93,6 @@ class Catalog {
   bool SnapConfigs(std::map<std::string, std::string>* out,
                    std::string* error);
 
-  // Array numbers of the arrays this host knows, by serial.
-  bool SetArrayNumber(const std::string& serial, int number,
-                      std::string* error);
-  bool ArrayNumbers(std::map<std::string, int>* out, std::string* error);
-
  private:
   explicit Catalog(sqlite3* db) : db_(db) {}
   bool Migrate(std::string* error);

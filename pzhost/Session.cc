@@ -60,6 +60,7 @@ Session::Session(const GlobalOptions& options, Output* out)
 Session::~Session() {
   plugin_.reset();
   catalog_.reset();
+  adminDb_.reset();
   if (env_) hostrt::SetCurrentEnv(previousEnv_);
 }
 
@@ -79,10 +80,22 @@ bool Session::Open(std::string* error) {
     return false;
   }
   previousEnv_ = hostrt::SetCurrentEnv(env_.get());
-  catalog_ = Catalog::Open(DatabasePath(home_, settings_), error);
+  std::string dbPath = DatabasePath(home_, settings_);
+  adminDb_ = hostrt::SqliteHostDatabase::Open(dbPath, error);
+  if (!adminDb_) return false;
+  catalog_ = Catalog::Open(dbPath, error);
   if (!catalog_) return false;
   return catalog_->SnapConfigs(&snapConfigs_, error) &&
-         catalog_->ArrayNumbers(&arrayNumbers_, error);
+         LoadArrayNumbers(error);
+}
+
+bool Session::LoadArrayNumbers(std::string* error) {
+  std::vector<hostrt::ArrayDetailsRow> rows;
+  if (!adminDb_->ListArrayDetails(&rows, error)) return false;
+  arrayNumbers_.clear();
+  for (const hostrt::ArrayDetailsRow& r : rows)
+    arrayNumbers_[r.arrayName] = r.arrayNumber;
+  return true;
 }
 
 bool Session::LoadPlugin(std::string* error) {

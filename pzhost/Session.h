@@ -10,6 +10,7 @@
 
 #include "hostruntime/HostRequest.h"
 #include "hostruntime/PosixEnv.h"
+#include "hostruntime/SqliteHostDatabase.h"
 #include "pzhost/Catalog.h"
 #include "pzhost/Home.h"
 #include "pzhost/Output.h"
@@ -65,6 +66,8 @@ class Session {
   Catalog& catalog() { return *catalog_; }
   Plugin& plugin() { return *plugin_; }
   Output& out() { return *out_; }
+  // Array records and reservations of the host database.
+  hostrt::HostDatabaseAdmin* admin() { return adminDb_.get(); }
   const GlobalOptions& options() const { return options_; }
 
   bool BeginJob(const std::string& operation, int snapshotId, long long* jobId);
@@ -93,6 +96,7 @@ class Session {
   std::unique_ptr<hostrt::PosixEnv> env_;
   hostrt::Env* previousEnv_ = nullptr;
   std::unique_ptr<Catalog> catalog_;
+  std::unique_ptr<hostrt::SqliteHostDatabase> adminDb_;
   std::unique_ptr<Plugin> plugin_;
   std::map<std::string, std::string> snapConfigs_;
   std::map<std::string, int> arrayNumbers_;
