@@ -393,6 +393,18 @@ bool Catalog::RemoveSnapshot(int id, std::string* error) {
   return Run(s, error, "cannot remove the snapshot");
 }
 
+bool Catalog::SnapshotOfDevice(int smSnapId, int* snapshotId, bool* found,
+                               std::string* error) {
+  Stmt s(db_, "SELECT snapshot_id FROM catalog_devices WHERE sm_snap_id=?");
+  s.Bind(1, smSnapId);
+  int rc = s.Step();
+  *found = rc == SQLITE_ROW;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    return Fail(error, "cannot read device", db_);
+  if (*found) *snapshotId = int(s.Int(0));
+  return true;
+}
+
 bool Catalog::SetSnapConfig(const std::string& key, const std::string& value,
                             std::string* error) {
   Stmt s(db_,

@@ -84,6 +84,9 @@ class Catalog {
                    std::string* error);
   bool ListSnapshots(std::vector<SnapshotRecord>* out, std::string* error);
   bool RemoveSnapshot(int id, std::string* error);
+  // The snapshot a device (SMSnapId) belongs to.
+  bool SnapshotOfDevice(int smSnapId, int* snapshotId, bool* found,
+                        std::string* error);
 
   // Snap configs handed to every request of this home.
   bool SetSnapConfig(const std::string& key, const std::string& value,

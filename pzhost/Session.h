@@ -68,6 +68,7 @@ class Session {
   Output& out() { return *out_; }
   // Array records and reservations of the host database.
   hostrt::HostDatabaseAdmin* admin() { return adminDb_.get(); }
+  hostrt::SqliteHostDatabase* database() { return adminDb_.get(); }
   const GlobalOptions& options() const { return options_; }
 
   bool BeginJob(const std::string& operation, int snapshotId, long long* jobId);

@@ -8,6 +8,7 @@ namespace pzhost {
 namespace {
 constexpr int kRandomChars = 6;
 constexpr int kHostHashDigits = 6;
+constexpr uint32_t kHostHashMask = 0xffffffu;  // six hex digits
 constexpr uint32_t kFnvOffset = 2166136261u;
 constexpr uint32_t kFnvPrime = 16777619u;
 
@@ -28,7 +29,7 @@ std::string MakeSnapName(int64_t nowSeconds, const std::string& hostName,
   std::tm tm;
   gmtime_r(&when, &tm);
   char stamp[16];
-  strftime(stamp, sizeof stamp, "%y%m%d%H%M%S", &tm);
+  strftime(stamp, sizeof stamp, "%Y%m%d%H%M%S", &tm);
   std::string name = std::string("PZ_") + stamp + "_";
   for (int i = 0; i < kRandomChars; ++i) {
     name += kBase36[random % 36];
@@ -36,7 +37,7 @@ std::string MakeSnapName(int64_t nowSeconds, const std::string& hostName,
   }
   char hash[16];
   snprintf(hash, sizeof hash, "_%0*x", kHostHashDigits,
-           unsigned(Fnv1a(hostName) & 0xffffffu));
+           unsigned(Fnv1a(hostName) & kHostHashMask));
   return name + hash;
 }
 

@@ -10,8 +10,8 @@ namespace pzhost {
 
 constexpr size_t kMaxSnapNameLength = 32;
 
-// "PZ_" + UTC time (yymmddHHMMSS) + "_" + 6 random base-36 characters + "_"
-// + 6 hex digits of a hash of the host name: 29 characters.
+// "PZ_" + UTC time (YYYYmmddHHMMSS) + "_" + 6 random base-36 characters + "_"
+// + 6 hex digits of a hash of the host name: 31 characters.
 std::string MakeSnapName(int64_t nowSeconds, const std::string& hostName,
                          uint64_t random);
 bool IsValidSnapName(const std::string& name);
