@@ -66,6 +66,7 @@ class Session {
   Catalog& catalog() { return *catalog_; }
   Plugin& plugin() { return *plugin_; }
   Output& out() { return *out_; }
+  void set_out(Output* out) { out_ = out; }
   // Array records and reservations of the host database.
   hostrt::HostDatabaseAdmin* admin() { return adminDb_.get(); }
   hostrt::SqliteHostDatabase* database() { return adminDb_.get(); }
