@@ -346,21 +346,16 @@ int RunDelete(Session& s, int id) {
                   " is mounted; unmount it before deleting it");
     return kExitFailure;
   }
-  // Devices whose snapshot the array no longer has (reconcile said so) need
-  // no array work; the others go to the plug-in.
+  // The plug-in checks what the array still has, so a snapshot that
+  // vanished deletes without array work.
   SnapshotRecord work = snap;
   work.devices.clear();
   for (const DeviceRecord& d : snap.devices)
-    if (d.status != PZSO::SNAP_STATUS_VANISHED &&
-        d.status != PZSO::SNAP_STATUS_DELETED)
-      work.devices.push_back(d);
+    if (d.status != PZSO::SNAP_STATUS_DELETED) work.devices.push_back(d);
   int code = kExitSuccess;
   if (!work.devices.empty())
     code = RunSnapshotJob(s, "delete", Step::kDelete,
                           s.plugin().exports().deleteSnaps, &work);
-  else
-    s.out().Line("snapshot " + std::to_string(id) +
-                 " no longer exists on the array");
   std::string error;
   bool gone = true;
   for (const DeviceRecord& d : work.devices)
