@@ -88,9 +88,8 @@ void HostInitiators(std::string* o, const std::vector<Member>& members) {
   *o += "     }\n";
 }
 
-// The detail of an initiator group; the masking view names come last.
-void InitiatorGroupDetail(Invocation* inv, const ArrayInfo& array, const std::string& ig,
-                          bool listForm) {
+// The detail of an initiator group, as both show and list -detail print it.
+void InitiatorGroupDetail(Invocation* inv, const ArrayInfo& array, const std::string& ig) {
   std::string& o = inv->out;
   int64_t created = Created(inv->db, "igs", array.serial, ig);
   o += "Initiator Group Name    : " + ig + "\n";
@@ -98,13 +97,8 @@ void InitiatorGroupDetail(Invocation* inv, const ArrayInfo& array, const std::st
   o += "Group last update time  : " + UpdateTime(created) + "\n";
   HostInitiators(&o, Initiators(inv->db, array.serial, ig));
   std::vector<std::string> views = ViewsOf(inv->db, array.serial, "ig", ig);
-  if (listForm) {
-    Brace(&o, "Parent Initiator Groups", {});
-    Brace(&o, "Masking View Names      :", views);
-  } else {
-    Brace(&o, "Masking View Names", views);
-    Brace(&o, "Parent Initiator Groups", {});
-  }
+  Brace(&o, "Masking View Names", views);
+  Brace(&o, "Parent Initiator Groups", {});
   o += "\n";
 }
 
@@ -136,7 +130,7 @@ int ListInitiators(Invocation* inv, const ArrayInfo& array) {
     NameList(&inv->out, "Initiator Group Name", groups);
     return kExitOk;
   }
-  for (const std::string& ig : groups) InitiatorGroupDetail(inv, array, ig, true);
+  for (const std::string& ig : groups) InitiatorGroupDetail(inv, array, ig);
   return kExitOk;
 }
 
@@ -239,7 +233,7 @@ int Show(Invocation* inv, const ArrayInfo& array, const std::string& name, const
       return inv->Fail("The specified initiator group (" + name + ") was not found");
     }
     o += IdLine(array);
-    InitiatorGroupDetail(inv, array, name, false);
+    InitiatorGroupDetail(inv, array, name);
     return kExitOk;
   }
   if (type == "storage") {

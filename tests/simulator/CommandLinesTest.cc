@@ -270,14 +270,15 @@ TEST_F(CommandLinesTest, MaskingViewsOfAnInitiator) {
   std::string wwn = demo_["initiators"][0];
   Result r = MustRun("symaccess", "-sid " + sid_ + " -type initiator -wwn " + wwn +
                                       " list -detail -v");
+  // The views stand in the brace block after the heading, one a line.
   size_t names = r.out.find("Masking View Names");
   ASSERT_NE(names, std::string::npos) << r.out;
-  size_t colon = r.out.find(':', names + 1);
-  ASSERT_NE(colon, std::string::npos);
   std::vector<std::string> views;
-  for (const std::string& line : Lines(r.out.substr(colon + 1))) {
-    std::vector<std::string> w = Words(line);
-    if (w.size() == 1 && w[0] != "{" && w[0] != "}") views.push_back(w[0]);
+  std::vector<std::string> after = Lines(r.out.substr(names));
+  ASSERT_GT(after.size(), 2u);
+  EXPECT_EQ(Words(after[1]), std::vector<std::string>{"{"});
+  for (size_t i = 2; i < after.size() && Words(after[i]) != std::vector<std::string>{"}"}; ++i) {
+    views.push_back(Words(after[i])[0]);
   }
   std::string host = demo_["host"];
   EXPECT_EQ(views, (std::vector<std::string>{"MV_" + host + "_mount", "MV_" + host + "_src"}));
