@@ -24,7 +24,7 @@ using hostrt::Reservation;
 
 constexpr const char* kArray = "000197900123";
 constexpr const char* kRacerVariable = "PZ_PG_RACER";
-constexpr int kRaceTargets = 24;
+constexpr int kRaceTargets = 48;
 constexpr int kRacers = 8;
 
 std::string Target(int i) {
@@ -54,6 +54,13 @@ TEST(PgReservationRace, Child) {
   hostrt::ScopedEnv scope(&env);
   hostrt::HostDatabase* db = env.Database();
   ASSERT_NE(nullptr, db) << "no database for " << home;
+  // Start line: the parent holds this lock until every racer waits on it.
+  hostrt::PgConnectParams server;
+  ASSERT_TRUE(pgdb_test::ServerParams(&server));
+  pgdb_test::RawConnection barrier(server);
+  ASSERT_TRUE(barrier.Exec("SELECT pg_advisory_lock_shared(" +
+                           std::string(getenv(kRacerVariable)) + ")"))
+      << barrier.lastError();
   int me = int(getpid());
   for (int k = 0; k < kRaceTargets; ++k) {
     std::string a = Target((k + me) % kRaceTargets);
@@ -91,7 +98,9 @@ TEST_F(PgReservationRaceTest, EachTargetIsGrantedOnceAcrossHosts) {
   ASSERT_EQ(0, chmod(homeB.File("pgpass").c_str(), 0600));
   WriteHome(homeB, "hostB", params.conninfo, "pgpass");
 
-  setenv(kRacerVariable, "1", 1);
+  const std::string startLine = std::to_string(getpid());
+  ASSERT_TRUE(admin->Exec("SELECT pg_advisory_lock(" + startLine + ")"));
+  setenv(kRacerVariable, startLine.c_str(), 1);
   char self[4096] = {0};
   ASSERT_GT(readlink("/proc/self/exe", self, sizeof self - 1), 0);
   std::vector<std::string> inputs(kRacers);
@@ -107,6 +116,16 @@ TEST_F(PgReservationRaceTest, EachTargetIsGrantedOnceAcrossHosts) {
       hostrt::RunChildProcess(spec, &outcomes[size_t(i)]);
     });
   }
+  // Every racer at the start line (or some failed early): let them go.
+  for (int i = 0; i < 100000; ++i) {
+    std::string waiting;
+    ASSERT_TRUE(admin->Exec("SELECT count(*) FROM pg_locks WHERE locktype = 'advisory' "
+                            "AND objid = " + startLine + " AND NOT granted",
+                            &waiting));
+    if (waiting == std::to_string(kRacers)) break;
+    std::this_thread::yield();
+  }
+  ASSERT_TRUE(admin->Exec("SELECT pg_advisory_unlock(" + startLine + ")"));
   for (auto& t : racers) t.join();
   unsetenv(kRacerVariable);
 
