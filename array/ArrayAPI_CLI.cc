@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 
 namespace {
@@ -27,6 +28,10 @@ ArrayAPI_CLI::~ArrayAPI_CLI() = default;
 bool ArrayAPI_CLI::init(ArrayAPIInitParams& params) {
   arrayDetails = params.arrayDetails;
   config = params.config;
+  if (!config.symapiHomeDir.empty() &&
+      !CheckName(snapInfo, "init", namesyntax::NameKind::kToolDirectory,
+                 config.symapiHomeDir))
+    return false;
   PopulateSYMCLIPath();
   return true;
 }
@@ -46,7 +51,13 @@ bool ArrayAPI_CLI::getPowerMaxDetails(VMAXArrayInfo& /*info*/) {
 bool ArrayAPI_CLI::WriteDeviceFile(const char* function,
                                    const std::string& content,
                                    std::string& fileName) {
-  if (WriteToFile(snapInfo, content, fileName)) return true;
+  if (WriteToFile(snapInfo, content, fileName)) {
+    if (CheckName(snapInfo, function, namesyntax::NameKind::kDeviceFile,
+                  fileName))
+      return true;
+    CWvFile::remove(fileName);
+    return false;
+  }
   CliLog(snapInfo, kLogFailure, function, "Failed to create file [%s]",
          fileName.c_str());
   return false;

@@ -3,11 +3,14 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/DeviceListing.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
+
+using namesyntax::NameKind;
 
 using symcli::LineCylinders;
 using symcli::LineDevice;
@@ -40,6 +43,9 @@ bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
            sid.c_str(), sg.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      sg.c_str());
@@ -63,6 +69,7 @@ bool ArrayAPI_CLI::GetDevListLinked(const std::string& sid,
            sid.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid)) return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -linked -by_tgt",
                                      Tool(kToolSymsnapvx).c_str(), sid.c_str());
   std::string output, error;
@@ -100,6 +107,9 @@ bool ArrayAPI_CLI::GetDevListUnmapped(const std::string& sid,
            sid.c_str(), sg.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s -noport -tdev",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      sg.c_str());
@@ -125,6 +135,9 @@ bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
            sid.c_str(), sg.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg))
+    return false;
   std::unordered_set<std::string> linked, unmapped;
   if (!GetDevListLinked(sid, linked)) return false;
   if (!GetDevListUnmapped(sid, sg, unmapped)) return false;
@@ -152,6 +165,14 @@ bool ArrayAPI_CLI::GetDevProps(const std::string& sid,
                                const std::list<std::string>& devs,
                                std::unordered_map<std::string, VMAXLun>& props) {
   static const char* kFn = "GetDevProps";
+  if (devs.empty()) {
+    CliLog(snapInfo, kLogFailure, kFn, "No devices given for array [%s]",
+           namesyntax::Printable(sid).c_str());
+    return false;
+  }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
+    return false;
   std::string devText = concatStrings(devs, ",");
   CliLog(snapInfo, kLogDetail, kFn, "Looking properties for devices [%s]",
          devText.c_str());
@@ -184,6 +205,9 @@ bool ArrayAPI_CLI::GetDevProps(const std::string& sid,
 bool ArrayAPI_CLI::GetDevProps(const std::string& sid, const std::string& dev,
                                VMAXLun& lun) {
   static const char* kFn = "GetDevProps";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kDeviceNumber, dev))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -devs %s -cyl",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      dev.c_str());

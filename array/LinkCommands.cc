@@ -3,6 +3,7 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
 
@@ -18,6 +19,7 @@ bool ArrayAPI_CLI::RunLinkCommand(VMAXSnapParamList& list, bool link) {
            list.serial.c_str());
     return false;
   }
+  if (!CheckSnapList(snapInfo, kFn, list, true)) return false;
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   for (const VMAXSnapParam& p : list.params) {
@@ -82,6 +84,12 @@ bool ArrayAPI_CLI::IsSnapLinked(VMAXSnapParamList& list) {
   for (const VMAXSnapParam& p : list.params)
     if (!p.targetDevice.empty()) targets.push_back(p.targetDevice);
   if (targets.empty()) return true;
+  using namesyntax::NameKind;
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, list.serial) ||
+      !CheckName(snapInfo, kFn, NameKind::kSnapshotName,
+                 list.params.front().snapUid) ||
+      !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, targets))
+    return false;
   std::string targetText = concatStrings(targets, ",");
   const std::string& name = list.params.front().snapUid;
   CliLog(snapInfo, kLogDetail, kFn, " snapshot [%s] target devs [%s]",

@@ -5,10 +5,13 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
+
+using namesyntax::NameKind;
 
 constexpr const char* kNotFound = "was not found";
 constexpr const char* kMaskingViewNames = "Masking View Names";
@@ -111,6 +114,9 @@ bool ArrayAPI_CLI::GetMVListByInitiator(const std::string& sid,
            sid.c_str(), initiator.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kInitiator, initiator))
+    return false;
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s -type initiator -wwn %s list -detail -v",
       Tool(kToolSymaccess).c_str(), sid.c_str(), initiator.c_str());
@@ -144,6 +150,9 @@ bool ArrayAPI_CLI::MaskViewInfoByName(const std::string& sid,
            sid.c_str(), view.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kMaskingView, view))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list view -name %s -v",
                                      Tool(kToolSymaccess).c_str(), sid.c_str(),
                                      view.c_str());
@@ -195,6 +204,9 @@ bool ArrayAPI_CLI::GetSGListByHBA(
            "Received empty HBA list, mapping cannot proceed");
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckNames(snapInfo, kFn, NameKind::kInitiator, wwpns))
+    return false;
   std::unordered_set<std::string> parents;
   if (!GetParentSGList(sid, parents)) {
     CliLog(snapInfo, kLogDetail, kFn,

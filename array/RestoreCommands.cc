@@ -5,11 +5,14 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "config/VMAXConfig.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
+
+using namesyntax::NameKind;
 
 constexpr const char* kPercentHeading = "(%)";
 constexpr size_t kPercentHeadingLength = 3;
@@ -65,6 +68,14 @@ bool ReadRestoreProgress(const std::string& output,
   return true;
 }
 
+bool CheckRestoreNames(PZSO::SnapInfo* si, const char* function,
+                       const std::string& sid, const std::string& snapName,
+                       const std::list<std::string>& devs) {
+  return CheckName(si, function, NameKind::kArraySerial, sid) &&
+         CheckName(si, function, NameKind::kSnapshotName, snapName) &&
+         CheckNames(si, function, NameKind::kDeviceNumber, devs);
+}
+
 int RestoreWaitMaxMins() {
   int value = kDefaultRestoreWaitMaxMins;
   if (!GetRegInt(nullptr, kRestoreWaitMaxMinsKey, &value) || value < 1)
@@ -81,6 +92,7 @@ bool ArrayAPI_CLI::RestoreSnaps(VMAXSnapParamList& list) {
            list.serial.c_str());
     return false;
   }
+  if (!CheckSnapList(snapInfo, kFn, list, false)) return false;
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   for (const VMAXSnapParam& p : list.params) {
@@ -115,6 +127,9 @@ bool ArrayAPI_CLI::GetRestoreSessions(
     const std::string& sid, const std::list<std::string>& devs,
     std::unordered_map<std::string, std::list<std::string>>& sessions) {
   static const char* kFn = "GetRestoreSessions";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
+    return false;
   std::string devText = concatStrings(devs, ",");
   CliLog(snapInfo, kLogDetail, kFn,
          "Checking available restore session for source devices [%s] ",
@@ -158,6 +173,7 @@ bool ArrayAPI_CLI::WaitForRestoreCompletion(const std::string& sid,
                                             const std::string& snapName,
                                             const std::list<std::string>& devs) {
   static const char* kFn = "WaitForRestoreCompletion";
+  if (!CheckRestoreNames(snapInfo, kFn, sid, snapName, devs)) return false;
   std::string devText = concatStrings(devs, ",");
   std::string file;
   if (!WriteDeviceFile(kFn, concatStrings(devs, "\n"), file)) return false;
@@ -241,6 +257,7 @@ bool ArrayAPI_CLI::DeleteRestoreSessions(const std::string& sid,
            sid.c_str(), snapName.c_str(), devText.c_str());
     return false;
   }
+  if (!CheckRestoreNames(snapInfo, kFn, sid, snapName, devs)) return false;
   CliLog(snapInfo, kLogDetail, kFn, "Source devices [%s], snapshot [%s] ",
          devText.c_str(), snapName.c_str());
   std::string file;
@@ -286,6 +303,7 @@ bool ArrayAPI_CLI::RestoreCleanup(const std::string& sid,
            sid.c_str(), snapName.c_str(), devText.c_str());
     return false;
   }
+  if (!CheckRestoreNames(snapInfo, kFn, sid, snapName, devs)) return false;
   std::string file;
   if (!WriteDeviceFile(kFn, concatStrings(devs, "\n"), file)) return false;
   std::string cmd = FXString::Format(
@@ -348,6 +366,9 @@ bool ArrayAPI_CLI::RestoreCleanupAll(const std::string& sid,
            concatStrings(devs, ",").c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
+    return false;
   std::unordered_map<std::string, std::list<std::string>> sessions;
   if (!GetRestoreSessions(sid, devs, sessions)) return false;
   for (const auto& session : sessions) {

@@ -3,6 +3,7 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "host/HostConstants.h"
 
@@ -24,6 +25,15 @@ constexpr size_t kLinkFlagFirst = 0;
 constexpr size_t kLinkFlagFourth = 3;
 constexpr char kFlagSet = 'X';
 constexpr char kFlagClear = '.';
+
+using namesyntax::NameKind;
+
+bool CheckSnapInfo(PZSO::SnapInfo* si, const char* function,
+                   const VMAXSnapInfo& info) {
+  return CheckName(si, function, NameKind::kArraySerial, info.sid) &&
+         CheckName(si, function, NameKind::kDeviceNumber, info.srcDev) &&
+         CheckName(si, function, NameKind::kSnapshotName, info.snapName);
+}
 
 void ApplySnapFlags(const std::string& word, VMAXSnapInfo& info) {
   if (word.size() < kSnapFlagsMinLength) return;
@@ -50,6 +60,7 @@ bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
            list.serial.c_str());
     return false;
   }
+  if (!CheckSnapList(snapInfo, kFn, list, false)) return false;
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   SourceDeviceTexts(list, content, devices);
@@ -93,6 +104,7 @@ bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
            list.serial.c_str());
     return false;
   }
+  if (!CheckSnapList(snapInfo, kFn, list, false)) return false;
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   SourceDeviceTexts(list, content, devices);
@@ -122,6 +134,7 @@ bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
 
 bool ArrayAPI_CLI::GetSnapInfo(VMAXSnapInfo& info, bool withLinkDevs) {
   static const char* kFn = "GetSnapInfo";
+  if (!CheckSnapInfo(snapInfo, kFn, info)) return false;
   CliLog(snapInfo, kLogDetail, kFn, "Source device [%s], snapshot [%s] ",
          info.srcDev.c_str(), info.snapName.c_str());
   std::string cmd = FXString::Format(
@@ -165,6 +178,12 @@ bool ArrayAPI_CLI::GetSnapInfo(std::list<VMAXSnapInfo>& infos) {
   }
   const std::string name = infos.front().snapName;
   const std::string sid = infos.front().sid;
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kSnapshotName, name))
+    return false;
+  for (const VMAXSnapInfo& i : infos)
+    if (!CheckName(snapInfo, kFn, NameKind::kDeviceNumber, i.srcDev))
+      return false;
   std::string content, devices;
   for (const VMAXSnapInfo& i : infos) {
     content += i.srcDev + "\n";
@@ -214,6 +233,7 @@ bool ArrayAPI_CLI::GetSnapInfo(std::list<VMAXSnapInfo>& infos) {
 
 bool ArrayAPI_CLI::GetLinkDevsSnap(VMAXSnapInfo& info) {
   static const char* kFn = "GetLinkDevsSnap";
+  if (!CheckSnapInfo(snapInfo, kFn, info)) return false;
   CliLog(snapInfo, kLogDetail, kFn, "Source device [%s], snapshot [%s] ",
          info.srcDev.c_str(), info.snapName.c_str());
   std::string cmd = FXString::Format(

@@ -3,10 +3,13 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
 
 namespace {
+
+using namesyntax::NameKind;
 
 constexpr const char* kAlreadyMember =
     "The device is already a member of the storage group";
@@ -34,6 +37,10 @@ bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
                                       const std::list<std::string>& devs,
                                       const std::string& sg, bool add) {
   const char* kFn = add ? "SGDevAdd" : "SGDevRemove";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg) ||
+      !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
+    return false;
   std::string content;
   for (const std::string& d : devs) content += d + "\n";
   std::string devText = concatStrings(devs, ",");
@@ -93,6 +100,9 @@ bool ArrayAPI_CLI::GetSGListByDevice(const std::string& sid,
            sid.c_str(), dev.c_str());
     return false;
   }
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kDeviceNumber, dev))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s -type storage list -dev %s",
                                      Tool(kToolSymaccess).c_str(), sid.c_str(),
                                      dev.c_str());
@@ -121,6 +131,9 @@ bool ArrayAPI_CLI::GetChildSGList(const std::string& sid,
                                   const std::string& sg,
                                   std::vector<std::string>& children) {
   static const char* kFn = "GetChildSGList";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg))
+    return false;
   if (seVersion > kLastOldSymsgShowVersion)
     return GetChildSGListv2(sid, sg, children);
   std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
@@ -170,6 +183,9 @@ bool ArrayAPI_CLI::GetChildSGListv2(const std::string& sid,
                                     const std::string& sg,
                                     std::vector<std::string>& children) {
   static const char* kFn = "GetChildSGListv2";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
+      !CheckName(snapInfo, kFn, NameKind::kStorageGroup, sg))
+    return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
                                      Tool(kToolSymsg).c_str(), sid.c_str(),
                                      sg.c_str());
@@ -213,6 +229,7 @@ bool ArrayAPI_CLI::GetChildSGListv2(const std::string& sid,
 bool ArrayAPI_CLI::GetParentSGList(const std::string& sid,
                                    std::unordered_set<std::string>& sgs) {
   static const char* kFn = "GetParentSGList";
+  if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid)) return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list",
                                      Tool(kToolSymsg).c_str(), sid.c_str());
   std::string output, error;

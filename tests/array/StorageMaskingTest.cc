@@ -170,30 +170,30 @@ std::string InitiatorCmd(const char* wwn) {
 }
 
 TEST_F(ArrayTest, MaskingViewsOfAnInitiatorFromTheBraceBlock) {
-  Expect(InitiatorCmd("w1"), ReadSample("symaccess_show_init__2.txt"));
+  Expect(InitiatorCmd("10000000C9ABCD01"), ReadSample("symaccess_show_init__2.txt"));
   std::vector<std::string> views{"stale"};
-  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "w1", views));
+  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD01", views));
   EXPECT_EQ(std::vector<std::string>{"MV_LNXDBSRV001"}, views);
 
-  Expect(InitiatorCmd("w2"), ReadSample("symaccess_show_init__1.txt"));
-  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "w2", views));
+  Expect(InitiatorCmd("10000000C9ABCD02"), ReadSample("symaccess_show_init__1.txt"));
+  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD02", views));
   EXPECT_TRUE(views.empty());  // "None", and never later blocks
 
-  Expect(InitiatorCmd("w3"),
+  Expect(InitiatorCmd("10000000C9ABCD03"),
          "Initiator Group Name : ig\nMasking View Names   : mv_a mv_b\n"
          "Parent Initiator Groups\n{\n  pig\n}\n");
-  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "w3", views));
+  ASSERT_TRUE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD03", views));
   EXPECT_EQ((std::vector<std::string>{"mv_a", "mv_b"}), views);
 
-  Expect(InitiatorCmd("w4"), ReadSample("symaccess_list_init_wwn__1.txt"));
-  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "w4", views));
+  Expect(InitiatorCmd("10000000C9ABCD04"), ReadSample("symaccess_list_init_wwn__1.txt"));
+  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD04", views));
 
-  Expect(InitiatorCmd("w5"), "Masking View Names\n  {\n   mv_a\n");
-  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "w5", views));
+  Expect(InitiatorCmd("10000000C9ABCD05"), "Masking View Names\n  {\n   mv_a\n");
+  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD05", views));
 
-  Expect(InitiatorCmd("w6"), "", 1, "The specified initiator was not found");
-  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "w6", views));
-  EXPECT_TRUE(si_.hasLog("Initiator [w6] not found on array"));
+  Expect(InitiatorCmd("10000000C9ABCD06"), "", 1, "The specified initiator was not found");
+  EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD06", views));
+  EXPECT_TRUE(si_.hasLog("Initiator [10000000C9ABCD06] not found on array"));
 }
 
 const char* kViewDetail =
@@ -235,15 +235,15 @@ TEST_F(ArrayTest, MaskingViewDetailsTakeWholeKeysOnly) {
 }
 
 TEST_F(ArrayTest, StorageGroupsByInitiatorResolveParents) {
-  config_.allowWWPNs = {"w1", "w2"};
+  config_.allowWWPNs = {"10000000C9ABCD01", "10000000C9ABCD02"};
   config_.allowMaskingViews = {"mv_a", "mv_b", "mv_p"};
   api_ = ArrayAPI_CLI(&si_);
   Init();
   Expect(Cmd("symsg", "list"),
          "-----\nparent_sg 0 P...\nempty_parent 0 P...\nLegend:\n");
-  Expect(InitiatorCmd("w1"),
+  Expect(InitiatorCmd("10000000C9ABCD01"),
          "Masking View Names\n{\n mv_a\n mv_b\n mv_p\n mv_x\n mv_gone\n}\n");
-  Expect(InitiatorCmd("w2"), "Masking View Names\n{\n mv_e\n}\n");
+  Expect(InitiatorCmd("10000000C9ABCD02"), "Masking View Names\n{\n mv_e\n}\n");
   auto view = [&](const char* name, const char* sg) {
     Expect(Cmd("symaccess", std::string("list view -name ") + name + " -v"),
            std::string("Masking View Name : ") + name +
@@ -256,11 +256,11 @@ TEST_F(ArrayTest, StorageGroupsByInitiatorResolveParents) {
          "Storage Group Names : c1 (IsChild)\n   c2 (IsChild)\n"
          "Number of Gatekeepers : 0\n");
   std::unordered_map<std::string, std::unordered_set<std::string>> out;
-  ASSERT_TRUE(api_.GetSGListByHBA(kSid, {"w1", "w3"}, out));
+  ASSERT_TRUE(api_.GetSGListByHBA(kSid, {"10000000C9ABCD01", "10000000C9ABCD03"}, out));
   ASSERT_EQ(1u, out.size());
   EXPECT_EQ((std::unordered_set<std::string>{"sg_shared", "c1", "c2"}),
-            out["w1"]);
-  EXPECT_TRUE(si_.hasLog("Skipping HBA [w3], not found in AllowWWPN list"));
+            out["10000000C9ABCD01"]);
+  EXPECT_TRUE(si_.hasLog("Skipping HBA [10000000C9ABCD03], not found in AllowWWPN list"));
   EXPECT_TRUE(si_.hasLog(
       "Skipping Masking View [mv_x], not found in AllowMaskingViews list"));
   EXPECT_TRUE(env_.unexpected.empty());
@@ -271,11 +271,11 @@ TEST_F(ArrayTest, StorageGroupsByInitiatorFailures) {
   EXPECT_FALSE(api_.GetSGListByHBA(kSid, {}, out));
   EXPECT_TRUE(si_.hasLog("Received empty HBA list, mapping cannot proceed"));
 
-  config_.allowWWPNs = {"w9"};
+  config_.allowWWPNs = {"10000000C9ABCD09"};
   api_ = ArrayAPI_CLI(&si_);
   Init();
   Expect(Cmd("symsg", "list"), "-----\nsg 0 ....\nLegend:\n");
-  EXPECT_FALSE(api_.GetSGListByHBA(kSid, {"w1", "w2"}, out));
+  EXPECT_FALSE(api_.GetSGListByHBA(kSid, {"10000000C9ABCD01", "10000000C9ABCD02"}, out));
   EXPECT_TRUE(si_.hasLog(
       "Failed to find masking view for mapping.Please add one or more of "
       "these HBAs to a Masking View []"));
