@@ -1,0 +1,224 @@
+// The name checks on their own: real-world names pass, every form that could
+// split a command line or read as an option fails.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "array/NameSyntax.h"
+
+namespace {
+
+using namespace namesyntax;
+
+std::string Repeat(char c, size_t n) { return std::string(n, c); }
+
+// Characters that split a line, end a quote or mean something to a shell.
+const std::vector<std::string> kHostile = {
+    " ", "\t", "\n", "\r", "\"", "'", "\\", ";", "|", "&&", "$(x)", "`x`",
+    "<", ">", "*", "?", "/", ",", "=", "#", std::string(1, '\0')};
+
+TEST(NameSyntax, ArraySerials) {
+  EXPECT_TRUE(IsArraySerial("000197900123"));
+  EXPECT_TRUE(IsArraySerial("000xxxxxx815"));  // anonymised, letters kept
+  EXPECT_TRUE(IsArraySerial(Repeat('9', 32)));
+  EXPECT_FALSE(IsArraySerial(Repeat('9', 33)));
+  EXPECT_FALSE(IsArraySerial(""));
+  EXPECT_FALSE(IsArraySerial("-sid"));
+  EXPECT_FALSE(IsArraySerial("0001_97"));
+  for (const std::string& h : kHostile)
+    EXPECT_FALSE(IsArraySerial("000197" + h + "900123")) << h;
+}
+
+TEST(NameSyntax, GroupNames) {
+  for (const char* ok : {"sg1", "SG_prod-01.db:a", "elcsesx_devs", "CSG_XXX1",
+                         "MV_LNXDBSRV001", "a"})
+    EXPECT_TRUE(IsGroupName(ok)) << ok;
+  EXPECT_TRUE(IsGroupName(Repeat('g', 64)));
+  EXPECT_FALSE(IsGroupName(Repeat('g', 65)));
+  EXPECT_FALSE(IsGroupName(""));
+  EXPECT_FALSE(IsGroupName("-noprompt"));  // would read as an option
+  EXPECT_TRUE(IsGroupName("sg-"));
+  for (const std::string& h : kHostile) {
+    EXPECT_FALSE(IsGroupName("sg" + h + "1")) << h;
+    EXPECT_FALSE(IsGroupName(h + "sg")) << h;
+    EXPECT_FALSE(IsGroupName("sg" + h)) << h;
+  }
+  EXPECT_FALSE(IsGroupName("sg\xC3\xA9"));  // non-ASCII letters
+}
+
+TEST(NameSyntax, SnapshotNamesFollowSnapVX) {
+  EXPECT_TRUE(IsSnapshotName("SP_12_1612339509"));
+  EXPECT_TRUE(IsSnapshotName("daily-snap_01"));
+  EXPECT_TRUE(IsSnapshotName(Repeat('s', 32)));
+  EXPECT_FALSE(IsSnapshotName(Repeat('s', 33)));
+  EXPECT_FALSE(IsSnapshotName(""));
+  EXPECT_FALSE(IsSnapshotName("-symforce"));
+  // Group names may hold dots and colons, snapshot names may not.
+  EXPECT_FALSE(IsSnapshotName("snap.1"));
+  EXPECT_FALSE(IsSnapshotName("snap:1"));
+  for (const std::string& h : kHostile)
+    EXPECT_FALSE(IsSnapshotName("snap" + h + "A")) << h;
+}
+
+TEST(NameSyntax, FibreChannelInitiators) {
+  EXPECT_TRUE(IsInitiatorName("2100001b32084524"));
+  EXPECT_TRUE(IsInitiatorName("500009730F0AB104"));
+  EXPECT_TRUE(IsInitiatorName("50:00:09:73:f0:0a:b1:04"));
+  EXPECT_FALSE(IsInitiatorName("50000973F0AB104"));     // 15 digits
+  EXPECT_FALSE(IsInitiatorName("500009730F0AB1044"));   // 17 digits
+  EXPECT_FALSE(IsInitiatorName("500009730F0AB10G"));
+  EXPECT_FALSE(IsInitiatorName("50:00:09:73:f0:0a:b1:0"));
+  EXPECT_FALSE(IsInitiatorName("500:0:09:73:f0:0a:b1:04"));
+  EXPECT_FALSE(IsInitiatorName("50:00:09:73:f0:0a:b1:04:"));
+  EXPECT_FALSE(IsInitiatorName("0x500009730f0ab104"));
+  EXPECT_FALSE(IsInitiatorName(""));
+  for (const std::string& h : kHostile)
+    EXPECT_FALSE(IsInitiatorName("50000973" + h + "0F0AB104")) << h;
+}
+
+TEST(NameSyntax, IscsiInitiators) {
+  EXPECT_TRUE(IsInitiatorName("iqn.1994-05.com.redhat:5a1b2c3d4e5f"));
+  EXPECT_TRUE(IsInitiatorName("iqn.1998-01.com.vmware:esx01-6d4f3c21"));
+  EXPECT_TRUE(IsInitiatorName("iqn.1991-05.com.microsoft:Host1.Corp.Example"));
+  EXPECT_TRUE(IsInitiatorName("iqn.2001-04"));
+  EXPECT_TRUE(IsInitiatorName("eui.02004567A425678D"));
+  EXPECT_TRUE(IsInitiatorName("naa.52004567BA64678D"));
+  EXPECT_TRUE(IsInitiatorName("naa.62004567BA64678D0123456789ABCDEF"));
+  EXPECT_FALSE(IsInitiatorName("iqn."));
+  EXPECT_FALSE(IsInitiatorName("iqn.94-05.com.x"));
+  EXPECT_FALSE(IsInitiatorName("iqn.1994_05.com.x"));
+  EXPECT_FALSE(IsInitiatorName("iqn.1994-05com.x"));
+  EXPECT_FALSE(IsInitiatorName("iqn.1994-05."));
+  EXPECT_FALSE(IsInitiatorName("IQN.1994-05.com.x"));
+  EXPECT_FALSE(IsInitiatorName("eui.02004567A425678"));
+  EXPECT_FALSE(IsInitiatorName("naa.52004567BA64678D01"));
+  EXPECT_FALSE(IsInitiatorName("iqn.1994-05.com." + Repeat('a', 223)));
+  for (const std::string& h : kHostile)
+    EXPECT_FALSE(IsInitiatorName("iqn.1994-05.com.redhat:" + h)) << h;
+}
+
+TEST(NameSyntax, DeviceNumbers) {
+  for (const char* ok : {"1", "0B59", "00027", "0019E", "fffff"})
+    EXPECT_TRUE(IsDeviceNumber(ok)) << ok;
+  EXPECT_FALSE(IsDeviceNumber(""));
+  EXPECT_FALSE(IsDeviceNumber("000A10"));  // six digits
+  EXPECT_FALSE(IsDeviceNumber("0G59"));
+  EXPECT_FALSE(IsDeviceNumber("0B59:0B5A"));  // a range is not one device
+  EXPECT_FALSE(IsDeviceNumber("0B59,0B5A"));
+  for (const std::string& h : kHostile)
+    EXPECT_FALSE(IsDeviceNumber("0" + h + "1")) << h;
+}
+
+TEST(NameSyntax, DeviceFilesStayInTheTemporaryDirectory) {
+  const std::string tmp = "/var/pz/tmp";
+  EXPECT_TRUE(IsDeviceFilePath(tmp + "/FLVMAX_12_2021.02.03-08.05.09.txt", tmp));
+  EXPECT_TRUE(IsDeviceFilePath("/var/pz/tmp//FLVMAX_1.txt", "/var/pz/tmp/"));
+  EXPECT_FALSE(IsDeviceFilePath("/var/pz/tmpother/FLVMAX_1.txt", tmp));
+  EXPECT_FALSE(IsDeviceFilePath("/etc/passwd", tmp));
+  EXPECT_FALSE(IsDeviceFilePath(tmp + "/../../etc/FLVMAX_1.txt", tmp));
+  EXPECT_FALSE(IsDeviceFilePath(tmp + "/", tmp));
+  EXPECT_FALSE(IsDeviceFilePath(tmp, tmp));
+  EXPECT_FALSE(IsDeviceFilePath("/x/FLVMAX_1.txt", ""));
+  EXPECT_FALSE(IsDeviceFilePath("-x/FLVMAX_1.txt", "-x"));
+  EXPECT_FALSE(IsDeviceFilePath("/my tmp/FLVMAX_1.txt", "/my tmp"));
+  for (const char* h : {" ", "\"", "'", "\\", "\n", "\t"})
+    EXPECT_FALSE(IsDeviceFilePath(tmp + "/FL" + h + "VMAX.txt", tmp)) << h;
+}
+
+TEST(NameSyntax, ToolDirectoryMayHoldBlanksButNoQuote) {
+  EXPECT_TRUE(IsToolDirectory("/opt/emc/SYMCLI"));
+  EXPECT_TRUE(IsToolDirectory("/opt/EMC Solutions/SYMCLI"));
+  EXPECT_FALSE(IsToolDirectory("/opt/emc\" -sid 1 \"x"));
+  EXPECT_FALSE(IsToolDirectory("/opt/emc\\"));
+  EXPECT_FALSE(IsToolDirectory("/opt/emc\n"));
+  EXPECT_FALSE(IsToolDirectory(""));
+}
+
+TEST(NameSyntax, KindsDispatch) {
+  EXPECT_TRUE(IsValid(NameKind::kStorageGroup, "sg.a"));
+  EXPECT_FALSE(IsValid(NameKind::kSnapshotName, "sg.a"));
+  EXPECT_TRUE(IsValid(NameKind::kMaskingView, "mv:1"));
+  EXPECT_TRUE(IsValid(NameKind::kDeviceNumber, "A1"));
+  EXPECT_FALSE(IsValid(NameKind::kArraySerial, "A-1"));
+  EXPECT_TRUE(IsValid(NameKind::kInitiator, "eui.02004567A425678D"));
+  EXPECT_STREQ("storage group name", KindText(NameKind::kStorageGroup));
+  EXPECT_STREQ("snapshot name", KindText(NameKind::kSnapshotName));
+  EXPECT_STREQ("device file path", KindText(NameKind::kDeviceFile));
+}
+
+TEST(NameSyntax, PrintableEscapesAndBounds) {
+  EXPECT_EQ("sg1", Printable("sg1"));
+  EXPECT_EQ("a\\x0Ab\\x22c\\x5C\\x27", Printable("a\nb\"c\\'"));
+  EXPECT_EQ("\\x00\\xC3", Printable(std::string("\0\xC3", 2)));
+  std::string longText = Printable(Repeat('x', 500));
+  EXPECT_LT(longText.size(), 110u);
+  EXPECT_EQ("...", longText.substr(longText.size() - 3));
+}
+
+// Every name of the real tool outputs that the plug-in could hand back to a
+// tool passes its check.
+std::string Sample(const std::string& name) {
+  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
+  std::stringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+std::vector<std::string> Matches(const std::string& text, const char* pattern) {
+  std::vector<std::string> out;
+  std::regex re(pattern);
+  for (std::sregex_iterator it(text.begin(), text.end(), re), end; it != end;
+       ++it)
+    out.push_back((*it)[1].str());
+  return out;
+}
+
+TEST(NameSyntax, EveryNameOfTheRealSamplesPasses) {
+  size_t serials = 0, groups = 0, initiators = 0, devices = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(
+           std::string(PZ_SHARED_DIR) + "/symcli-samples")) {
+    const std::string file = entry.path().filename().string();
+    if (entry.path().extension() != ".txt") continue;
+    const std::string text = Sample(file);
+    for (const char* p : {R"(Symmetrix ID\s*:\s*(\S+))", R"(<symid>([^<]*)</symid>)"}) {
+      for (const std::string& s : Matches(text, p)) {
+        EXPECT_TRUE(IsArraySerial(s)) << file << ": " << s;
+        ++serials;
+      }
+    }
+    for (const char* p :
+         {R"((?:Storage Group|Masking View|Initiator Group|Port Group) Name\s*:\s*(\S+))",
+          R"(<name>([^<]*)</name>)", R"(\n\s*(MV_\S+)\n)"}) {
+      for (const std::string& g : Matches(text, p)) {
+        EXPECT_TRUE(IsGroupName(g)) << file << ": " << g;
+        ++groups;
+      }
+    }
+    for (const std::string& w : Matches(text, R"(WWN\s*:\s*(\S+))")) {
+      EXPECT_TRUE(IsInitiatorName(w)) << file << ": " << w;
+      ++initiators;
+    }
+    for (const char* p : {R"(\n([0-9A-F]{4,5}) )", R"(<dev_name>([^<]*)</dev_name>)"}) {
+      for (const std::string& d : Matches(text, p)) {
+        EXPECT_TRUE(IsDeviceNumber(d)) << file << ": " << d;
+        ++devices;
+      }
+    }
+  }
+  // The table row of the view listing carries four names.
+  const std::string views = Sample("symaccess_list_view__1.txt");
+  std::regex row(R"(\n(elcsesx\S*)\s+(\S+)\s+(\S+)\s+(\S+))");
+  std::smatch m;
+  ASSERT_TRUE(std::regex_search(views, m, row));
+  for (size_t i = 1; i <= 4; ++i) EXPECT_TRUE(IsGroupName(m[i].str())) << m[i];
+  // The samples were read, not skipped.
+  EXPECT_GE(serials, 10u);
+  EXPECT_GE(groups, 8u);
+  EXPECT_GE(initiators, 3u);
+  EXPECT_GE(devices, 19u);
+}
+
+}  // namespace

@@ -1,0 +1,384 @@
+// Every operation that takes names refuses a hostile one in any of its name
+// slots: false, one level-2 line naming the kind, and no command at all.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <set>
+
+#include "array/ArrayAPI_CLI.h"
+#include "array/NameSyntax.h"
+#include "hostruntime/Env.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/FakeHost.h"
+
+namespace {
+
+enum class Slot { kSerial, kGroup, kView, kSnap, kDevice, kTarget, kInitiator };
+
+struct Names {
+  std::string serial = "000197900123";
+  std::string group = "SG_target-01";
+  std::string view = "MV_LNXDBSRV001";
+  std::string snap = "SP_12_1612339509";
+  std::string device = "000A1";
+  std::string target = "000B1";
+  std::string initiator = "10000090FA123456";
+};
+
+const char* SlotKind(Slot s) {
+  using namesyntax::KindText;
+  using namesyntax::NameKind;
+  switch (s) {
+    case Slot::kSerial: return KindText(NameKind::kArraySerial);
+    case Slot::kGroup: return KindText(NameKind::kStorageGroup);
+    case Slot::kView: return KindText(NameKind::kMaskingView);
+    case Slot::kSnap: return KindText(NameKind::kSnapshotName);
+    case Slot::kDevice:
+    case Slot::kTarget: return KindText(NameKind::kDeviceNumber);
+    case Slot::kInitiator: return KindText(NameKind::kInitiator);
+  }
+  return "";
+}
+
+void Put(Names& n, Slot s, const std::string& v) {
+  switch (s) {
+    case Slot::kSerial: n.serial = v; break;
+    case Slot::kGroup: n.group = v; break;
+    case Slot::kView: n.view = v; break;
+    case Slot::kSnap: n.snap = v; break;
+    case Slot::kDevice: n.device = v; break;
+    case Slot::kTarget: n.target = v; break;
+    case Slot::kInitiator: n.initiator = v; break;
+  }
+}
+
+VMAXSnapParamList SnapList(const Names& n) {
+  VMAXSnapParamList list;
+  list.serial = n.serial;
+  for (const std::string& d : {std::string("000A0"), n.device}) {
+    VMAXSnapParam p;
+    p.snapUid = n.snap;
+    p.sourceDevice = d;
+    p.targetDevice = n.target;
+    list.params.push_back(p);
+  }
+  return list;
+}
+
+VMAXSnapInfo Info(const Names& n) {
+  return VMAXSnapInfo(nullptr, n.serial, n.device, n.snap);
+}
+
+struct Operation {
+  const char* name;
+  std::set<Slot> slots;
+  std::function<bool(ArrayAPI_CLI&, const Names&)> call;
+};
+
+using S = Slot;
+const std::set<Slot> kSnapSlots = {S::kSerial, S::kSnap, S::kDevice};
+
+std::vector<Operation> Operations() {
+  using Devs = std::list<std::string>;
+  std::unordered_set<std::string> devSet;
+  std::vector<std::string> nameVec;
+  return {
+      {"CreateSnaps", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.CreateSnaps(l);
+       }},
+      {"DeleteSnaps", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.DeleteSnaps(l);
+       }},
+      {"RestoreSnaps", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.RestoreSnaps(l);
+       }},
+      {"LinkTarget", {S::kSerial, S::kSnap, S::kDevice, S::kTarget},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.LinkTarget(l);
+       }},
+      {"UnlinkTarget", {S::kSerial, S::kSnap, S::kDevice, S::kTarget},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.UnlinkTarget(l);
+       }},
+      {"IsSnapLinked", {S::kSerial, S::kSnap, S::kTarget},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto l = SnapList(n);
+         return a.IsSnapLinked(l);
+       }},
+      {"GetSnapInfo", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto i = Info(n);
+         return a.GetSnapInfo(i, true);
+       }},
+      {"GetSnapInfo(list)", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::list<VMAXSnapInfo> l{Info(n)};
+         return a.GetSnapInfo(l);
+       }},
+      {"GetLinkDevsSnap", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         auto i = Info(n);
+         return a.GetLinkDevsSnap(i);
+       }},
+      {"GetDevProps", {S::kSerial, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         VMAXLun lun;
+         return a.GetDevProps(n.serial, n.device, lun);
+       }},
+      {"GetDevProps(list)", {S::kSerial, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::unordered_map<std::string, VMAXLun> props;
+         return a.GetDevProps(n.serial, Devs{"000A0", n.device}, props);
+       }},
+      {"GetSGListByDevice", {S::kSerial, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::list<std::string> sgs;
+         return a.GetSGListByDevice(n.serial, n.device, sgs);
+       }},
+      {"GetSGListByHBA", {S::kSerial, S::kInitiator},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::unordered_map<std::string, std::unordered_set<std::string>> m;
+         return a.GetSGListByHBA(n.serial, {"10000090FA000001", n.initiator},
+                                 m);
+       }},
+      {"SGDevAdd", {S::kSerial, S::kGroup, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.SGDevAdd(n.serial, Devs{n.device}, n.group);
+       }},
+      {"SGDevRemove", {S::kSerial, S::kGroup, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.SGDevRemove(n.serial, Devs{n.device}, n.group);
+       }},
+      {"GetDevListBySG", {S::kSerial, S::kGroup},
+       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetDevListBySG(n.serial, n.group, devSet);
+       }},
+      {"GetDevListUnmapped", {S::kSerial, S::kGroup},
+       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetDevListUnmapped(n.serial, n.group, devSet);
+       }},
+      {"GetFreeTDEVListBySG", {S::kSerial, S::kGroup},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::list<VMAXLun> luns;
+         return a.GetFreeTDEVListBySG(n.serial, n.group, luns);
+       }},
+      {"GetChildSGList", {S::kSerial, S::kGroup},
+       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetChildSGList(n.serial, n.group, nameVec);
+       }},
+      {"GetChildSGListv2", {S::kSerial, S::kGroup},
+       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetChildSGListv2(n.serial, n.group, nameVec);
+       }},
+      {"GetParentSGList", {S::kSerial},
+       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetParentSGList(n.serial, devSet);
+       }},
+      {"GetDevListLinked", {S::kSerial},
+       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetDevListLinked(n.serial, devSet);
+       }},
+      {"GetMVListByInitiator", {S::kSerial, S::kInitiator},
+       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
+         return a.GetMVListByInitiator(n.serial, n.initiator, nameVec);
+       }},
+      {"MaskViewInfoByName", {S::kSerial, S::kView},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         VMAXMaskViewInfo info;
+         return a.MaskViewInfoByName(n.serial, n.view, info);
+       }},
+      {"RestoreCleanupAll", {S::kSerial, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.RestoreCleanupAll(n.serial, Devs{"000A0", n.device});
+       }},
+      {"RestoreCleanup", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.RestoreCleanup(n.serial, n.snap, Devs{n.device}, true);
+       }},
+      {"GetRestoreSessions", {S::kSerial, S::kDevice},
+       [](ArrayAPI_CLI& a, const Names& n) {
+         std::unordered_map<std::string, std::list<std::string>> s;
+         return a.GetRestoreSessions(n.serial, Devs{n.device}, s);
+       }},
+      {"WaitForRestoreCompletion", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.WaitForRestoreCompletion(n.serial, n.snap, Devs{n.device});
+       }},
+      {"DeleteRestoreSessions", kSnapSlots,
+       [](ArrayAPI_CLI& a, const Names& n) {
+         return a.DeleteRestoreSessions(n.serial, n.snap, Devs{n.device});
+       }},
+  };
+}
+
+// What an attacker or a typing slip would put into a name.
+const std::vector<std::string> kHostile = {
+    "x;touch /tmp/pz_canary",   "x|touch /tmp/pz_canary",
+    "$(touch /tmp/pz_canary)",  "`touch /tmp/pz_canary`",
+    "x&&touch /tmp/pz_canary",  "x\" -symforce \"",
+    "x' -symforce '",           "x -symforce",
+    "x\n-symforce",             "x\r",
+    "x\t-noprompt",             "-symforce",
+    "x,000A9",                  "",
+};
+
+struct Harness {
+  testing_host::FakeEnv env;
+  testing_host::FakeSnapInfo si;
+  ArrayAPI_CLI api{&si};
+  Harness() {
+    si.jobParams[PZSO::JOB_PARAM_JOB_ID] = 12;
+    ArrayAPIInitParams params;
+    api.init(params);
+    api.seVersion = kLastOldSymsgShowVersion + 1;
+  }
+};
+
+bool IsValidFor(Slot s, const std::string& v) {
+  using namesyntax::NameKind;
+  switch (s) {
+    case Slot::kSerial: return namesyntax::IsValid(NameKind::kArraySerial, v);
+    case Slot::kGroup: return namesyntax::IsValid(NameKind::kStorageGroup, v);
+    case Slot::kView: return namesyntax::IsValid(NameKind::kMaskingView, v);
+    case Slot::kSnap: return namesyntax::IsValid(NameKind::kSnapshotName, v);
+    case Slot::kDevice:
+    case Slot::kTarget: return namesyntax::IsValid(NameKind::kDeviceNumber, v);
+    case Slot::kInitiator: return namesyntax::IsValid(NameKind::kInitiator, v);
+  }
+  return false;
+}
+
+TEST(Refusal, WithValidNamesEveryOperationRunsACommand) {
+  // The control case: the harness sees commands when they run, so an empty
+  // run list below means the check stopped them.
+  for (const Operation& op : Operations()) {
+    Harness r;
+    hostrt::ScopedEnv scoped(&r.env);
+    op.call(r.api, Names());
+    EXPECT_FALSE(r.env.runs.empty()) << op.name;
+    EXPECT_FALSE(r.si.hasLogContaining("command not run")) << op.name;
+  }
+}
+
+TEST(Refusal, HostileNameInAnySlotRunsNothing) {
+  size_t cases = 0;
+  for (const Operation& op : Operations()) {
+    for (Slot slot : op.slots) {
+      for (const std::string& bad : kHostile) {
+        Names names;
+        Put(names, slot, bad);
+        Harness r;
+        hostrt::ScopedEnv scoped(&r.env);
+        const std::string where = std::string(op.name) + " slot " +
+                                  SlotKind(slot) + " value [" + bad + "]";
+        bool result = op.call(r.api, names);
+        EXPECT_TRUE(r.env.runs.empty()) << where;
+        EXPECT_TRUE(r.env.files.empty()) << where;  // no device file either
+        // Empty names keep their own messages (no target is nothing to do).
+        if (bad.empty()) continue;
+        EXPECT_FALSE(result) << where;
+        ++cases;
+        const std::string line = std::string("Invalid ") + SlotKind(slot) +
+                                 " [" + namesyntax::Printable(bad) +
+                                 "], command not run";
+        EXPECT_TRUE(r.si.hasLog(line)) << where << "\n" << r.si.allLogs();
+        bool level2 = false;
+        for (const auto& l : r.si.logs)
+          if (l.text == line) level2 = l.level == 2;
+        EXPECT_TRUE(level2) << where;
+        // No log line carries the raw line break or quote.
+        for (const auto& l : r.si.logs)
+          EXPECT_EQ(std::string::npos, l.text.find('\n')) << where;
+      }
+    }
+  }
+  EXPECT_GT(cases, 400u);
+}
+
+TEST(Refusal, HostileValuesAreInvalidForEverySlot) {
+  for (Slot s : {S::kSerial, S::kGroup, S::kView, S::kSnap, S::kDevice,
+                 S::kInitiator})
+    for (const std::string& bad : kHostile)
+      EXPECT_FALSE(IsValidFor(s, bad)) << SlotKind(s) << " [" << bad << "]";
+}
+
+TEST(Refusal, NamesReadBackFromTheArrayAreCheckedToo) {
+  // A masking view listed for an initiator and the storage group behind it
+  // come from tool output; a hostile one is skipped, never run.
+  Harness r;
+  hostrt::ScopedEnv scoped(&r.env);
+  const std::string bin = " \"/opt/emc/SYMCLI/bin/";
+  const std::string sid = " -sid 000197900123 ";
+  testing_host::ScriptedRun parents;
+  parents.output = "-----\nsg 0 ....\nLegend:\n";
+  r.env.Expect(bin + "symsg\"" + sid + "list", parents);
+  testing_host::ScriptedRun views;
+  views.output = "Masking View Names\n{\n mv;rm\n mv_ok\n}\n";
+  r.env.Expect(bin + "symaccess\"" + sid +
+                   "-type initiator -wwn 10000090FA123456 list -detail -v",
+               views);
+  testing_host::ScriptedRun detail;
+  detail.output = "Masking View Name : mv_ok\nStorage Group Name : sg$(x)\n";
+  r.env.Expect(bin + "symaccess\"" + sid + "list view -name mv_ok -v", detail);
+  std::unordered_map<std::string, std::unordered_set<std::string>> out;
+  r.api.seVersion = 0;
+  EXPECT_TRUE(r.api.GetSGListByHBA("000197900123", {"10000090FA123456"}, out));
+  EXPECT_TRUE(r.env.unexpected.empty());
+  EXPECT_EQ(3u, r.env.runs.size());
+  EXPECT_TRUE(r.si.hasLog("Invalid masking view name [mv;rm], command not run"));
+  // sg$(x) is not a parent here: it is only recorded, and refused by the
+  // operation that would put it on a command line.
+  EXPECT_EQ((std::unordered_set<std::string>{"sg$(x)"}),
+            out["10000090FA123456"]);
+  r.env.runs.clear();
+  EXPECT_FALSE(r.api.SGDevAdd("000197900123", {"000A1"}, "sg$(x)"));
+  EXPECT_TRUE(r.env.runs.empty());
+}
+
+TEST(Refusal, DeviceFileOutsideTheSyntaxIsRemovedAndNotRun) {
+  Harness r;
+  hostrt::ScopedEnv scoped(&r.env);
+  r.env.tempDir = "/fake/my tmp";
+  Names n;
+  auto list = SnapList(n);
+  EXPECT_FALSE(r.api.CreateSnaps(list));
+  EXPECT_TRUE(r.env.runs.empty());
+  EXPECT_TRUE(r.env.files.empty());  // written, then removed again
+  EXPECT_EQ(1u, r.env.removed.size());
+  EXPECT_TRUE(r.si.hasLogContaining("Invalid device file path [/fake/my tmp/"));
+}
+
+TEST(Refusal, SymcliHomeWithAQuoteFailsInit) {
+  testing_host::FakeEnv env;
+  hostrt::ScopedEnv scoped(&env);
+  testing_host::FakeSnapInfo si;
+  ArrayAPI_CLI api(&si);
+  ArrayAPIInitParams params;
+  params.config.symapiHomeDir = "/opt/emc\" -sid 1 \"";
+  EXPECT_FALSE(api.init(params));
+  EXPECT_TRUE(api.symcliBinPath.empty());
+  EXPECT_TRUE(si.hasLogContaining("Invalid SYMCLI directory"));
+  params.config.symapiHomeDir = "/opt/EMC Solutions";
+  EXPECT_TRUE(api.init(params));
+  EXPECT_EQ("/opt/EMC Solutions/bin/", api.symcliBinPath);
+}
+
+TEST(Refusal, EmptyDeviceListForPropertiesRunsNothing) {
+  Harness r;
+  hostrt::ScopedEnv scoped(&r.env);
+  std::unordered_map<std::string, VMAXLun> props;
+  EXPECT_FALSE(r.api.GetDevProps("000197900123", std::list<std::string>{},
+                                 props));
+  EXPECT_TRUE(r.env.runs.empty());
+  EXPECT_TRUE(r.si.hasLog("No devices given for array [000197900123]"));
+}
+
+}  // namespace
