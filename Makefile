@@ -7,7 +7,7 @@ FUZZ_BUILD ?= build-fuzz
 FUZZ_SECONDS ?= 270
 JOBS       ?= $(shell nproc)
 PACKAGES   := cmake g++ make pkg-config libsqlite3-dev nlohmann-json3-dev \
-              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3
+              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3 libpq-dev
 
 .PHONY: all deps configure build test test-unit test-asan demo bench install clean fuzz
 
