@@ -7,12 +7,16 @@
 #include "host/HostConstants.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/HostDatabase.h"
+#include "hostruntime/HostSystem.h"
 #include "hostruntime/LogMask.h"
 #include "hostruntime/SecretCodec.h"
 
 namespace hostrt {
 
 namespace {
+
+constexpr const char* kHostTypeLinux = "linux";
+constexpr const char* kHostTypeVmware = "vmware";
 
 // Copies `text` with its terminator; 1 (and the size needed in `size`) when
 // the buffer is too small.
@@ -308,6 +312,16 @@ bool HostSnapInfo::getMetadata(int type, std::string& value) {
   if (it == requestMetadata.end()) return false;
   value = it->second;
   return true;
+}
+
+void FillHostFacts(HostSnapInfo* request) {
+  if (!request) return;
+  HostSystem* system = CurrentEnv()->System();
+  request->hostTypeInfo = system ? system->HostType("") : kHostTypeLinux;
+  std::string simulated;
+  if (request->hostTypeInfo == kHostTypeVmware &&
+      CurrentEnv()->GetSetting("Host", "simulatedHost", &simulated))
+    request->vmHostId = simulated;
 }
 
 }  // namespace hostrt

@@ -118,6 +118,10 @@ class HostSnapInfo : public PZSO::SnapInfo {
   void LogText(int level, const std::string& function, const std::string& text);
 };
 
+// Sets what the host knows about itself on a request: its host type ("vmware"
+// for a simulated ESX host, whose name becomes the VM host identifier).
+void FillHostFacts(HostSnapInfo* request);
+
 // Operating-system utilities of one call over the environment's HostSystem.
 // `requests` is the request array of the call (what executeOnRemoteClient
 // sends); the objects stay the caller's.

@@ -12,6 +12,7 @@
 #include <cstring>
 
 #include "hostruntime/DatabaseBackend.h"
+#include "hostruntime/LinuxHostSystem.h"
 #include "hostruntime/LogMask.h"
 #include "hostruntime/ProcessRunner.h"
 #include "hostruntime/ScsiPassThrough.h"
@@ -323,7 +324,30 @@ HostDatabase* PosixEnv::Database() {
   return database_.get();
 }
 
-HostSystem* PosixEnv::System() { return nullptr; }
+// A simulated host when the settings name one, else this Linux machine.
+HostSystem* PosixEnv::System() {
+  std::lock_guard<std::mutex> lock(systemMu_);
+  if (system_) return system_.get();
+  std::string simulated, world, root;
+  if (GetSetting("Host", "simulatedHost", &simulated) && !simulated.empty()) {
+    GetSetting("EventManager", "SYMAPI_HOME_DIR", &world);
+    char machine[256] = {0};
+    gethostname(machine, sizeof machine - 1);
+    system_ = NewSimulatedHostSystem(world, simulated, machine);
+    if (!system_) {
+      LogRecord r;
+      r.level = -1;
+      r.function = "PosixEnv::System";
+      r.text = "Simulated host [" + simulated + "] needs the simulator and "
+               "EventManager/SYMAPI_HOME_DIR naming its world";
+      Log(r);
+    }
+    return system_.get();
+  }
+  GetSetting("Host", "sysRoot", &root);
+  system_.reset(new LinuxHostSystem(root, HostName()));
+  return system_.get();
+}
 
 bool PosixEnv::OpenScsiDevice(const std::string& path,
                               std::unique_ptr<ScsiDevice>* device,

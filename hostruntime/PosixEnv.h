@@ -7,6 +7,7 @@
 #include <string>
 
 #include "hostruntime/Env.h"
+#include "hostruntime/HostSystem.h"
 #include "hostruntime/Settings.h"
 
 namespace hostrt {
@@ -74,6 +75,8 @@ class PosixEnv : public Env {
   std::string settingsError_;
   std::mutex dbMu_;
   std::unique_ptr<HostDatabase> database_;
+  std::mutex systemMu_;
+  std::unique_ptr<HostSystem> system_;
 };
 
 }  // namespace hostrt
