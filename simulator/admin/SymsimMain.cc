@@ -67,6 +67,64 @@ std::vector<int64_t> Devs(const std::string& text) {
 
 void PrintJson(const nlohmann::json& j) { std::cout << j.dump(2) << "\n"; }
 
+std::string Join(const nlohmann::json& items) {
+  std::string out;
+  for (const auto& i : items) out += (out.empty() ? "" : " ") + i.get<std::string>();
+  return out.empty() ? "-" : out;
+}
+
+// The state for people: one line per object.
+void PrintWorld(const nlohmann::json& w) {
+  for (auto it = w["settings"].begin(); it != w["settings"].end(); ++it) {
+    std::cout << "setting " << it.key() << " = " << it.value().get<std::string>() << "\n";
+  }
+  for (const auto& a : w["arrays"]) {
+    std::cout << "array " << a["serial"].get<std::string>() << " " << a["model"].get<std::string>()
+              << " microcode " << a["microcode"].get<std::string>() << ", " << a["snapLimit"]
+              << " snapshots per source, " << a["devices"].size() << " devices\n";
+    for (const auto& d : a["devices"]) {
+      std::cout << "  device " << d["device"].get<std::string>() << " " << d["cylinders"] << " cyl"
+                << (d["thin"].get<bool>() ? " thin" : " thick")
+                << (d["mapped"].get<bool>() ? " mapped" : "") << "\n";
+    }
+    for (const auto& g : a["storageGroups"]) {
+      std::cout << "  storage group " << g["name"].get<std::string>() << ": devices "
+                << Join(g["devices"]) << "; children " << Join(g["children"]) << "\n";
+    }
+    for (const auto& g : a["portGroups"]) {
+      std::cout << "  port group " << g["name"].get<std::string>() << ": " << Join(g["ports"]) << "\n";
+    }
+    for (const auto& g : a["initiatorGroups"]) {
+      std::cout << "  initiator group " << g["name"].get<std::string>() << ": "
+                << Join(g["initiators"]) << "\n";
+    }
+    for (const auto& v : a["maskingViews"]) {
+      std::cout << "  masking view " << v["name"].get<std::string>() << ": "
+                << v["initiatorGroup"].get<std::string>() << " " << v["portGroup"].get<std::string>()
+                << " " << v["storageGroup"].get<std::string>() << "\n";
+    }
+    for (const auto& n : a["snapshots"]) {
+      std::cout << "  snapshot " << n["name"].get<std::string>() << " of "
+                << n["device"].get<std::string>() << (n["failed"].get<bool>() ? " failed" : "") << "\n";
+    }
+    for (const auto& l : a["links"]) {
+      std::cout << "  link " << l["source"].get<std::string>() << ":" << l["snapshot"].get<std::string>()
+                << " -> " << l["target"].get<std::string>() << (l["copy"].get<bool>() ? " copy" : "")
+                << "\n";
+    }
+    for (const auto& r : a["restores"]) {
+      std::cout << "  restore of " << r["device"].get<std::string>() << " from "
+                << r["snapshot"].get<std::string>() << "\n";
+    }
+  }
+  for (const auto& h : w["hosts"]) {
+    std::cout << "host " << h["name"].get<std::string>() << (h["esx"].get<bool>() ? " (ESX)" : "")
+              << ": initiators " << Join(h["initiators"]) << "\n";
+    for (const auto& d : h["devices"]) std::cout << "  sees " << d.get<std::string>() << "\n";
+  }
+  for (const auto& f : w["faults"]) std::cout << "fault " << f.dump() << "\n";
+}
+
 nlohmann::json AuditRows(StateDb* db) {
   nlohmann::json rows = nlohmann::json::array();
   Stmt s(db->handle(), "SELECT id, started_us, tool, args, file_content, exit_code, "
@@ -233,7 +291,8 @@ int main(int argc, char** argv) {
     auto db = OpenWorld(dir);
     if (*show) {
       nlohmann::json all = symsim::DumpWorld(db.get());
-      std::cout << (json ? all.dump(2) : all.dump(1)) << "\n";
+      if (json) PrintJson(all);
+      else PrintWorld(all);
       return 0;
     }
     if (*rescan || *devices || *inquiry) {
