@@ -163,6 +163,14 @@ int main(int argc, char** argv) {
     bool struck = false;
     int64_t latencyMs = 0;
     int64_t auditId = Admit(db.get(), inv.tool, inv.argv, startUs, &fault, &struck, &latencyMs);
+    auto audit = [&] {
+      Stmt s(db->handle(), "UPDATE audit SET exit_code=?, duration_ms=?, output=?, error=? "
+                           "WHERE id=?");
+      s.Bind(1, code).BindReal(2, static_cast<double>(NowUs() - startUs) / 1000.0);
+      s.Bind(3, inv.out).Bind(4, inv.err).Bind(5, auditId);
+      s.Run();
+    };
+    bool audited = false;
     SleepMs(latencyMs);
     if (struck && !fault.after) {
       SleepMs(fault.hangSeconds * kMsPerSecond);
@@ -171,9 +179,17 @@ int main(int argc, char** argv) {
     } else {
       inv.now = startUs / 1000000;
       {
+        // The change and, when nothing strikes afterwards, its audit record
+        // commit together.
         Transaction tx(db.get());
         code = Dispatch(&inv);
-        if (code == symsim::kExitOk) tx.Commit();
+        if (code == symsim::kExitOk) {
+          if (!struck) {
+            audit();
+            audited = true;
+          }
+          tx.Commit();
+        }
       }
       if (struck) {
         SleepMs(fault.hangSeconds * kMsPerSecond);
@@ -181,13 +197,9 @@ int main(int argc, char** argv) {
         code = fault.exitCode;
       }
     }
-    {
+    if (!audited) {
       Transaction tx(db.get());
-      Stmt s(db->handle(), "UPDATE audit SET exit_code=?, duration_ms=?, output=?, error=? "
-                           "WHERE id=?");
-      s.Bind(1, code).BindReal(2, static_cast<double>(NowUs() - startUs) / 1000.0);
-      s.Bind(3, inv.out).Bind(4, inv.err).Bind(5, auditId);
-      s.Run();
+      audit();
       tx.Commit();
     }
   } catch (const symsim::DbError& e) {
