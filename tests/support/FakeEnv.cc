@@ -128,7 +128,7 @@ class FakeScsi : public hostrt::ScsiDevice {
     const std::vector<uint8_t>& data = evpd ? dev_->page83 : dev_->standard;
     size_t alloc = cdbLength > 4 ? cdb[4] : 0;
     size_t n = std::min({data.size(), bufferSize, alloc});
-    memcpy(buffer, data.data(), n);
+    if (n) memcpy(buffer, data.data(), n);  // an empty answer has no data()
     return int(n);
   }
 
