@@ -1,0 +1,90 @@
+// Requests, host utility and a scripted array for the worker tests.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "engine/PZSOVMAX.h"
+#include "hostruntime/Env.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/FakeHost.h"
+
+namespace engine_test {
+
+using testing_host::FakeEnv;
+using testing_host::FakeOSUtil;
+using testing_host::FakeSnapInfo;
+using testing_host::ScriptedRun;
+
+constexpr const char* kSerialA = "000197800123";
+constexpr const char* kSerialB = "000197800456";
+constexpr const char* kVersionOutput =
+    "Symmetrix Command Line Interface (SYMCLI) Version V9.2.1.6 (Edit Level: 2500)\n";
+
+inline std::string Uid(const std::string& serial, const std::string& dev,
+                       const std::string& name) {
+  return serial + "|" + dev + "|" + name + "|";
+}
+
+class EngineTest : public ::testing::Test {
+ protected:
+  FakeEnv env;
+  hostrt::ScopedEnv scoped{&env};
+  FakeOSUtil os;
+  std::vector<std::unique_ptr<FakeSnapInfo>> owned;
+  std::vector<PZSO::SnapInfo*> ptrs;
+
+  // A request with snapshot identifier metadata `uid` (none when empty).
+  FakeSnapInfo* Add(const std::string& uid = "", int arrayNum = 1) {
+    owned.emplace_back(new FakeSnapInfo());
+    FakeSnapInfo* si = owned.back().get();
+    si->arrayNum = arrayNum;
+    si->smSnapId = int(owned.size());
+    if (!uid.empty()) si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID] = uid;
+    ptrs.push_back(si);
+    return si;
+  }
+  FakeSnapInfo* R(size_t i) { return owned.at(i).get(); }
+  PZSO::SnapInfo** All() { return ptrs.data(); }
+  short N() const { return short(ptrs.size()); }
+
+  // The array answers the version probe and succeeds the listed verbs of
+  // symsnapvx; `failSerials` fail every command naming them.
+  void ArrayAnswers(std::set<std::string> okVerbs,
+                    std::set<std::string> failSerials = {}) {
+    env.fallback = [okVerbs, failSerials](const hostrt::ProcessSpec& spec,
+                                          ScriptedRun* run) {
+      if (spec.argv.empty()) return false;
+      const std::string& prog = spec.argv[0];
+      if (prog.size() >= 6 && prog.compare(prog.size() - 6, 6, "symcli") == 0) {
+        run->output = kVersionOutput;
+        return true;
+      }
+      for (const auto& a : spec.argv)
+        if (failSerials.count(a)) {
+          run->exitCode = 1;
+          return true;
+        }
+      for (const auto& a : spec.argv)
+        if (okVerbs.count(a)) return true;
+      return false;
+    };
+  }
+
+  // Number of commands run whose line contains all the parts.
+  int Runs(std::initializer_list<std::string> parts) const {
+    int n = 0;
+    for (const auto& r : env.runs) {
+      bool all = true;
+      for (const auto& p : parts) all = all && r.commandLine.find(p) != std::string::npos;
+      n += all;
+    }
+    return n;
+  }
+};
+
+}  // namespace engine_test

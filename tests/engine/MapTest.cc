@@ -1,0 +1,185 @@
+// Map: the host side around an array side that runs on a remote snap MA
+// (simulated by the host's remote call), and the array map request.
+#include "tests/engine/EngineFixture.h"
+#include "tests/hostdev/InquiryData.h"
+
+namespace engine_test {
+namespace {
+
+class MapTest : public EngineTest {
+ protected:
+  std::string remoteRequest;  // items 91 and 61 as the remote side got them
+  std::string remoteMsgId;
+
+  void SetUp() override {
+    env.hostName = "ma1";
+    os.initiatorNames = "50:00:09:73:f0:0a:b1:04";
+    os.initiatorTypes = std::string("\0", 1);
+  }
+  FakeSnapInfo* AddMount(const std::string& dev) {
+    FakeSnapInfo* si = Add(Uid(kSerialA, dev, "SNAP_1"));
+    si->sourceDevice = "/dev/src" + dev;
+    si->snapConfigStrings["SMCONFIG_NAME_REMOTE_SNAP_MA"] = "ma2";
+    return si;
+  }
+  // The remote snap MA links the given targets and answers `code`.
+  void RemoteMaps(std::vector<std::string> targets, const std::string& code = "0") {
+    os.onRemote = [this, targets, code](const std::string&) {
+      remoteRequest = R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_REQUEST];
+      remoteMsgId = R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID];
+      for (size_t i = 0; i < targets.size() && i < owned.size(); ++i)
+        R(i)->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE] = targets[i];
+      R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG] = code;
+      return true;
+    };
+  }
+  void AddHostDevice(const std::string& path, const std::string& dev) {
+    testing_host::FakeScsiDevice d;
+    d.standard = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", dev);
+    d.page83 = inquiry_data::Page83ForSerial(kSerialA);
+    env.scsi[path] = d;
+  }
+};
+
+TEST_F(MapTest, NewDeviceIsFoundAfterOneRescan) {
+  FakeSnapInfo* si = AddMount("00A1B");
+  RemoteMaps({"00C01"});
+  AddHostDevice("/dev/sdc", "0C01");
+  AddHostDevice("/dev/sda", "0C01");  // same device number, but already there
+  os.deviceLists = {{"/dev/sda"}, {"/dev/sda", "/dev/sdc"}};
+  EXPECT_EQ(0, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, si->status);
+  EXPECT_EQ("/dev/sdc", si->devicePath);
+  EXPECT_EQ("00C01", si->metadata[PZSO::SM_MDT_MOUNT_TARGET_DEVICE]);
+  EXPECT_EQ((std::vector<int64_t>{10000}), env.sleeps);
+  ASSERT_EQ(1u, os.rescans.size());
+  EXPECT_EQ((std::vector<std::string>{"50000973F00AB104"}), os.rescans[0].initiators);
+  EXPECT_EQ((std::vector<std::string>{"ma2"}), os.remoteCalls);
+  EXPECT_NE(std::string::npos, remoteRequest.find("50000973F00AB104"));
+  EXPECT_EQ("5", remoteMsgId);
+  EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_REQUEST));
+}
+
+TEST_F(MapTest, WithoutNewDevicesTheWholeListIsSearched) {
+  FakeSnapInfo* si = AddMount("00A1B");
+  RemoteMaps({"00C01"});
+  AddHostDevice("/dev/sdc", "0C01");
+  os.deviceLists = {{"/dev/sdc"}};
+  EXPECT_EQ(0, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ("/dev/sdc", si->devicePath);
+}
+
+TEST_F(MapTest, ZeroRetryAttemptsMakeExactlyOneRescan) {
+  AddMount("00A1B");
+  RemoteMaps({"00C01"});
+  env.Set("~Fieldunit", "nSymmMountRetryAttempts", "0");
+  env.Set("~Fieldunit", "nSymmMountRetryWaitSecs", "2");
+  os.deviceLists = {{"/dev/sda"}};
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(1u, os.rescans.size());
+  EXPECT_EQ((std::vector<int64_t>{2000}), env.sleeps);
+  EXPECT_TRUE(R(0)->hasLog("Failed to map snaps [SNAP_1 ]"));
+}
+
+TEST_F(MapTest, DefaultAttemptsAreThree) {
+  AddMount("00A1B");
+  RemoteMaps({"00C01"});
+  os.deviceLists = {{"/dev/sda"}};
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(3u, os.rescans.size());
+  EXPECT_EQ(3u, env.sleeps.size());
+}
+
+TEST_F(MapTest, VMwareMapsToTheEsxInitiatorWithoutLocalOnes) {
+  FakeSnapInfo* si = AddMount("00A1B");
+  si->sourceDevice = "{idatype:vmware,lunuuid:x}";
+  si->hostTypeInfo = "vmware";
+  si->vmHostIdentifier = "esx01";
+  os.initiatorNames.clear();
+  os.hostInitiator = "21:00:00:24:ff:00:00:01";
+  RemoteMaps({"00C01"});
+  std::vector<uint8_t> inq = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", "0C01");
+  const uint8_t serial[] = {0x00, 0x01, 0x97, 0x80, 0x01, 0x23};
+  for (int i = 0; i < 6; ++i) inq[123 + i] = serial[i];
+  std::string entry = "{idatype:vmware,standardinqury:" + inquiry_data::Hex(inq) + "}";
+  os.deviceListString = "{idatype:vmware,standardinqury:00}*" + entry;
+  EXPECT_EQ(0, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_TRUE(si->hasLog("Unable to detect local host initiator(s)."));
+  EXPECT_NE(std::string::npos, remoteRequest.find("21000024FF000001"));
+  VMAX_HBAs hbas;
+  ASSERT_TRUE(getDetailsForArrayMapRequest(remoteRequest, hbas));
+  EXPECT_TRUE(hbas.localHbas.empty());
+  EXPECT_EQ((std::list<std::string>{"21000024FF000001"}), hbas.esxHbas);
+  EXPECT_EQ(entry, si->devicePath);
+  EXPECT_EQ("esx01", os.rescans.at(0).host);
+}
+
+TEST_F(MapTest, MissingInitiatorsAndHostIdFailBeforeTheArray) {
+  AddMount("00A1B");
+  os.initiatorNames.clear();
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(62003, R(0)->errorCode);
+  EXPECT_EQ("Unable to detect initiators.", R(0)->errorText);
+  EXPECT_TRUE(os.remoteCalls.empty());
+
+  FakeSnapInfo* last = AddMount("00A1C");
+  last->hostTypeInfo = "vmware";
+  last->vmHostIdentifierResult = 1;
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(62002, last->errorCode);
+}
+
+TEST_F(MapTest, FailedArraySideMarksEveryRequest) {
+  AddMount("00A1B");
+  AddMount("00A1C");
+  RemoteMaps({}, "1");
+  os.deviceLists = {{"/dev/sda"}};
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(1)->status);
+  EXPECT_TRUE(os.rescans.empty());
+}
+
+TEST_F(MapTest, LocalArraySideFailureMarksBothArrays) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_1"), 2);
+  VMAX_HBAs hbas;
+  hbas.localHbas = {"50000973F00AB104"};
+  EXPECT_EQ(1, vmax_mapWorker(All(), N(), &os, hbas, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(1)->status);
+  EXPECT_EQ(2, R(0)->countLogs("Failed to initialize the array parameters"));
+}
+
+TEST_F(MapTest, WrapperNeedsTheMapRequest) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  EXPECT_EQ(1, vmax_mapWorkerWrapper(All(), N(), &os));
+  EXPECT_TRUE(R(0)->hasLog("Failed to get the request metadata of type [91]"));
+  R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_REQUEST] = "{\"LocalHBA\":[\"A\"],\"ESXHBA\":[]}";
+  EXPECT_EQ(1, vmax_mapWorkerWrapper(All(), N(), &os));  // array unreachable
+  EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_REQUEST));
+  EXPECT_TRUE(os.remoteCalls.empty());  // never forwarded again
+}
+
+TEST(ArrayMapRequestTest, RoundTripAndBadTexts) {
+  VMAX_HBAs hbas;
+  hbas.localHbas = {"50000973F00AB104"};
+  std::string json = "stale";
+  ASSERT_TRUE(populateJsonForArrayMapRequest(hbas, json));
+  EXPECT_NE(std::string::npos, json.find("\"ESXHBA\":[]"));
+  VMAX_HBAs back;
+  ASSERT_TRUE(getDetailsForArrayMapRequest(json, back));
+  EXPECT_EQ(hbas.localHbas, back.localHbas);
+  EXPECT_TRUE(back.esxHbas.empty());
+
+  VMAX_HBAs none;
+  EXPECT_FALSE(getDetailsForArrayMapRequest("", none));
+  EXPECT_FALSE(getDetailsForArrayMapRequest("{}", none));
+  EXPECT_FALSE(getDetailsForArrayMapRequest("{not json", none));
+  EXPECT_FALSE(getDetailsForArrayMapRequest("[1,2]", none));
+  EXPECT_TRUE(getDetailsForArrayMapRequest("{\"LocalHBA\":[\"A\",7],\"x\":1}", none));
+  EXPECT_EQ((std::list<std::string>{"A"}), none.localHbas);
+}
+
+}  // namespace
+}  // namespace engine_test

@@ -1,0 +1,79 @@
+// Revert's all-or-nothing pre-check and reconcile's result rule.
+#include "tests/engine/EngineFixture.h"
+
+namespace engine_test {
+namespace {
+
+using RevertTest = EngineTest;
+
+TEST_F(RevertTest, OneMappedRequestRefusesTheWholeCall) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"))->status = PZSO::SNAP_STATUS_CREATED;
+  FakeSnapInfo* mapped = Add(Uid(kSerialA, "00A1C", "SNAP_1"));
+  mapped->status = PZSO::SNAP_STATUS_MAPPED;
+  mapped->sourceDevice = "/dev/sdc";
+  Add(Uid(kSerialA, "00A1D", "SNAP_1"))->status = PZSO::SNAP_STATUS_CREATED;
+  ArrayAnswers({"restore"});
+  EXPECT_EQ(1, pzso_revertSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, R(0)->status);  // checked before
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, mapped->status);
+  EXPECT_EQ(60551, mapped->errorCode);
+  EXPECT_EQ("Snap device [/dev/sdc] has host mappings, cannot perform revert",
+            mapped->errorText);
+  EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(2)->status);  // never reached
+  EXPECT_TRUE(env.runs.empty());
+}
+
+TEST_F(RevertTest, NoSnapshotIsRefusedWithStatus23) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"))->status = PZSO::SNAP_STATUS_NO_SNAPSHOT;
+  EXPECT_EQ(1, vmax_revertWorker(All(), N(), &os, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, R(0)->status);
+  EXPECT_EQ(60558, R(0)->errorCode);
+  EXPECT_EQ("Failed, could not find snap device", R(0)->errorText);
+}
+
+TEST_F(RevertTest, AnEarlierErrorStaysOnRefusal) {
+  FakeSnapInfo* si = Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  si->status = PZSO::SNAP_STATUS_MAPPED;
+  si->errorCode = 11;
+  si->errorText = "earlier";
+  EXPECT_EQ(1, vmax_revertWorker(All(), N(), &os, true));
+  EXPECT_EQ(11, si->errorCode);
+  EXPECT_EQ("earlier", si->errorText);
+}
+
+TEST_F(RevertTest, UnparsableMetadataEndsArrayWork) {
+  Add("")->status = PZSO::SNAP_STATUS_CREATED;
+  Add(Uid(kSerialA, "00A1C", "SNAP_1"), 2)->status = PZSO::SNAP_STATUS_CREATED;
+  ArrayAnswers({"restore"});
+  EXPECT_EQ(1, vmax_revertWorker(All(), N(), &os, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, R(1)->status);
+  EXPECT_EQ(0, Runs({"restore"}));
+}
+
+using ReconcileTest = EngineTest;
+
+TEST_F(ReconcileTest, EmptyMetadataIsSkippedAndTheResultIsZero) {
+  FakeSnapInfo* si = Add();
+  si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID] = "";
+  si->status = 5;
+  EXPECT_EQ(0, pzso_reconcileSnaps(All(), N(), &os));
+  EXPECT_EQ(5, si->status);
+  EXPECT_TRUE(si->hasLog("snap unique identifier is empty."));
+  EXPECT_TRUE(env.runs.empty());
+}
+
+TEST_F(ReconcileTest, ArrayFailuresStillGiveZero) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_2"), 2);
+  EXPECT_EQ(0, vmax_reconcileWorker(All(), N(), &os, true));
+  EXPECT_EQ(2, R(0)->countLogs("Failed to initialize the array parameters"));
+  EXPECT_TRUE(R(0)->hasLog("Reconcile operation completed"));
+}
+
+TEST_F(ReconcileTest, InvalidInputIsOne) {
+  EXPECT_EQ(1, vmax_reconcileWorker(nullptr, 1, &os, true));
+}
+
+}  // namespace
+}  // namespace engine_test
