@@ -51,6 +51,7 @@ bool InMemoryHostDatabase::Reserve(
     const std::vector<hostrt::Reservation>& request,
     std::vector<bool>* granted, std::string* error) {
   ++reserveCalls;
+  reserveRequests.push_back(request);
   if (fail) {
     if (error) *error = "database failure";
     return false;
@@ -81,6 +82,7 @@ bool InMemoryHostDatabase::Reserve(
 bool InMemoryHostDatabase::Release(
     const std::vector<hostrt::Reservation>& request, std::string* error) {
   ++releaseCalls;
+  releaseRequests.push_back(request);
   if (fail) {
     if (error) *error = "database failure";
     return false;

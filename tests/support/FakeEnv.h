@@ -52,6 +52,9 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
   int reserveCalls = 0, releaseCalls = 0, queryCalls = 0;
   // Refuse the next N reserve requests for these targets (then grant).
   std::map<std::string, int> refuseTargets;
+  // Every reserve and release request as received, in order.
+  std::vector<std::vector<hostrt::Reservation>> reserveRequests;
+  std::vector<std::vector<hostrt::Reservation>> releaseRequests;
 
   bool GetArrayInfoRecord(const std::string& serial, std::string* record,
                           std::string* error) override;
