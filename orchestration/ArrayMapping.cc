@@ -5,6 +5,7 @@
 #include <set>
 #include <vector>
 
+#include "config/ConfigKeys.h"
 #include "config/VMAXConfig.h"
 #include "hostdev/VMAXUtils.h"
 #include "orchestration/OrchestrationUtil.h"
@@ -19,12 +20,6 @@ using PZSO::SnapInfo;
 
 namespace {
 
-const char* kMapToAllSgsKey = "nSymmMapToAllSgsOfHost";
-const char* kDetachAttemptsKey = "nSymmDetachRetryAttempts";
-const char* kDetachWaitKey = "nSymmDetachRetryWaitSecs";
-constexpr int kMapToAllSgsOn = 1;
-constexpr int kDefaultDetachAttempts = 5;
-constexpr int kDefaultDetachWaitSecs = 10;
 const char* kDecoupledClonePrefix = "VMAX_DClone_";
 
 // An additional setting of at least 1, or its default when absent.
@@ -127,8 +122,8 @@ bool VMAXAPI::MapSnaps(VMAXSnapParamList& l) {
   std::set<std::string> all;
   for (const auto& e : sgByHba) all.insert(e.second.begin(), e.second.end());
   int toAll = 0;
-  GetRegInt(nullptr, kMapToAllSgsKey, &toAll);
-  if (all.size() >= 2 && toAll == kMapToAllSgsOn)
+  GetRegInt(nullptr, vmaxcfg::kSettingMapToAllSgsOfHost, &toAll);
+  if (all.size() >= 2 && toAll == vmaxcfg::kFlagOn)
     for (const std::string& g : all) ok = arrayApi->SGDevAdd(l.serial, toAdd, g);
   if (!ok) return false;
   PZ_LOG(snapInfo, LOG_DETAIL, kFn, "Device mapping success");
@@ -247,8 +242,10 @@ bool VMAXAPI::UnmapSnaps(VMAXSnapParamList& l, long jobId) {
            "snap(s)");
   } else {
     if (!DeleteActiveSnaps(front, jobId, w)) return false;
-    int attempts = PositiveSetting(kDetachAttemptsKey, kDefaultDetachAttempts);
-    int waitSecs = PositiveSetting(kDetachWaitKey, kDefaultDetachWaitSecs);
+    int attempts = PositiveSetting(vmaxcfg::kSettingDetachRetryAttempts,
+                                   vmaxcfg::kDefaultDetachRetryAttempts);
+    int waitSecs = PositiveSetting(vmaxcfg::kSettingDetachRetryWaitSecs,
+                                   vmaxcfg::kDefaultDetachRetryWaitSecs);
     bool unlinkedOk = false;
     for (int attempt = 1; attempt <= attempts && !unlinkedOk; ++attempt) {
       PZ_LOG(snapInfo, LOG_DETAIL, kFn, "Link Device detach attempt [%d of %d]",

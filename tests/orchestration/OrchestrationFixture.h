@@ -1,0 +1,95 @@
+// Shared set-up of the orchestration tests: a fake host environment, fake
+// requests, a strict array mock and a VMAXAPI bound to them.
+#pragma once
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "orchestration/VMAXAPI.h"
+#include "tests/support/FakeEnv.h"
+#include "tests/support/FakeHost.h"
+#include "tests/support/MockArrayAPI.h"
+
+namespace orch_test {
+
+using testing_host::FakeSnapInfo;
+using testing_host::MockArrayAPI;
+
+constexpr char kSerial[] = "000197900123";
+constexpr char kTargetSG[] = "PZ_TARGETS";
+constexpr long kJobId = 4711;
+
+class OrchestrationTest : public ::testing::Test {
+ protected:
+  OrchestrationTest()
+      : scope_(&env),
+        mock(std::make_shared<::testing::StrictMock<MockArrayAPI>>()),
+        api(nullptr, &os) {
+    api.arrayApi = mock;
+    api.config.linkDeviceStorageGroup = kTargetSG;
+  }
+
+  // A request with its own host snap id; the first one also logs for api.
+  FakeSnapInfo& Request(int smSnapId) {
+    reqs.push_back(std::make_unique<FakeSnapInfo>());
+    FakeSnapInfo& r = *reqs.back();
+    r.smSnapId = smSnapId;
+    r.jobParams[PZSO::JOB_PARAM_OPERATION_SOURCE] = 0;
+    if (!api.snapInfo) api.snapInfo = &r;
+    return r;
+  }
+
+  VMAXSnapParam Param(FakeSnapInfo& r, const std::string& source,
+                      const std::string& snap,
+                      const std::string& target = "") {
+    VMAXSnapParam p(&r);
+    p.sourceDevice = source;
+    p.snapUid = snap;
+    p.targetDevice = target;
+    return p;
+  }
+
+  VMAXSnapParamList List() {
+    VMAXSnapParamList l;
+    l.serial = kSerial;
+    return l;
+  }
+
+  void Hold(int smSnapId, const std::string& source, const std::string& target,
+            long long jobId = 9999) {
+    hostrt::Reservation r;
+    r.smSnapId = smSnapId;
+    r.array = kSerial;
+    r.source = source;
+    r.target = target;
+    r.jobId = jobId;
+    env.database.reservations.push_back(r);
+  }
+
+  bool Held(const std::string& target, int smSnapId) const {
+    for (const auto& r : env.database.reservations)
+      if (r.target == target && r.smSnapId == smSnapId) return true;
+    return false;
+  }
+
+  testing_host::FakeEnv env;
+  hostrt::ScopedEnv scope_;
+  testing_host::FakeOSUtil os;
+  std::vector<std::unique_ptr<FakeSnapInfo>> reqs;
+  std::shared_ptr<::testing::StrictMock<MockArrayAPI>> mock;
+  VMAXAPI api;
+};
+
+inline VMAXLun Lun(const std::string& dev, uint64_t cylinders) {
+  VMAXLun l;
+  l.sid = kSerial;
+  l.deviceId = dev;
+  l.cylinders = cylinders;
+  return l;
+}
+
+}  // namespace orch_test

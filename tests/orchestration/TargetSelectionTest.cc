@@ -1,0 +1,339 @@
+// Target selection (first fit, exact size, reservation aware) and the
+// reserve-retry-link sequence of ReserveTarget.
+#include <map>
+
+#include "tests/orchestration/OrchestrationFixture.h"
+
+namespace orch_test {
+namespace {
+
+using ::testing::_;
+using ::testing::An;
+using ::testing::Invoke;
+using ::testing::Return;
+using testing_host::StrList;
+
+class TargetTest : public OrchestrationTest {
+ protected:
+  void FreeTargets(std::list<VMAXLun> luns) {
+    EXPECT_CALL(*mock, GetFreeTDEVListBySG(kSerial, kTargetSG, _))
+        .WillRepeatedly(Invoke(
+            [luns](const std::string&, const std::string&,
+                   std::list<VMAXLun>& out) {
+              out.insert(out.end(), luns.begin(), luns.end());
+              return true;
+            }));
+  }
+  void SourceSizes(std::map<std::string, uint64_t> sizes) {
+    EXPECT_CALL(*mock, GetDevProps(kSerial, An<const StrList&>(), _))
+        .WillRepeatedly(Invoke([sizes](const std::string&, const StrList&,
+                                       testing_host::DevPropMap& props) {
+          for (const auto& s : sizes) props[s.first] = Lun(s.first, s.second);
+          return true;
+        }));
+  }
+  // The array answers the link query: `linked` holds the target devices
+  // that are linked; the others lose their target, as the array layer does.
+  void LinkedOnArray(std::set<std::string> linked) {
+    EXPECT_CALL(*mock, IsSnapLinked(_))
+        .WillRepeatedly(Invoke([linked](VMAXSnapParamList& l) {
+          for (auto& p : l.params) {
+            p.targetLinked = linked.count(p.targetDevice) > 0;
+            if (!p.targetLinked) p.targetDevice.clear();
+          }
+          return true;
+        }));
+  }
+  std::vector<std::string> Targets(const VMAXSnapParamList& l) {
+    std::vector<std::string> out;
+    for (const auto& p : l.params) out.push_back(p.targetDevice);
+    return out;
+  }
+  std::unordered_set<std::string> none;
+};
+
+// ---- FindTarget
+
+TEST_F(TargetTest, FirstFitInArrayOrderForEachSourceInListOrder) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  FreeTargets({Lun("000B9", 500), Lun("000B1", 1000), Lun("000B2", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  EXPECT_TRUE(api.FindTarget(l, none));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000B2"}));
+}
+
+TEST_F(TargetTest, SizeMustMatchExactly) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  FreeTargets({Lun("000B1", 1001), Lun("000B2", 999)});
+  SourceSizes({{"00A01", 1000}});
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_EQ(l.params.front().targetDevice, "");
+  EXPECT_EQ(l.errStr,
+            "No suitable target device found for snaps [SN_1,].Please add or "
+            "free target devices in specified storage group [PZ_TARGETS].");
+}
+
+TEST_F(TargetTest, ReservedTargetIsSkippedEvenAsOnlyMatch) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 1000}});
+  std::unordered_set<std::string> active{"000B1"};
+  EXPECT_FALSE(api.FindTarget(l, active));
+  EXPECT_TRUE(a.hasLog("Device is already used - entry in ActiveSnapDevs [000B1] "));
+}
+
+TEST_F(TargetTest, EarlierTargetIsReplacedOrKept) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1", "000C1"));  // from metadata
+  l.params.push_back(Param(b, "00A02", "SN_2", "000C2"));
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 2000}});
+  EXPECT_TRUE(api.FindTarget(l, none));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000C2"}));
+}
+
+// A kept earlier target that another device of the list has just been given
+// would link one target to two devices; it is dropped and reported missing.
+TEST_F(TargetTest, KeptTargetIsNeverSharedWithAnotherDevice) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));  // no match: kept
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 3000}, {"00A02", 1000}});
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"", "000B1"}));
+  EXPECT_NE(l.errStr.find("[SN_1,]"), std::string::npos);
+}
+
+// A reserved device keeps its target and nobody else gets it, even where
+// the reservation table does not list it (the test tool keeps none).
+TEST_F(TargetTest, ReservedParamKeepsItsTargetExclusively) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));
+  l.params.back().reserved = true;
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  EXPECT_TRUE(api.FindTarget(l, none));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000B2"}));
+}
+
+TEST_F(TargetTest, ListingFailuresLeaveUserText) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  EXPECT_CALL(*mock, GetFreeTDEVListBySG(_, _, _))
+      .WillOnce(Return(false))
+      .WillOnce(Return(true))
+      .WillRepeatedly(Invoke([](const std::string&, const std::string&,
+                                std::list<VMAXLun>& out) {
+        out.push_back(Lun("000B1", 1000));
+        return true;
+      }));
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_EQ(l.errStr,
+            "Failed to find target devices from specified storage group "
+            "[PZ_TARGETS]");
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_EQ(l.errStr,
+            "There are no target devices available in specified storage "
+            "group [PZ_TARGETS]");
+  EXPECT_CALL(*mock, GetDevProps(_, An<const StrList&>(), _))
+      .WillOnce(Return(false))
+      .WillOnce(Return(true));  // source absent from the answer
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_TRUE(a.hasLog("Failed to get source device properties"));
+  EXPECT_FALSE(api.FindTarget(l, none));
+  EXPECT_TRUE(a.hasLog("source device [00A01] properties not found in map"));
+}
+
+// ---- ReserveTarget
+
+TEST_F(TargetTest, AllLinkedNeedsNoDatabaseAndNoLink) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));
+  LinkedOnArray({"000B1"});
+  EXPECT_TRUE(api.ReserveTarget(l, kJobId));
+  EXPECT_EQ(env.database.queryCalls, 0);
+  EXPECT_TRUE(l.params.front().targetLinked);
+}
+
+TEST_F(TargetTest, RefusedTwiceThenGranted) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  LinkedOnArray({});
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 1000}});
+  env.database.refuseTargets["000B1"] = 2;
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(true));
+  EXPECT_TRUE(api.ReserveTarget(l, kJobId));
+  EXPECT_EQ(env.sleeps, (std::vector<int64_t>{10000, 10000}));
+  EXPECT_EQ(env.database.reserveCalls, 3);
+  EXPECT_EQ(l.params.front().targetDevice, "000B1");
+  EXPECT_TRUE(l.params.front().reserved);
+  EXPECT_EQ(a.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B1");
+  EXPECT_TRUE(Held("000B1", 1));
+}
+
+// Refused three times: what was granted is released, a target that another
+// job holds stays reserved for it.
+TEST_F(TargetTest, RefusedThreeTimesReleasesOnlyOwnGrants) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  Hold(9, "00A09", "000B3");
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  LinkedOnArray({});
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000), Lun("000B3", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  env.database.refuseTargets["000B2"] = 3;
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no link
+  EXPECT_EQ(env.sleeps, (std::vector<int64_t>{10000, 10000}));
+  EXPECT_EQ(env.database.reserveCalls, 3);
+  EXPECT_FALSE(Held("000B1", 1));
+  EXPECT_TRUE(Held("000B3", 9));
+  ASSERT_EQ(env.database.releaseRequests.size(), 1u);
+  ASSERT_EQ(env.database.releaseRequests[0].size(), 1u);
+  EXPECT_EQ(env.database.releaseRequests[0][0].target, "000B1");
+  EXPECT_TRUE(a.hasLog("Failed to reserve target devices"));
+}
+
+// A later attempt that cannot find targets any more still frees the grants
+// of the earlier attempts.
+TEST_F(TargetTest, FailedRetrySelectionReleasesEarlierGrants) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  LinkedOnArray({});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  EXPECT_CALL(*mock, GetFreeTDEVListBySG(_, _, _))
+      .WillOnce(Invoke([](const std::string&, const std::string&,
+                          std::list<VMAXLun>& out) {
+        out = {Lun("000B1", 1000), Lun("000B2", 1000)};
+        return true;
+      }))
+      .WillOnce(Return(false));
+  env.database.refuseTargets["000B2"] = 1;
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));
+  EXPECT_TRUE(env.database.reservations.empty());
+  EXPECT_NE(l.errStr.find("Failed to find target devices"), std::string::npos);
+}
+
+TEST_F(TargetTest, FailedLinkReleasesTheReservations) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  LinkedOnArray({});
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Invoke([&](VMAXSnapParamList&) {
+    // Each target is on record before the array is asked to link.
+    EXPECT_EQ(a.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B1");
+    EXPECT_EQ(b.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B2");
+    return false;
+  }));
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));
+  EXPECT_TRUE(env.database.reservations.empty());
+}
+
+// A link that failed half way: the pair the array did link keeps its
+// reservation so that no other job takes the target before the unmap.
+TEST_F(TargetTest, FailedLinkKeepsReservationOfLinkedPair) {
+  auto& a = Request(1);
+  auto& b = Request(2);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  l.params.push_back(Param(b, "00A02", "SN_2"));
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000)});
+  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+  bool linkRan = false;
+  EXPECT_CALL(*mock, IsSnapLinked(_))
+      .WillRepeatedly(Invoke([&](VMAXSnapParamList& q) {
+        for (auto& p : q.params) {
+          p.targetLinked = linkRan && p.targetDevice == "000B1";
+          if (!p.targetLinked) p.targetDevice.clear();
+        }
+        return true;
+      }));
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Invoke([&](VMAXSnapParamList&) {
+    linkRan = true;
+    return false;
+  }));
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));
+  EXPECT_TRUE(Held("000B1", 1));
+  EXPECT_FALSE(Held("000B2", 2));
+  EXPECT_TRUE(l.params.front().targetLinked);
+  EXPECT_EQ(l.params.front().targetDevice, "000B1");
+}
+
+TEST_F(TargetTest, UnknownLinkStateKeepsAllReservations) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 1000}});
+  EXPECT_CALL(*mock, IsSnapLinked(_))
+      .WillOnce(Return(true))
+      .WillOnce(Return(false));
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(false));
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));
+  EXPECT_TRUE(Held("000B1", 1));
+}
+
+// Without a record of the target the unmap could never undo the link, so
+// nothing is linked and the reservation is given back.
+TEST_F(TargetTest, RefusedMetadataPreventsTheLink) {
+  auto& a = Request(1);
+  a.refuseMetadataTypes.insert(PZSO::SM_MDT_MAPPED_TARGET_DEVICE);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  LinkedOnArray({});
+  FreeTargets({Lun("000B1", 1000)});
+  SourceSizes({{"00A01", 1000}});
+  EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no link
+  EXPECT_TRUE(env.database.reservations.empty());
+}
+
+// Devices of one snapshot share a host snap id; each still gets its own
+// target back in the caller's list.
+TEST_F(TargetTest, ResultsReturnToTheirOwnDevices) {
+  auto& a = Request(5);
+  auto& b = Request(5);
+  auto& c = Request(5);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1", "000B0"));  // already linked
+  l.params.push_back(Param(b, "00A02", "SN_1"));
+  l.params.push_back(Param(c, "00A03", "SN_1"));
+  LinkedOnArray({"000B0"});
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000)});
+  SourceSizes({{"00A02", 1000}, {"00A03", 1000}});
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(true));
+  EXPECT_TRUE(api.ReserveTarget(l, kJobId));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B0", "000B1", "000B2"}));
+  EXPECT_EQ(l.params.back().snapInfo, &c);
+  EXPECT_EQ(c.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B2");
+}
+
+}  // namespace
+}  // namespace orch_test
