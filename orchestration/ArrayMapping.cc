@@ -5,16 +5,13 @@
 #include <set>
 #include <vector>
 
+#include "array/CommandRunner.h"
 #include "config/ConfigKeys.h"
 #include "config/VMAXConfig.h"
 #include "hostdev/VMAXUtils.h"
 #include "orchestration/OrchestrationUtil.h"
 #include "orchestration/Sleep.h"
 #include "orchestration/VMAXAPI.h"
-
-// Writes `content` to a time-stamped file in the host log directory;
-// `name` enters as the file name prefix and leaves as the full path.
-bool WriteToFile(const std::string& content, std::string& name);
 
 using PZSO::SnapInfo;
 
