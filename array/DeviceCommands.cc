@@ -35,6 +35,19 @@ void InsertListedDevices(const std::string& output,
 
 }  // namespace
 
+namespace {
+
+// Solutions Enabler answers a listing of an empty storage group (or one
+// whose devices all fail the filter) with this text and a non-zero exit code:
+// an empty set, not a failure, or the first mount into an empty group fails.
+constexpr const char* kNoDevicesFound = "No Symmetrix devices were found";
+
+bool ListedNothing(const std::string& output) {
+  return output.find(kNoDevicesFound) != std::string::npos;
+}
+
+}  // namespace
+
 bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
                                   std::unordered_set<std::string>& devs) {
   static const char* kFn = "GetDevListBySG";
@@ -52,6 +65,7 @@ bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
   std::string output, error;
   int exitCode = 0;
   int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
   if (rc != 0 || exitCode != 0) {
     CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
            sg.c_str());
@@ -116,6 +130,7 @@ bool ArrayAPI_CLI::GetDevListUnmapped(const std::string& sid,
   std::string output, error;
   int exitCode = 0;
   int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
   if (rc != 0 || exitCode != 0) {
     CliLog(snapInfo, kLogFailure, kFn,
            "no unmapped devs found in target device storage group [%s]",
@@ -147,6 +162,7 @@ bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
   std::string output, error;
   int exitCode = 0;
   int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
   if (rc != 0 || exitCode != 0) {
     CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
            sg.c_str());

@@ -331,9 +331,9 @@ HostSystem* PosixEnv::System() {
   std::string simulated, world, root;
   if (GetSetting("Host", "simulatedHost", &simulated) && !simulated.empty()) {
     GetSetting("EventManager", "SYMAPI_HOME_DIR", &world);
-    char machine[256] = {0};
-    gethostname(machine, sizeof machine - 1);
-    system_ = NewSimulatedHostSystem(world, simulated, machine);
+    // The name this machine answers to (the physical-machine setting, else
+    // gethostname) is also the simulated host it plays.
+    system_ = NewSimulatedHostSystem(world, simulated, HostName());
     if (!system_) {
       LogRecord r;
       r.level = -1;

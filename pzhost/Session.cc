@@ -39,11 +39,21 @@ std::string SerialOf(const std::map<int, std::string>& metadata) {
 
 int PzRequest::setArrayInfo(const char* arrayId) {
   int rc = hostrt::HostSnapInfo::setArrayInfo(arrayId);
-  if (rc == 0 && arrayNumbers_) {
-    auto it = arrayNumbers_->find(arrayId);
-    if (it != arrayNumbers_->end()) arrayNum = it->second;
-  }
+  if (rc == 0) TakeArrayNumber(arrayId);
   return rc;
+}
+
+// A request whose array the host already holds is on that array as well.
+int PzRequest::findArrayInfoInCache(const char* arrayId) {
+  int rc = hostrt::HostSnapInfo::findArrayInfoInCache(arrayId);
+  if (rc == 0) TakeArrayNumber(arrayId);
+  return rc;
+}
+
+void PzRequest::TakeArrayNumber(const char* arrayId) {
+  if (!arrayNumbers_ || !arrayId) return;
+  auto it = arrayNumbers_->find(arrayId);
+  if (it != arrayNumbers_->end()) arrayNum = it->second;
 }
 
 int PresentedStatus(const DeviceRecord& d) {

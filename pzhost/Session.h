@@ -44,8 +44,10 @@ class PzRequest : public hostrt::HostSnapInfo {
   explicit PzRequest(const std::map<std::string, int>* arrayNumbers)
       : arrayNumbers_(arrayNumbers) {}
   int setArrayInfo(const char* arrayId) override;
+  int findArrayInfoInCache(const char* arrayId) override;
 
  private:
+  void TakeArrayNumber(const char* arrayId);
   const std::map<std::string, int>* arrayNumbers_;
 };
 
