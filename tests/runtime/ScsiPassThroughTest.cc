@@ -46,10 +46,10 @@ struct FakeKernel : hostrt::ScsiIoctl {
       return -1;
     }
     size_t n = std::min<size_t>(answer.data.size(), hdr->dxfer_len);
-    memcpy(hdr->dxferp, answer.data.data(), n);
+    if (n) memcpy(hdr->dxferp, answer.data.data(), n);
     hdr->resid = int(hdr->dxfer_len - n);
     size_t s = std::min<size_t>(answer.sense.size(), hdr->mx_sb_len);
-    memcpy(hdr->sbp, answer.sense.data(), s);
+    if (s) memcpy(hdr->sbp, answer.sense.data(), s);
     hdr->sb_len_wr = static_cast<unsigned char>(s);
     hdr->status = answer.status;
     hdr->host_status = answer.hostStatus;
