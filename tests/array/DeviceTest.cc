@@ -139,6 +139,30 @@ TEST_F(ArrayTest, DeviceListsOfSamples) {
   EXPECT_TRUE(si_.hasLog("Storage group [gone] not found on array"));
 }
 
+// The first mount into an empty mount group and a target group without any
+// free device: the tool's "no devices" answer is an empty listing.
+TEST_F(ArrayTest, EmptyGroupListsNoDevicesInsteadOfFailing) {
+  const std::string none =
+      "\nNo Symmetrix devices were found that match the specified criteria\n";
+  Expect(Cmd("symdev", "list -sg empty_sg"), "", 1, none);
+  std::unordered_set<std::string> devs;
+  EXPECT_TRUE(api_.GetDevListBySG(kSid, "empty_sg", devs));
+  EXPECT_TRUE(devs.empty());
+
+  Expect(Cmd("symsnapvx", "list -linked -by_tgt"), "", 1,
+         "\nNo link target was found for the specified device(s)\n");
+  Expect(Cmd("symdev", "list -sg tgt_empty -noport -tdev"), "", 1, none);
+  Expect(Cmd("symdev", "list -sg tgt_empty -tdev -cyl"), "", 1, none);
+  std::list<VMAXLun> luns;
+  EXPECT_TRUE(api_.GetFreeTDEVListBySG(kSid, "tgt_empty", luns));
+  EXPECT_TRUE(luns.empty());
+
+  // Any other failure still fails.
+  Expect(Cmd("symdev", "list -sg tgt_gone -noport -tdev"), "", 1,
+         "The specified Storage Group was not found");
+  EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "tgt_gone", luns));
+}
+
 TEST_F(ArrayTest, DevicePropertiesOfSnapvxListing) {
   Expect(Cmd("symdev", "list -devs 1A,1B -cyl"),
          CylListing("0001A Not Visible ***:*** TDEV N/Grp'd RW 1093\n"

@@ -1,5 +1,5 @@
-# Checks the plug-in's dynamic symbol table: every defined function is a
-# pzso_* entry point, and pzso_version is among them.
+# Checks the plug-in's dynamic symbol table: the defined functions are
+# exactly the fifteen pzso_* entry points a host calls.
 # Usage: cmake -DNM=<nm> -DLIB=<libPZSOVMAX.so> -P CheckExports.cmake
 cmake_minimum_required(VERSION 3.20)
 if(NOT NM OR NOT LIB)
@@ -27,8 +27,21 @@ endforeach()
 if(strays)
   message(FATAL_ERROR "functions other than pzso_* are exported: ${strays}")
 endif()
-if(NOT "pzso_version" IN_LIST functions)
-  message(FATAL_ERROR "pzso_version is not exported (found: ${functions})")
-endif()
+set(expected pzso_version pzso_isSupported pzso_identifyDevices
+    pzso_prepareDevices pzso_preSnapDevices pzso_snapDevices
+    pzso_postSnapDevices pzso_mapSnaps pzso_isMapped pzso_unmapSnaps
+    pzso_deleteSnaps pzso_revertSnaps pzso_reconcileSnaps
+    pzso_prepareRemoteSnaps pzso_execSnapEngineOp)
+foreach(name ${expected})
+  if(NOT name IN_LIST functions)
+    message(FATAL_ERROR "${name} is not exported (found: ${functions})")
+  endif()
+endforeach()
+foreach(name ${functions})
+  if(NOT name IN_LIST expected)
+    message(FATAL_ERROR "unexpected export ${name}")
+  endif()
+endforeach()
+list(REMOVE_DUPLICATES functions)
 list(LENGTH functions count)
 message(STATUS "${count} pzso_* functions exported: ${functions}")
