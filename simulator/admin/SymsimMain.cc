@@ -37,7 +37,9 @@ symcli. Objects are created one by one, e.g.:
   symsim --state W rescan h1 ; symsim --state W devices h1
 or all at once with `init-demo [--json]`.
 Settings (symsim set KEY VALUE): se_version, latency_ms, link_define_listings,
-link_define_seconds, restore_listings, restore_seconds (0: at once).
+link_define_seconds, restore_listings, restore_seconds (0: at once), se_host
+(the simulated host the tools run on: its devices show their paths in the
+symdev Physical column instead of "Not Visible").
 Faults: `fault add --nth N | --pattern REGEX [--exit C] [--message M]
 [--hang SECONDS] [--times N | --always] [--after]`; `fault list`; `fault clear`.
 )";

@@ -92,6 +92,9 @@ constexpr const char kSetDefineSeconds[] = "link_define_seconds";
 constexpr const char kSetRestoreListings[] = "restore_listings";
 constexpr const char kSetRestoreSeconds[] = "restore_seconds";
 constexpr const char kSetInvocations[] = "invocations";
+// The simulated host the tools run on: devices it saw at its last rescan
+// carry its device path in the listings' Physical column.
+constexpr const char kSetSeHost[] = "se_host";
 constexpr const char kDefaultSeVersion[] = "9.2.1.6";
 
 }  // namespace symsim

@@ -96,9 +96,17 @@ int List(Invocation* inv, const ArrayInfo& array) {
        (cyl ? "(Cyl)" : "(MB)") + "\n";
   o += std::string(28, '-') + " " + std::string(7, '-') + " " + std::string(37, '-') + "\n\n";
   std::map<int64_t, std::set<std::string>> ports = DevicePorts(inv->db, array.serial);
+  std::map<int64_t, std::string> physical;
+  std::string seHost = inv->db->Setting(kSetSeHost, "");
+  if (!seHost.empty()) {
+    Stmt p(inv->db->handle(), "SELECT dev, path FROM host_devices WHERE host=? AND serial=?");
+    p.Bind(1, seHost).Bind(2, array.serial);
+    while (p.Step()) physical[p.Int(0)] = p.Text(1);
+  }
   for (const DevRow& r : rows) {
     int64_t cap = cyl ? r.cylinders : r.cylinders * kKbPerCylinder / kKbPerMb;
-    o += Pad(FormatDev(r.dev), 6) + Pad("Not Visible", 23) + Pad(PortColumn(ports, r.dev), 8) +
+    auto seen = physical.find(r.dev);
+    o += Pad(FormatDev(r.dev), 6) + Pad(seen == physical.end() ? "Not Visible" : seen->second, 23) + Pad(PortColumn(ports, r.dev), 8) +
          Pad(r.thin ? "TDEV" : "RAID-5", 14) + Pad("N/Grp'd", 13) + "RW " +
          PadLeft(std::to_string(cap), 8) + "\n";
   }

@@ -337,6 +337,17 @@ TEST_F(CommandLinesTest, DeviceListingsAndSizes) {
   ASSERT_EQ(rows.size(), 2u);
   EXPECT_EQ(Words(rows[0])[0], "00100");
   EXPECT_EQ(Words(rows[1])[7], "2185");
+  // On the host the tools run on, visible devices show their path: the size
+  // is then field 6.
+  world_.MustAdmin({"set", "se_host", demo_["host"]});
+  r = MustRun("symdev", "-sid " + sid_ + " list -devs 100,102,200 -cyl");
+  rows = TableRows(r.out, "\x01");
+  ASSERT_EQ(rows.size(), 3u);
+  EXPECT_EQ(Words(rows[0])[1], demo_["sources"][0]["path"].get<std::string>());
+  EXPECT_EQ(Words(rows[0])[6], "1092");
+  EXPECT_EQ(Words(rows[1])[6], "2185");
+  EXPECT_EQ(Words(rows[2])[1] + Words(rows[2])[2], "NotVisible");
+  EXPECT_EQ(Words(rows[2])[7], "1092");
   r = Run("symdev", "-sid " + sid_ + " list -devs 0FFFF -cyl");
   EXPECT_NE(r.exitCode, 0);
   r = Run("symdev", "-sid " + sid_ + " list -sg nosuch");

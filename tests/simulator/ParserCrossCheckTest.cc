@@ -65,6 +65,12 @@ TEST_F(ParserCrossCheck, MountAndUnmountSteps) {
   EXPECT_EQ(Op({"GetDevListBySG", sid_, mount})["devs"].size(), 2u);
   EXPECT_EQ(Op({"GetSGListByDevice", sid_, "00200"})["sgs"],
             nlohmann::json::array({mount, "SG_snap_targets"}));
+  // Sizes read from plain lines (a path in the Physical column) too.
+  world_.MustAdmin({"set", "se_host", demo_["host"]});
+  auto props = Op({"GetDevPropsList", sid_, "100,102,200"})["props"];
+  EXPECT_EQ(props["00100"]["cylinders"], 1092);
+  EXPECT_EQ(props["00102"]["cylinders"], 2185);
+  EXPECT_EQ(props["00200"]["cylinders"], 1092);
   EXPECT_TRUE(Op({"SGDevRemove", sid_, "00200,00214", mount})["result"]);
   EXPECT_TRUE(Op({"UnlinkTarget", sid_, "snapX", "00100:00200,00102:00214"})["result"]);
   EXPECT_TRUE(Op({"DeleteSnaps", sid_, "snapX", "00100,00102"})["result"]);
