@@ -13,6 +13,8 @@
 namespace {
 
 constexpr int kIdentifyModeMapped = 3;
+// Host debug log level of the call line.
+constexpr int kDebugLevelCall = 2;
 const char* const kVendorEMC = "EMC";
 const char* const kProductSymmetrix = "SYMMETRIX";
 const char* const kPaddedVendor = "EMC     ";
@@ -25,7 +27,7 @@ PZSO_EXPORT int pzso_isSupported(const char* deviceName, int snapType,
                                  short errorBufferSize) {
   const char* fn = "pzso_isSupported";
   EvDebug& dbg = engineDebug();
-  dbg.DebugLvl(LOG_FAILURE, fn, "Device [%s] Snap type [%d]",
+  dbg.DebugLvl(kDebugLevelCall, fn, "Device [%s] Snap type [%d]",
                deviceName ? deviceName : "NULL", snapType);
   if (!deviceName || !context || !errorBuffer) {
     dbg.DebugLvl(DBG_ERROR, fn, "Invalid parameters received");
