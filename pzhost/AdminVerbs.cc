@@ -311,12 +311,17 @@ int RunDevices(Session& s) {
     bool supported = s.plugin().exports().isSupported(
                          path.c_str(), kSnapTypeHardware, &context, buffer,
                          kErrorBufferSize) == 0;
+    // ESX entries describe the device; its path is inside.
+    std::string devicePath = EsxEntryPath(path);
+    bool esx = !devicePath.empty();
+    if (!esx) devicePath = path;
     InquiryFacts facts;
     std::string why;
-    bool read = InquireDevice(path, &facts, &why);
-    s.out().Line(path + "  " + (read ? DescribeInquiry(facts) : why) +
+    bool read = InquireDevice(devicePath, &facts, &why);
+    s.out().Line(devicePath + "  " + (read ? DescribeInquiry(facts) : why) +
                  (supported ? "  (supported)" : "  (not supported)"));
-    nlohmann::json j = {{"path", path}, {"supported", supported}};
+    nlohmann::json j = {{"path", devicePath}, {"supported", supported}};
+    if (esx) j["entry"] = path;
     if (read) {
       j["vendor"] = facts.vendor;
       j["product"] = facts.product;

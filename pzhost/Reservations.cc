@@ -15,8 +15,10 @@ namespace pzhost {
 namespace {
 
 constexpr size_t kDeviceDigits = 5;
+// Answers of a listing that finds nothing linked.
 constexpr const char* kNoSnapvxInformation =
     "do not have any Snapvx information";
+constexpr const char* kNoLinkTarget = "No link target was found";
 constexpr const char* kListingRuler = "----";
 constexpr const char* kLegendStart = "Flgs:";
 
@@ -81,8 +83,10 @@ bool LinkedTargets(Session& s, const std::string& serial,
     return false;
   }
   if (rc != 0) {
-    if ((output + stderrText).find(kNoSnapvxInformation) != std::string::npos)
-      return true;  // no snapshot at all: nothing is linked
+    std::string all = output + stderrText;
+    if (all.find(kNoSnapvxInformation) != std::string::npos ||
+        all.find(kNoLinkTarget) != std::string::npos)
+      return true;  // nothing is linked
     if (error)
       *error = line + " failed with exit code " + std::to_string(rc) + ": " +
                stderrText + output;

@@ -4,6 +4,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "host/HostConstants.h"
 #include "hostruntime/HostSystem.h"
@@ -126,6 +127,23 @@ std::string Session::HostType() {
   if (!system) return kHostTypeLinux;
   return system->HostType(std::string()) == kHostTypeVmware ? kHostTypeVmware
                                                             : kHostTypeLinux;
+}
+
+bool Session::EsxEntries(std::vector<std::string>* entries) {
+  hostrt::HostOSUtil util;
+  return util.getLocalDeviceList(nullptr, "", *entries) == 0;
+}
+
+std::string EsxEntryPath(const std::string& entry) {
+  static const std::string kItem = "path:";
+  size_t at = entry.find(kItem);
+  if (entry.compare(0, strlen(kEsxEntryPrefix), kEsxEntryPrefix) != 0 ||
+      at == std::string::npos)
+    return std::string();
+  at += kItem.size();
+  size_t end = entry.find_first_of(",}", at);
+  return entry.substr(at, end == std::string::npos ? std::string::npos
+                                                   : end - at);
 }
 
 bool Session::BeginJob(const std::string& operation, int snapshotId,

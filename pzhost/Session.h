@@ -88,6 +88,8 @@ class Session {
   // Host type of the (simulated or real) local host: "linux" or "vmware".
   std::string HostType();
   std::string HostName();
+  // ESX hosts: the host's device descriptions ("{idatype:vmware,...}").
+  bool EsxEntries(std::vector<std::string>* entries);
   long long NowSeconds();
 
  private:
@@ -110,5 +112,9 @@ class Session {
 // snapshot, not the outcome of the last call (a failed revert must not make
 // a mounted snapshot look unmounted).
 int PresentedStatus(const DeviceRecord& device);
+
+// The "path" item of an ESX device description (empty when none).
+std::string EsxEntryPath(const std::string& entry);
+constexpr const char* kEsxEntryPrefix = "{idatype:vmware";
 
 }  // namespace pzhost

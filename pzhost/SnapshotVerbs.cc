@@ -1,6 +1,7 @@
 // backup, list, mount, unmount, revert, delete and reconcile: each one job
 // of plug-in calls over the catalog's requests.
 #include <climits>
+#include <cstring>
 #include <set>
 
 #include "host/HostConstants.h"
@@ -166,6 +167,18 @@ int RunBackup(Session& s, const std::vector<std::string>& devices, bool wwn,
     out.Error(error);
     return kExitFailure;
   }
+  // On an ESX host the plug-in reads a device from its ESX description.
+  std::vector<std::string> sources = devices;
+  if (s.HostType() == "vmware") {
+    std::vector<std::string> entries;
+    s.EsxEntries(&entries);
+    for (std::string& src : sources) {
+      if (src.compare(0, strlen(kEsxEntryPrefix), kEsxEntryPrefix) == 0)
+        continue;
+      for (const std::string& e : entries)
+        if (EsxEntryPath(e) == src) src = e;
+    }
+  }
   long long jobId = 0;
   if (!s.BeginJob("backup", 0, &jobId)) return kExitFailure;
 
@@ -173,7 +186,7 @@ int RunBackup(Session& s, const std::vector<std::string>& devices, bool wwn,
   snap.name = MakeSnapName(s.NowSeconds(), s.HostName(), RandomBits());
   snap.jobId = jobId;
   snap.created = s.NowSeconds();
-  for (const std::string& d : devices) {
+  for (const std::string& d : sources) {
     DeviceRecord r;
     r.source = d;
     if (wwn) r.snapFlags |= PZSO::SNAP_FLAG_SOURCE_IS_WWN;

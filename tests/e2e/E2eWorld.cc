@@ -1,0 +1,152 @@
+#include "tests/e2e/E2eWorld.h"
+
+#include <dirent.h>
+#include <ftw.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include <gtest/gtest.h>
+
+#include "hostruntime/Env.h"
+#include "hostruntime/ProcessRunner.h"
+
+namespace e2e {
+
+namespace {
+constexpr long long kProgramTimeLimitMs = 120000;
+constexpr int kMaxOpenFds = 16;
+
+int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
+  return ::remove(path);
+}
+}  // namespace
+
+std::string PzhostPath() { return std::string(PZ_BINARY_DIR) + "/pzhost/pzhost"; }
+std::string SymsimPath() {
+  return std::string(PZ_BINARY_DIR) + "/simulator/symsim";
+}
+
+bool PluginReady() {
+  static const bool ready = [] {
+    World w;
+    Result init = w.Pzhost(w.dir() + "/probe", {"init", "--symcli-home", w.world()});
+    return init.exitCode == 0 &&
+           w.Pzhost(w.dir() + "/probe", {"version"}).exitCode == 0;
+  }();
+  return ready;
+}
+
+std::string Result::Describe() const {
+  return "exit " + std::to_string(exitCode) + "\n--- stdout\n" + out +
+         "\n--- stderr\n" + err;
+}
+
+Result RunProgram(const std::vector<std::string>& argv,
+                  const std::string* input) {
+  hostrt::ProcessSpec spec;
+  spec.argv = argv;
+  for (const std::string& a : argv) spec.commandLine += a + " ";
+  spec.input = input;
+  spec.timeoutMs = kProgramTimeLimitMs;
+  hostrt::ProcessOutcome outcome;
+  hostrt::RunChildProcess(spec, &outcome);
+  Result r;
+  r.exitCode = outcome.started ? outcome.exitCode : -1;
+  r.out = outcome.output;
+  r.err = outcome.started ? outcome.error : outcome.startError;
+  r.json = nlohmann::json::parse(r.out, nullptr, false);
+  return r;
+}
+
+bool ReadFile(const std::string& path, std::string* content) {
+  std::ifstream in(path);
+  if (!in) return false;
+  std::stringstream ss;
+  ss << in.rdbuf();
+  *content = ss.str();
+  return true;
+}
+
+std::vector<std::string> ListDir(const std::string& path) {
+  std::vector<std::string> names;
+  if (DIR* d = opendir(path.c_str())) {
+    while (dirent* e = readdir(d))
+      if (e->d_name[0] != '.') names.push_back(e->d_name);
+    closedir(d);
+  }
+  return names;
+}
+
+World::World() {
+  const char* tmp = getenv("TMPDIR");
+  std::string pattern =
+      std::string(tmp && *tmp ? tmp : "/tmp") + "/pzhost-e2e-XXXXXX";
+  std::vector<char> buf(pattern.begin(), pattern.end());
+  buf.push_back('\0');
+  if (mkdtemp(buf.data())) dir_ = buf.data();
+  world_ = dir_ + "/world";
+  Result r = Symsim({"init-demo", "--json"});
+  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  demo_ = r.json.is_object() ? r.json : nlohmann::json::object();
+}
+
+World::~World() {
+  if (!dir_.empty() && !getenv("PZ_E2E_KEEP"))
+    nftw(dir_.c_str(), RemoveEntry, kMaxOpenFds, FTW_DEPTH | FTW_PHYS);
+}
+
+std::string World::Source(size_t i) const {
+  if (!demo_.contains("sources") || demo_["sources"].size() <= i) return "";
+  return demo_["sources"][i].value("path", "");
+}
+
+std::string World::SourceDevice(size_t i) const {
+  if (!demo_.contains("sources") || demo_["sources"].size() <= i) return "";
+  return demo_["sources"][i].value("device", "");
+}
+
+Result World::Symsim(std::vector<std::string> args) {
+  args.insert(args.begin(), {SymsimPath(), "--state", world_});
+  return RunProgram(args);
+}
+
+Result World::Pzhost(const std::string& home, std::vector<std::string> args,
+                     bool json, const std::string* input) {
+  std::vector<std::string> argv = {PzhostPath(), "--home", home};
+  if (json) argv.push_back("--json");
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv, input);
+}
+
+std::string World::MakeHome(const std::string& name,
+                            const std::string& simulatedHost,
+                            const std::string& client) {
+  std::string home = dir_ + "/" + name;
+  std::vector<std::string> init = {"init", "--symcli-home", world_,
+                                   "--simulated-host", simulatedHost};
+  if (!client.empty()) {
+    init.push_back("--client-name");
+    init.push_back(client);
+  }
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           init,
+           {"array", "add", "--serial", serial(), "--num", "1"},
+           {"config", "set", "--setting", "Host", "sleepScale", "0"},
+           {"config", "set", "--snap", "SMCONFIG_LINK_DEVICE_STORAGE_GROUP",
+            demo_.value("targetStorageGroup", "")}}) {
+    Result r = Pzhost(home, args);
+    EXPECT_EQ(0, r.exitCode) << r.Describe();
+  }
+  return home;
+}
+
+int World::SnapshotId(const Result& backup) {
+  if (!backup.json.is_object() || !backup.json.contains("snapshotId"))
+    return 0;
+  return backup.json["snapshotId"].get<int>();
+}
+
+}  // namespace e2e
