@@ -58,12 +58,13 @@ int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o) {
   if (!IsDir(o.symcliHome))
     out->Line("note: " + o.symcliHome + " is not a directory (yet)");
   ini.Set(kSectionEventManager, kKeySymapiHome, o.symcliHome);
-  if (!o.simulatedHost.empty())
+  // A simulated host goes by its name in the simulated world: the plug-in
+  // names the local host by the physical machine name.
+  if (!o.simulatedHost.empty()) {
     ini.Set(kSectionHost, kKeySimulatedHost, o.simulatedHost);
-  if (!o.clientName.empty()) {
-    ini.Set(kSectionHost, kKeyClientName, o.clientName);
-    ini.Set(kSectionHost, kKeyPhysicalMachine, o.clientName);
+    ini.Set(kSectionHost, kKeyPhysicalMachine, o.simulatedHost);
   }
+  if (!o.clientName.empty()) ini.Set(kSectionHost, kKeyClientName, o.clientName);
   if (!SaveSettings(home, ini, &error)) {
     out->Error(error);
     return kExitFailure;

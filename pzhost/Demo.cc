@@ -120,6 +120,14 @@ bool Demo::Setup(std::string* error) {
     *error = "symsim init-demo gave an unexpected description";
     return false;
   }
+  // A device in the mount group from the start, as on a host in use.
+  std::string serial = demo_["serial"].get<std::string>();
+  std::string mountGroup = demo_.value("mountStorageGroup", "");
+  if (!Symsim("device --sid " + serial + " --dev 00F00 --cyl 1092", &output,
+              error) ||
+      !Symsim("sg --sid " + serial + " --name " + mountGroup + " --devs 00F00",
+              &output, error))
+    return false;
   GlobalOptions g = global_;
   g.home = home;
   InitOptions init;

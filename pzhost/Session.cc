@@ -230,6 +230,9 @@ bool Session::Store(Step step, const RequestSet& set, SnapshotRecord* snapshot,
     d.jobFlags = r.jobFlags;
     d.metadata = r.metadata;
     d.arrayNum = r.arrayNum;
+    // The array of the identifier metadata names the device's array number.
+    auto number = arrayNumbers_.find(SerialOf(d.metadata));
+    if (number != arrayNumbers_.end()) d.arrayNum = number->second;
     bool linked = d.metadata.count(PZSO::SM_MDT_MAPPED_TARGET_DEVICE) &&
                   !d.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE].empty();
     switch (step) {

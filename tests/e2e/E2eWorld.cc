@@ -91,6 +91,14 @@ World::World() {
   Result r = Symsim({"init-demo", "--json"});
   EXPECT_EQ(0, r.exitCode) << r.Describe();
   demo_ = r.json.is_object() ? r.json : nlohmann::json::object();
+  // A device in the mount group from the start, as on a host in use.
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"device", "--sid", serial(), "--dev", "00F00", "--cyl", "1092"},
+           {"sg", "--sid", serial(), "--name",
+            demo_.value("mountStorageGroup", ""), "--devs", "00F00"}}) {
+    Result made = Symsim(args);
+    EXPECT_EQ(0, made.exitCode) << made.Describe();
+  }
 }
 
 World::~World() {

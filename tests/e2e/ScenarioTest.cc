@@ -174,8 +174,8 @@ TEST(Scenario, ExecRemoteRefusesGarbageWithoutAnswering) {
 TEST(Scenario, StaleReservationsOfEndedJobsAreReconciled) {
   World w;
   std::string home = w.MakeHome("h", w.host());
-  char self[256] = {0};
-  gethostname(self, sizeof self - 1);
+  // The name this host goes by (a simulated host: its name there).
+  std::string self = w.host();
   // Jobs: 5 ended, 6 running (this test process), 8 crashed (no process).
   // Reservations: one per job, and one of job 7 that this host never ran.
   std::string sql =
