@@ -1,0 +1,65 @@
+// Verbs in their own right: post-snap backups, config scopes, supported.
+#include <gtest/gtest.h>
+
+#include "tests/e2e/E2eWorld.h"
+
+namespace e2e {
+namespace {
+
+int CountEstablish(World& w) {
+  Result audit = w.Symsim({"audit", "--json"});
+  EXPECT_EQ(0, audit.exitCode) << audit.Describe();
+  int n = 0;
+  for (const auto& row : audit.json)
+    for (const auto& a : row.value("args", nlohmann::json::array()))
+      if (a.is_string() && a.get<std::string>() == "establish") ++n;
+  return n;
+}
+
+TEST(Verb, PostSnapBackupEstablishesOnceInThePostSnapCall) {
+  if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  Result backup = w.Pzhost(home, {"backup", "--post-snap", w.Source(0)});
+  ASSERT_EQ(0, backup.exitCode) << backup.Describe();
+  EXPECT_EQ(5, backup.json["snapshot"]["devices"][0]["status"].get<int>());
+  EXPECT_EQ(1, CountEstablish(w)) << "prepare, then post-snap; never both";
+}
+
+TEST(Verb, ConfigScopesAreKeptApart) {
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "~Fieldunit",
+                               "nSymmMountRetryAttempts", "2"}).exitCode);
+  Result get = w.Pzhost(home, {"config", "get", "--setting", "~Fieldunit",
+                               "nSymmMountRetryAttempts"});
+  EXPECT_EQ("2", get.json.value("nSymmMountRetryAttempts", ""));
+  EXPECT_EQ(1, w.Pzhost(home, {"config", "get", "--snap",
+                               "nSymmMountRetryAttempts"}).exitCode);
+  EXPECT_EQ(1, w.Pzhost(home, {"config", "get", "nSymmMountRetryAttempts"})
+                   .exitCode) << "a scope is required";
+  std::string ini;
+  ASSERT_TRUE(ReadFile(home + "/settings.ini", &ini));
+  EXPECT_NE(std::string::npos, ini.find("[~Fieldunit]"));
+  ASSERT_EQ(0, w.Pzhost(home, {"config", "unset", "--setting", "~Fieldunit",
+                               "nSymmMountRetryAttempts"}).exitCode);
+  EXPECT_EQ(1, w.Pzhost(home, {"config", "unset", "--setting", "~Fieldunit",
+                               "nSymmMountRetryAttempts"}).exitCode);
+  Result list = w.Pzhost(home, {"config", "list", "--snap"});
+  EXPECT_EQ(w.demo().value("targetStorageGroup", ""),
+            list.json["config"]["snap"].value(
+                "SMCONFIG_LINK_DEVICE_STORAGE_GROUP", ""));
+}
+
+TEST(Verb, SupportedAnswersByExitCode) {
+  if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  EXPECT_EQ(0, w.Pzhost(home, {"supported", w.Source(0)}).exitCode);
+  Result no = w.Pzhost(home, {"supported", "symsim:" + w.host() + ":nothing"});
+  EXPECT_EQ(1, no.exitCode);
+  EXPECT_FALSE(no.json.value("supported", true));
+}
+
+}  // namespace
+}  // namespace e2e
