@@ -38,16 +38,30 @@ void Output::Event(int severity, const std::string& text) {
 void Output::PluginLog(int level, const std::string& function,
                        const std::string& text) {
   if (level >= kLogFailure) {
-    fprintf(stderr, "  error: %s: %s\n", function.c_str(), text.c_str());
-    fflush(stderr);
     if (json_) doc_["pluginErrors"].push_back(function + ": " + text);
+    if (verbose_) {
+      fprintf(stderr, "  error: %s: %s\n", function.c_str(), text.c_str());
+      fflush(stderr);
+    } else {
+      heldFailures_.push_back(function + ": " + text);
+    }
   } else if (verbose_ && level >= kLogProgress) {
     fprintf(stderr, "  ... %s: %s\n", function.c_str(), text.c_str());
     fflush(stderr);
   }
 }
 
+void Output::FlushPluginFailures(bool failed) {
+  if (failed) {
+    for (const std::string& line : heldFailures_)
+      fprintf(stderr, "  error: %s\n", line.c_str());
+    fflush(stderr);
+  }
+  heldFailures_.clear();
+}
+
 void Output::Finish(int exitCode) {
+  FlushPluginFailures(exitCode != 0);
   if (!json_) return;
   doc_["exitCode"] = exitCode;
   fprintf(stdout, "%s\n", doc_.dump(2).c_str());

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -26,9 +27,13 @@ class Output {
   void Error(const std::string& text);
   // A reportEvent message of the plug-in.
   void Event(int severity, const std::string& text);
-  // A log line of the plug-in: failures always, progress with --verbose.
+  // A log line of the plug-in. Failure-level lines are held until the
+  // plug-in call's outcome is known (many report tolerated answers, such as
+  // "no restore session"); --verbose shows every line as it comes.
   void PluginLog(int level, const std::string& function,
                  const std::string& text);
+  // Shows the held failure-level lines when `failed`, then forgets them.
+  void FlushPluginFailures(bool failed);
   // The JSON document printed at the end with --json.
   nlohmann::json& doc() { return doc_; }
   void Finish(int exitCode);
@@ -36,6 +41,7 @@ class Output {
  private:
   bool json_;
   bool verbose_;
+  std::vector<std::string> heldFailures_;
   nlohmann::json doc_ = nlohmann::json::object();
 };
 

@@ -104,6 +104,7 @@ int Finish(Session& s, const char* verb, long long jobId, int rc,
              : rc == kPzsoPartial ? kExitPartial
                                   : kExitFailure;
   s.EndJob(jobId, code);
+  s.out().FlushPluginFailures(code != kExitSuccess);
   ShowSnapshot(s, snap);
   nlohmann::json& doc = s.out().doc();
   doc["verb"] = verb;
