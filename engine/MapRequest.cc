@@ -25,7 +25,14 @@ bool populateJsonForArrayMapRequest(const VMAX_HBAs& hbas, std::string& json) {
   object[kEsxHbaKey] = nlohmann::json::array();
   for (const auto& h : hbas.localHbas) object[kLocalHbaKey].push_back(h);
   for (const auto& h : hbas.esxHbas) object[kEsxHbaKey].push_back(h);
-  json = object.dump();
+  // A name that is not UTF-8 cannot be written as JSON: a failure, not an
+  // exception out of the caller.
+  try {
+    json = object.dump();
+  } catch (const nlohmann::json::exception&) {
+    json.clear();
+    return false;
+  }
   return true;
 }
 

@@ -183,3 +183,13 @@ TEST(ArrayMapRequestTest, RoundTripAndBadTexts) {
 
 }  // namespace
 }  // namespace engine_test
+
+TEST(ArrayMapRequest, NameThatIsNotUtf8FailsInsteadOfThrowing) {
+  VMAX_HBAs hbas;
+  hbas.localHbas = {std::string("10000090fa12\x83", 13)};
+  std::string json = "stale";
+  bool ok = true;
+  EXPECT_NO_THROW(ok = populateJsonForArrayMapRequest(hbas, json));
+  EXPECT_FALSE(ok);
+  EXPECT_TRUE(json.empty());
+}
