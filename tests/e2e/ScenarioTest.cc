@@ -9,7 +9,7 @@
 #include <fstream>
 #include <set>
 
-#include "tests/e2e/E2eWorld.h"
+#include "tests/support/E2eWorld.h"
 
 namespace e2e {
 namespace {

@@ -1,7 +1,7 @@
 // Verbs in their own right: post-snap backups, config scopes, supported.
 #include <gtest/gtest.h>
 
-#include "tests/e2e/E2eWorld.h"
+#include "tests/support/E2eWorld.h"
 
 namespace e2e {
 namespace {

@@ -1,4 +1,4 @@
-#include "tests/e2e/E2eWorld.h"
+#include "tests/support/E2eWorld.h"
 
 #include <dirent.h>
 #include <ftw.h>
