@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <numeric>
 
@@ -48,6 +49,11 @@ const char* const kUpgradeSteps[] = {
     // 1 -> 2: the time a reservation was granted, for finding stale ones.
     "ALTER TABLE reservations ADD COLUMN IF NOT EXISTS created BIGINT NOT NULL "
     "DEFAULT 0;",
+    // 2 -> 3: the next free SMSnapId and job id, handed out to every host of
+    // the database so that no two hosts hold reservations under one id.
+    "CREATE TABLE IF NOT EXISTS host_ids(kind TEXT PRIMARY KEY, next_id BIGINT NOT NULL);"
+    "INSERT INTO host_ids(kind, next_id) VALUES('sm_snap_id', 1), ('job_id', 1) "
+    "ON CONFLICT (kind) DO NOTHING;",
 };
 static_assert(sizeof kUpgradeSteps / sizeof kUpgradeSteps[0] ==
                   size_t(PgHostDatabase::kSchemaVersion),
@@ -297,6 +303,28 @@ bool PgHostDatabase::SchemaVersion(int* version, std::string* error) {
     return rows.rows.empty() ? s.Refuse("no schema version recorded") : true;
   }, error);
   if (ok) *version = std::atoi(rows.rows[0][0].c_str());
+  return ok;
+}
+
+bool PgHostDatabase::AllocateIds(HostIdKind kind, int count, long long floor,
+                                 long long* first, std::string* error) {
+  if (count < 1 || floor < 1) return Fail(error, "bad id request");
+  const std::string name = HostIdKindName(kind);
+  Session::Rows rows;
+  // The row lock of the update makes concurrent allocations take turns; a
+  // refused one is rolled back.
+  bool ok = Transact("ids", [&](Session& s) {
+    if (!s.Exec("SELECT next_id FROM host_ids WHERE kind = $1 FOR UPDATE", {name}, &rows))
+      return false;
+    if (rows.rows.size() != 1) return s.Refuse("the host database has no " + name + " counter");
+    long long start = std::max(std::atoll(rows.rows[0][0].c_str()), floor);
+    if (start > MaxHostId(kind) - (count - 1))
+      return s.Refuse("the host database has no " + name + " left");
+    rows.rows[0][0] = std::to_string(start);
+    return s.Exec("UPDATE host_ids SET next_id = $1 WHERE kind = $2",
+                  {std::to_string(start + count), name});
+  }, error);
+  if (ok) *first = std::atoll(rows.rows[0][0].c_str());
   return ok;
 }
 

@@ -29,7 +29,7 @@ struct PgConnectParams {
 
 class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
  public:
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
   // Attempts of one request before a retryable failure is reported.
   static constexpr int kMaxAttempts = 4;
   // Wait before attempt n (n >= 2) is n - 1 times this.
@@ -44,8 +44,6 @@ class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
   ~PgHostDatabase() override;
   PgHostDatabase(const PgHostDatabase&) = delete;
   PgHostDatabase& operator=(const PgHostDatabase&) = delete;
-
-  bool SchemaVersion(int* version, std::string* error);
 
   // Called inside a reserve transaction after its writes and before its
   // commit, with the server process id of the connection (tests break the
@@ -68,6 +66,9 @@ class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
                std::string* error) override;
 
   // HostDatabaseAdmin
+  bool SchemaVersion(int* version, std::string* error) override;
+  bool AllocateIds(HostIdKind kind, int count, long long floor,
+                   long long* first, std::string* error) override;
   bool PutArrayInfoRecord(const std::string& serial, const std::string& record,
                           std::string* error) override;
   bool RemoveArrayInfoRecord(const std::string& serial, bool* removed,

@@ -301,26 +301,27 @@ void PosixEnv::Log(const LogRecord& record) {
 
 // Opened at first use; a failure is logged and tried again at the next use.
 HostDatabase* PosixEnv::Database() {
-  std::lock_guard<std::mutex> lock(dbMu_);
-  if (database_) return database_.get();
   std::string error;
-  if (ConfiguredDatabaseBackend(this) != DatabaseBackend::kSqlite) {
-    database_ = OpenServerDatabase(this, home_, &error);
-  } else {
-    std::string path;
-    if (!GetSetting("Host", "databasePath", &path) || path.empty()) {
-      CreateDir(home_, 0700, nullptr);
-      path = home_ + "/host.db";
-    }
-    database_ = SqliteHostDatabase::Open(path, &error);
-  }
-  if (!database_) {
+  HostDatabase* db = OpenDatabase(&error);
+  if (!db) {
     LogRecord r;
     r.level = -1;
     r.function = "PosixEnv::Database";
     r.text = "Host database is not available: " + error;
     Log(r);
   }
+  return db;
+}
+
+HostDatabase* PosixEnv::OpenDatabase(std::string* error) {
+  std::lock_guard<std::mutex> lock(dbMu_);
+  if (database_) return database_.get();
+  DatabaseLocation where = ConfiguredDatabaseLocation(this, home_);
+  std::string path;
+  if (where.backend == DatabaseBackend::kSqlite &&
+      (!GetSetting(kDatabasePathSection, kDatabasePathKey, &path) || path.empty()))
+    CreateDir(home_, 0700, nullptr);
+  database_ = OpenHostDatabase(where, error);
   return database_.get();
 }
 

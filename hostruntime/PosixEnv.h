@@ -58,6 +58,9 @@ class PosixEnv : public Env {
   bool ClientName(std::string* name) override;
   void Log(const LogRecord& record) override;
   HostDatabase* Database() override;
+  // The host database the settings name, opened at first use; null (with
+  // the reason) when it cannot be opened.
+  HostDatabase* OpenDatabase(std::string* error);
   HostSystem* System() override;
   bool OpenScsiDevice(const std::string& path,
                       std::unique_ptr<ScsiDevice>* device,

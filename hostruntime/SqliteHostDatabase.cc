@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <ctime>
 
@@ -33,6 +35,10 @@ const char* const kUpgradeSteps[] = {
     "  UNIQUE(array, target));",
     // 1 -> 2: the time a reservation was granted, for finding stale ones.
     "ALTER TABLE reservations ADD COLUMN created INTEGER NOT NULL DEFAULT 0;",
+    // 2 -> 3: the next free SMSnapId and job id, handed out to every host of
+    // the database so that no two hosts hold reservations under one id.
+    "CREATE TABLE IF NOT EXISTS host_ids(kind TEXT PRIMARY KEY, next_id INTEGER NOT NULL);"
+    "INSERT OR IGNORE INTO host_ids(kind, next_id) VALUES('sm_snap_id', 1), ('job_id', 1);",
 };
 static_assert(sizeof kUpgradeSteps / sizeof kUpgradeSteps[0] ==
                   size_t(SqliteHostDatabase::kSchemaVersion),
@@ -203,6 +209,41 @@ bool SqliteHostDatabase::SchemaVersion(int* version, std::string* error) {
   if (!q.ok() || q.Step() != SQLITE_ROW)
     return Fail(error, DbError(db_, "schema version"));
   *version = int(q.ColumnInt(0));
+  return true;
+}
+
+long long MaxHostId(HostIdKind kind) {
+  // Job ids stay far from the end of 64 bits, so the counter never wraps.
+  return kind == HostIdKind::kSmSnapId ? INT32_MAX : INT64_MAX / 2;
+}
+
+const char* HostIdKindName(HostIdKind kind) {
+  return kind == HostIdKind::kSmSnapId ? "sm_snap_id" : "job_id";
+}
+
+bool SqliteHostDatabase::AllocateIds(HostIdKind kind, int count, long long floor,
+                                     long long* first, std::string* error) {
+  if (count < 1 || floor < 1) return Fail(error, "bad id request");
+  const std::string name = HostIdKindName(kind);
+  std::lock_guard<std::mutex> lock(mu_);
+  WriteTransaction tx(db_);
+  if (!tx.began()) return Fail(error, DbError(db_, "cannot lock the id counters"));
+  long long next = 0;
+  {
+    Statement q(db_, "SELECT next_id FROM host_ids WHERE kind = ?");
+    if (!q.ok()) return Fail(error, DbError(db_, "id counters"));
+    if (q.Text(1, name).Step() != SQLITE_ROW)
+      return Fail(error, "host database " + path_ + " has no " + name + " counter");
+    next = q.ColumnInt(0);
+  }
+  long long start = std::max(next, floor);
+  if (start > MaxHostId(kind) - (count - 1))
+    return Fail(error, "host database " + path_ + " has no " + name + " left");
+  Statement w(db_, "UPDATE host_ids SET next_id = ? WHERE kind = ?");
+  if (!w.ok() || w.Int(1, start + count).Text(2, name).Step() != SQLITE_DONE)
+    return Fail(error, DbError(db_, "cannot allocate " + name));
+  if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit " + name));
+  *first = start;
   return true;
 }
 

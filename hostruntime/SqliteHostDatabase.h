@@ -21,10 +21,24 @@ struct ReservationEntry {
   int64_t createdSeconds = 0;  // when it was granted (seconds since 1970)
 };
 
+// Ids a host database hands out to the hosts that share it.
+enum class HostIdKind { kSmSnapId, kJobId };
+// The largest id of each kind.
+long long MaxHostId(HostIdKind kind);
+// The key of the kind's row in the id table.
+const char* HostIdKindName(HostIdKind kind);
+
 // What the host's administration (pzhost) needs beyond the plug-in's view.
 class HostDatabaseAdmin {
  public:
   virtual ~HostDatabaseAdmin() = default;
+  virtual bool SchemaVersion(int* version, std::string* error) = 0;
+  // Hands out `count` consecutive ids of `kind`, none below `floor`, that no
+  // other allocation from this database (by any host sharing it) has given;
+  // the first in `*first`. Reservations name their holder by SMSnapId and
+  // job id, so two hosts must never use the same ones.
+  virtual bool AllocateIds(HostIdKind kind, int count, long long floor,
+                           long long* first, std::string* error) = 0;
   virtual bool PutArrayInfoRecord(const std::string& serial,
                                   const std::string& record,
                                   std::string* error) = 0;
@@ -57,7 +71,7 @@ std::string MakeArrayInfoRecord(int engineId, const std::string& hostName,
 class SqliteHostDatabase : public HostDatabase, public HostDatabaseAdmin {
  public:
   // Schema version this code writes.
-  static constexpr int kSchemaVersion = 2;
+  static constexpr int kSchemaVersion = 3;
   // How long one statement waits for another process's write lock.
   static constexpr int kBusyTimeoutMs = 30000;
 
@@ -69,8 +83,6 @@ class SqliteHostDatabase : public HostDatabase, public HostDatabaseAdmin {
   SqliteHostDatabase& operator=(const SqliteHostDatabase&) = delete;
 
   const std::string& path() const { return path_; }
-  bool SchemaVersion(int* version, std::string* error);
-
   // HostDatabase
   bool GetArrayInfoRecord(const std::string& serial, std::string* record,
                           std::string* error) override;
@@ -86,6 +98,9 @@ class SqliteHostDatabase : public HostDatabase, public HostDatabaseAdmin {
                std::string* error) override;
 
   // HostDatabaseAdmin
+  bool SchemaVersion(int* version, std::string* error) override;
+  bool AllocateIds(HostIdKind kind, int count, long long floor,
+                   long long* first, std::string* error) override;
   bool PutArrayInfoRecord(const std::string& serial, const std::string& record,
                           std::string* error) override;
   bool RemoveArrayInfoRecord(const std::string& serial, bool* removed,

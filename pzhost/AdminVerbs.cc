@@ -7,6 +7,7 @@
 #include <iostream>
 #include <iterator>
 
+#include "hostruntime/DatabaseBackend.h"
 #include "hostruntime/SecretCodec.h"
 #include "hostruntime/SqliteHostDatabase.h"
 #include "pzhost/Inquiry.h"
@@ -41,22 +42,64 @@ std::string TrimLineEnd(std::string text) {
 
 }  // namespace
 
+namespace {
+
+// Puts the database choice of `o` into the settings; false (with the
+// reason) when the options do not fit together.
+bool ApplyDatabaseOptions(const InitOptions& o, hostrt::IniFile* ini,
+                          std::string* error) {
+  using namespace hostrt;
+  if (o.dbConninfo.find_first_of("\r\n") != std::string::npos) {
+    *error = "--db-conninfo is one line";
+    return false;
+  }
+  if (!o.dbBackend.empty()) ini->Set(kDatabaseSection, kDatabaseBackendKey, o.dbBackend);
+  std::string backend;
+  ini->Get(kDatabaseSection, kDatabaseBackendKey, &backend);
+  bool server = backend == kPostgresqlBackendName;
+  if (!server && (!o.dbConninfo.empty() || !o.dbPassfile.empty())) {
+    *error = "--db-conninfo and --db-passfile go with --db-backend postgresql";
+    return false;
+  }
+  if (!server) {
+    // The settings say only what is used.
+    ini->Remove(kDatabaseSection, kDatabaseConninfoKey);
+    ini->Remove(kDatabaseSection, kDatabasePassfileKey);
+    return true;
+  }
+  if (!o.dbConninfo.empty()) ini->Set(kDatabaseSection, kDatabaseConninfoKey, o.dbConninfo);
+  if (!o.dbPassfile.empty()) {
+    // A path given at the shell is the shell's, not the home's.
+    std::string path = o.dbPassfile;
+    if (path[0] != '/') {
+      char cwd[PATH_MAX];
+      if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
+    }
+    ini->Set(kDatabaseSection, kDatabasePassfileKey, path);
+  }
+  std::string conninfo;
+  if (!ini->Get(kDatabaseSection, kDatabaseConninfoKey, &conninfo) || conninfo.empty()) {
+    *error = "--db-backend postgresql needs --db-conninfo";
+    return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// The settings are written only once the host database and the catalog have
+// been opened (created or upgraded) with them: a refused init leaves the home
+// as it was.
 int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o) {
   Home home;
   home.dir = ResolveHomeDir(global.home);
   std::string error;
   bool existed = IsInitialized(home);
-  if (!CreateHomeDirs(home, &error)) {
-    out->Error(error);
-    return kExitFailure;
-  }
   hostrt::IniFile ini;
   if (!LoadSettings(home, &ini, &error)) {
     out->Error(error);
     return kExitFailure;
   }
-  if (!IsDir(o.symcliHome))
-    out->Line("note: " + o.symcliHome + " is not a directory (yet)");
   ini.Set(kSectionEventManager, kKeySymapiHome, o.symcliHome);
   // A simulated host goes by its name in the simulated world: the plug-in
   // names the local host by the physical machine name.
@@ -65,32 +108,49 @@ int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o) {
     ini.Set(kSectionHost, kKeyPhysicalMachine, o.simulatedHost);
   }
   if (!o.clientName.empty()) ini.Set(kSectionHost, kKeyClientName, o.clientName);
+  if (!ApplyDatabaseOptions(o, &ini, &error) || !CreateHomeDirs(home, &error)) {
+    out->Error(error);
+    return kExitFailure;
+  }
+  if (!IsDir(o.symcliHome))
+    out->Line("note: " + o.symcliHome + " is not a directory (yet)");
+
+  auto fromIni = [&ini](const std::string& section, const std::string& key,
+                        std::string* value) { return ini.Get(section, key, value); };
+  hostrt::DatabaseLocation where = hostrt::ConfiguredDatabaseLocation(fromIni, home.dir);
+  std::unique_ptr<hostrt::HostDatabase> db = hostrt::OpenHostDatabase(where, &error);
+  hostrt::HostDatabaseAdmin* admin = hostrt::AdminOf(db.get());
+  int dbVersion = 0;
+  if (!db || !admin || !admin->SchemaVersion(&dbVersion, &error)) {
+    out->Error("cannot " + std::string(existed ? "upgrade" : "create") + " home " +
+               home.dir + ": " + (db && !admin ? "no administration side" : error));
+    return kExitFailure;
+  }
+  // The catalog is this host's own and always in the home's file.
+  std::string catalogPath = DatabasePath(home, ini);
+  std::unique_ptr<Catalog> catalog = Catalog::Open(catalogPath, &error);
+  if (!catalog) {
+    out->Error("cannot " + std::string(existed ? "upgrade" : "create") + " home " +
+               home.dir + ": " + error);
+    return kExitFailure;
+  }
+  ::chmod(catalogPath.c_str(), kPrivateFileMode);
   if (!SaveSettings(home, ini, &error)) {
     out->Error(error);
     return kExitFailure;
   }
-  std::string dbPath = DatabasePath(home, ini);
-  std::unique_ptr<hostrt::SqliteHostDatabase> db =
-      hostrt::SqliteHostDatabase::Open(dbPath, &error);
-  if (!db) {
-    out->Error(error);
-    return kExitFailure;
-  }
-  int dbVersion = 0;
-  db->SchemaVersion(&dbVersion, nullptr);
-  std::unique_ptr<Catalog> catalog = Catalog::Open(dbPath, &error);
-  if (!catalog) {
-    out->Error(error);
-    return kExitFailure;
-  }
-  ::chmod(dbPath.c_str(), kPrivateFileMode);
-  out->Line(std::string(existed ? "upgraded" : "created") + " home " +
-            home.dir + " (host database " + dbPath + ", version " +
-            std::to_string(dbVersion) + ", catalog version " +
+  bool server = where.backend == hostrt::DatabaseBackend::kPostgresql;
+  out->Line(std::string(existed ? "upgraded" : "created") + " home " + home.dir +
+            " (host database " + hostrt::DescribeDatabase(where) + ", version " +
+            std::to_string(dbVersion) + ", catalog " +
+            (server ? catalogPath + " " : std::string()) + "version " +
             std::to_string(catalog->schemaVersion()) + ")");
   out->doc()["home"] = home.dir;
-  out->doc()["database"] = dbPath;
+  out->doc()["databaseBackend"] =
+      server ? hostrt::kPostgresqlBackendName : hostrt::kSqliteBackendName;
+  out->doc()["database"] = server ? where.conninfo : where.sqlitePath;
   out->doc()["databaseVersion"] = dbVersion;
+  out->doc()["catalog"] = catalogPath;
   out->doc()["catalogVersion"] = catalog->schemaVersion();
   out->doc()["upgraded"] = existed;
   return kExitSuccess;

@@ -179,11 +179,12 @@ bool Catalog::Migrate(std::string* error) {
 bool Catalog::BeginJob(const std::string& operation, int snapshotId, int pid,
                        const std::string& host, long long now,
                        long long* jobId, std::string* error) {
+  // A NULL key takes the next free one.
   Stmt s(db_,
-         "INSERT INTO catalog_jobs(operation, snapshot_id, started, pid, host)"
-         " VALUES(?, ?, ?, ?, ?)");
-  s.Bind(1, operation).Bind(2, snapshotId).Bind(3, now).Bind(4, pid).Bind(
-      5, host);
+         "INSERT INTO catalog_jobs(job_id, operation, snapshot_id, started, pid,"
+         " host) VALUES(NULLIF(?, 0), ?, ?, ?, ?, ?)");
+  s.Bind(1, *jobId).Bind(2, operation).Bind(3, snapshotId).Bind(4, now).Bind(
+      5, pid).Bind(6, host);
   if (!Run(s, error, "cannot record the job")) return false;
   *jobId = sqlite3_last_insert_rowid(db_);
   return true;
@@ -260,6 +261,21 @@ bool Catalog::WriteDevice(int snapshotId, const DeviceRecord& d,
   return true;
 }
 
+bool Catalog::HighestIds(long long* smSnapId, long long* jobId,
+                         std::string* error) {
+  // The AUTOINCREMENT counters remember the ids of removed rows too.
+  Stmt s(db_,
+         "SELECT max(coalesce((SELECT seq FROM sqlite_sequence WHERE "
+         "name='catalog_devices'), 0), coalesce((SELECT max(sm_snap_id) FROM "
+         "catalog_devices), 0)), max(coalesce((SELECT seq FROM sqlite_sequence "
+         "WHERE name='catalog_jobs'), 0), coalesce((SELECT max(job_id) FROM "
+         "catalog_jobs), 0))");
+  if (s.Step() != SQLITE_ROW) return Fail(error, "catalog ids", db_);
+  *smSnapId = s.Int(0);
+  *jobId = s.Int(1);
+  return true;
+}
+
 bool Catalog::CreateSnapshot(SnapshotRecord* snap, std::string* error) {
   if (!Exec("BEGIN IMMEDIATE", error)) return false;
   bool ok;
@@ -275,10 +291,11 @@ bool Catalog::CreateSnapshot(SnapshotRecord* snap, std::string* error) {
   for (size_t i = 0; ok && i < snap->devices.size(); ++i) {
     DeviceRecord& d = snap->devices[i];
     d.position = int(i);
+    // A NULL key takes the next free one.
     Stmt s(db_,
-           "INSERT INTO catalog_devices(snapshot_id, position, source) "
-           "VALUES(?, ?, ?)");
-    s.Bind(1, snap->id).Bind(2, d.position).Bind(3, d.source);
+           "INSERT INTO catalog_devices(sm_snap_id, snapshot_id, position, "
+           "source) VALUES(NULLIF(?, 0), ?, ?, ?)");
+    s.Bind(1, d.smSnapId).Bind(2, snap->id).Bind(3, d.position).Bind(4, d.source);
     ok = Run(s, error, "cannot record the device");
     if (ok) {
       d.smSnapId = int(sqlite3_last_insert_rowid(db_));

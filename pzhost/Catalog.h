@@ -67,7 +67,8 @@ class Catalog {
   int schemaVersion() const { return version_; }
 
   // Jobs. A job is started before the first plug-in call and ended after
-  // the last one, with the verb's result.
+  // the last one, with the verb's result. A `*jobId` other than 0 is the id
+  // to record the job under (it must be unused), else a new one is taken.
   bool BeginJob(const std::string& operation, int snapshotId, int pid,
                 const std::string& host, long long now, long long* jobId,
                 std::string* error);
@@ -75,7 +76,8 @@ class Catalog {
   bool GetJob(long long jobId, JobRecord* job, bool* found,
               std::string* error);
 
-  // Creates a snapshot with its devices, giving each device a new SMSnapId.
+  // Creates a snapshot with its devices; a device without an SMSnapId is
+  // given a new one, one with an SMSnapId keeps it (it must be unused).
   bool CreateSnapshot(SnapshotRecord* snapshot, std::string* error);
   // Stores the snapshot's name, array and every device's state in one
   // transaction.
@@ -84,6 +86,8 @@ class Catalog {
                    std::string* error);
   bool ListSnapshots(std::vector<SnapshotRecord>* out, std::string* error);
   bool RemoveSnapshot(int id, std::string* error);
+  // The largest SMSnapId and job id the catalog has used (0 when none).
+  bool HighestIds(long long* smSnapId, long long* jobId, std::string* error);
   // The snapshot a device (SMSnapId) belongs to.
   bool SnapshotOfDevice(int smSnapId, int* snapshotId, bool* found,
                         std::string* error);

@@ -71,11 +71,10 @@ Session::Session(const GlobalOptions& options, Output* out)
 Session::~Session() {
   plugin_.reset();
   catalog_.reset();
-  adminDb_.reset();
   if (env_) hostrt::SetCurrentEnv(previousEnv_);
 }
 
-bool Session::Open(std::string* error) {
+bool Session::Open(std::string* error, bool withDatabase) {
   if (!IsInitialized(home_)) {
     if (error)
       *error = "no pzhost home at " + home_.dir +
@@ -91,18 +90,61 @@ bool Session::Open(std::string* error) {
     return false;
   }
   previousEnv_ = hostrt::SetCurrentEnv(env_.get());
-  std::string dbPath = DatabasePath(home_, settings_);
-  adminDb_ = hostrt::SqliteHostDatabase::Open(dbPath, error);
-  if (!adminDb_) return false;
-  catalog_ = Catalog::Open(dbPath, error);
-  if (!catalog_) return false;
-  return catalog_->SnapConfigs(&snapConfigs_, error) &&
-         LoadArrayNumbers(error);
+  // The catalog is this host's own record and stays in the home's file,
+  // whichever database holds the arrays and reservations.
+  catalog_ = Catalog::Open(DatabasePath(home_, settings_), error);
+  if (!catalog_ || !catalog_->SnapConfigs(&snapConfigs_, error)) return false;
+  if (!withDatabase) return true;
+  database_ = env_->OpenDatabase(&why);
+  admin_ = hostrt::AdminOf(database_);
+  if (!database_ || !admin_) {
+    if (error)
+      *error = "the host database is not available: " +
+               (database_ ? std::string("it has no administration side") : why);
+    database_ = nullptr;
+    admin_ = nullptr;
+    return false;
+  }
+  return LoadArrayNumbers(error);
+}
+
+namespace {
+
+// `count` ids of `kind` from the host database, above those of the catalog.
+bool AllocateIds(hostrt::HostDatabaseAdmin* admin, Catalog* catalog,
+                 hostrt::HostIdKind kind, int count, long long* first,
+                 std::string* error) {
+  if (!admin) {
+    if (error) *error = "the host database is not available";
+    return false;
+  }
+  long long snapIds = 0, jobIds = 0;
+  if (!catalog->HighestIds(&snapIds, &jobIds, error)) return false;
+  long long floor = kind == hostrt::HostIdKind::kSmSnapId ? snapIds : jobIds;
+  return admin->AllocateIds(kind, count, floor + 1, first, error);
+}
+
+}  // namespace
+
+bool Session::AllocateSnapIds(SnapshotRecord* snapshot, std::string* error) {
+  if (snapshot->devices.empty()) return true;
+  long long first = 0;
+  if (!AllocateIds(admin_, catalog_.get(), hostrt::HostIdKind::kSmSnapId,
+                   int(snapshot->devices.size()), &first, error))
+    return false;
+  for (size_t i = 0; i < snapshot->devices.size(); ++i)
+    snapshot->devices[i].smSnapId = int(first + (long long)i);
+  return true;
+}
+
+bool Session::AllocateJobId(long long* jobId, std::string* error) {
+  return AllocateIds(admin_, catalog_.get(), hostrt::HostIdKind::kJobId, 1, jobId,
+                     error);
 }
 
 bool Session::LoadArrayNumbers(std::string* error) {
   std::vector<hostrt::ArrayDetailsRow> rows;
-  if (!adminDb_->ListArrayDetails(&rows, error)) return false;
+  if (!admin_->ListArrayDetails(&rows, error)) return false;
   arrayNumbers_.clear();
   for (const hostrt::ArrayDetailsRow& r : rows)
     arrayNumbers_[r.arrayName] = r.arrayNumber;
@@ -149,7 +191,9 @@ std::string EsxEntryPath(const std::string& entry) {
 bool Session::BeginJob(const std::string& operation, int snapshotId,
                        long long* jobId) {
   std::string error;
-  if (!catalog_->BeginJob(operation, snapshotId, int(getpid()), HostName(),
+  *jobId = 0;
+  if (!AllocateJobId(jobId, &error) ||
+      !catalog_->BeginJob(operation, snapshotId, int(getpid()), HostName(),
                           NowSeconds(), jobId, &error)) {
     out_->Error(error);
     return false;

@@ -10,6 +10,7 @@
 
 #include "hostruntime/HostRequest.h"
 #include "hostruntime/PosixEnv.h"
+#include "hostruntime/DatabaseBackend.h"
 #include "hostruntime/SqliteHostDatabase.h"
 #include "pzhost/Catalog.h"
 #include "pzhost/Home.h"
@@ -58,8 +59,10 @@ class Session {
   Session(const Session&) = delete;
   Session& operator=(const Session&) = delete;
 
-  // Opens an initialised home: settings, environment, catalog.
-  bool Open(std::string* error);
+  // Opens an initialised home: settings, environment, catalog and, unless
+  // `withDatabase` is false (verbs that only edit the home), the host
+  // database the settings name.
+  bool Open(std::string* error, bool withDatabase = true);
   bool LoadPlugin(std::string* error);
 
   const Home& home() const { return home_; }
@@ -69,10 +72,17 @@ class Session {
   Plugin& plugin() { return *plugin_; }
   Output& out() { return *out_; }
   void set_out(Output* out) { out_ = out; }
-  // Array records and reservations of the host database.
-  hostrt::HostDatabaseAdmin* admin() { return adminDb_.get(); }
-  hostrt::SqliteHostDatabase* database() { return adminDb_.get(); }
+  // Array records and reservations of the host database: the very database
+  // the plug-in reaches through the environment. Null when not opened.
+  hostrt::HostDatabaseAdmin* admin() { return admin_; }
+  hostrt::HostDatabase* database() { return database_; }
   const GlobalOptions& options() const { return options_; }
+
+  // Gives the devices of a new snapshot SMSnapIds from the host database, so
+  // that no other host sharing it uses them; above every id of the catalog.
+  bool AllocateSnapIds(SnapshotRecord* snapshot, std::string* error);
+  // A job id from the host database likewise.
+  bool AllocateJobId(long long* jobId, std::string* error);
 
   bool BeginJob(const std::string& operation, int snapshotId, long long* jobId);
   void EndJob(long long jobId, int result);
@@ -102,7 +112,8 @@ class Session {
   std::unique_ptr<hostrt::PosixEnv> env_;
   hostrt::Env* previousEnv_ = nullptr;
   std::unique_ptr<Catalog> catalog_;
-  std::unique_ptr<hostrt::SqliteHostDatabase> adminDb_;
+  hostrt::HostDatabase* database_ = nullptr;  // owned by env_
+  hostrt::HostDatabaseAdmin* admin_ = nullptr;
   std::unique_ptr<Plugin> plugin_;
   std::map<std::string, std::string> snapConfigs_;
   std::map<std::string, int> arrayNumbers_;

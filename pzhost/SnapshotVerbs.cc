@@ -194,7 +194,8 @@ int RunBackup(Session& s, const std::vector<std::string>& devices, bool wwn,
     snap.devices.push_back(r);
   }
   RequestSet set;
-  if (!s.catalog().CreateSnapshot(&snap, &error) ||
+  if (!s.AllocateSnapIds(&snap, &error) ||
+      !s.catalog().CreateSnapshot(&snap, &error) ||
       !s.MakeRequests(snap, jobId, &set, &error)) {
     out.Error(error);
     s.EndJob(jobId, kExitFailure);

@@ -13,6 +13,9 @@ struct InitOptions {
   std::string symcliHome;
   std::string simulatedHost;
   std::string clientName;
+  std::string dbBackend;   // empty: keep the home's (sqlite for a new one)
+  std::string dbConninfo;  // postgresql only; never with a password
+  std::string dbPassfile;  // postgresql only; made absolute
 };
 int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o);
 

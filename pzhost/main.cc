@@ -16,11 +16,12 @@ namespace {
 
 // Opens the session of an initialised home and runs `verb` in it.
 template <typename Fn>
-int WithSession(const GlobalOptions& global, Output* out, Fn verb) {
+int WithSession(const GlobalOptions& global, Output* out, bool withDatabase,
+                Fn verb) {
   Session session(global, out);
   std::string error;
   int code;
-  if (!session.Open(&error)) {
+  if (!session.Open(&error, withDatabase)) {
     out->Error(error);
     code = kExitFailure;
   } else {
@@ -52,6 +53,16 @@ int main(int argc, char** argv) {
                       "host name in a simulated world");
   initCmd->add_option("--client-name", init.clientName,
                       "name this host goes by among backup hosts");
+  initCmd->add_option("--db-backend", init.dbBackend,
+                      "host database: sqlite (this home's file, the default) "
+                      "or postgresql (a server several hosts share)")
+      ->check(CLI::IsMember({"sqlite", "postgresql"}));
+  initCmd->add_option("--db-conninfo", init.dbConninfo,
+                      "PostgreSQL connection string without a password "
+                      "(host=... port=... dbname=... user=...)");
+  initCmd->add_option("--db-passfile", init.dbPassfile,
+                      "PostgreSQL password file of mode 0600 (default: "
+                      "PGPASSFILE or ~/.pgpass)");
 
   auto* arrayCmd = app.add_subcommand("array", "arrays this host knows");
   arrayCmd->require_subcommand(1);
@@ -178,7 +189,10 @@ int main(int argc, char** argv) {
     }
     return RunExecRemote(session);
   }
-  return WithSession(global, &out, [&](Session& s) -> int {
+  // Editing the home's own settings and configs needs no host database (so a
+  // home whose server is unreachable can still be pointed elsewhere).
+  bool withDatabase = !*configCmd && !*listCmd;
+  return WithSession(global, &out, withDatabase, [&](Session& s) -> int {
     if (*arrayAdd) return RunArrayAdd(s, arrayOpts);
     if (*arrayList) return RunArrayList(s);
     if (*configSet) return RunConfigSet(s, snap, section, key, value);

@@ -322,3 +322,57 @@ TEST_F(PgSchemaTest, HostsOpeningAnEmptyDatabaseTogetherCreateItOnce) {
 }
 
 }  // namespace
+
+namespace {
+
+// Hosts allocating at once, each on its own connection, never share an id.
+TEST_F(PgHostDatabaseTest, ConcurrentSnapIdAllocationsAreDisjoint) {
+  constexpr int kHosts = 4, kRounds = 10, kCount = 3;
+  std::vector<std::vector<long long>> firsts(kHosts);
+  std::vector<std::thread> hosts;
+  for (int h = 0; h < kHosts; ++h)
+    hosts.emplace_back([&, h] {
+      std::string error;
+      auto mine = PgHostDatabase::Open(params, &error);
+      ASSERT_TRUE(mine) << error;
+      for (int i = 0; i < kRounds; ++i) {
+        long long first = 0;
+        ASSERT_TRUE(mine->AllocateIds(hostrt::HostIdKind::kSmSnapId, kCount, 1,
+                                      &first, &error))
+            << error;
+        firsts[size_t(h)].push_back(first);
+      }
+    });
+  for (std::thread& t : hosts) t.join();
+  std::set<long long> seen;
+  for (const auto& list : firsts)
+    for (long long first : list)
+      for (long long id = first; id < first + kCount; ++id)
+        EXPECT_TRUE(seen.insert(id).second) << "id " << id << " given twice";
+  EXPECT_EQ(size_t(kHosts * kRounds * kCount), seen.size());
+  EXPECT_EQ(1, *seen.begin());
+}
+
+TEST_F(PgHostDatabaseTest, IdFloorsKindsAndExhaustion) {
+  constexpr hostrt::HostIdKind kSnap = hostrt::HostIdKind::kSmSnapId;
+  constexpr hostrt::HostIdKind kJob = hostrt::HostIdKind::kJobId;
+  std::string error;
+  long long first = 0;
+  ASSERT_TRUE(db->AllocateIds(kSnap, 2, 50, &first, &error)) << error;
+  EXPECT_EQ(50, first);
+  ASSERT_TRUE(db->AllocateIds(kSnap, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(52, first);
+  ASSERT_TRUE(db->AllocateIds(kJob, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(1, first);
+  ASSERT_TRUE(db->AllocateIds(kJob, 1, 5000000000LL, &first, &error)) << error;
+  EXPECT_EQ(5000000000LL, first);
+  EXPECT_FALSE(db->AllocateIds(kSnap, 0, 1, &first, &error));
+  first = -1;
+  EXPECT_FALSE(db->AllocateIds(kSnap, 2, INT32_MAX, &first, &error));
+  EXPECT_NE(std::string::npos, error.find("no sm_snap_id left")) << error;
+  EXPECT_EQ(-1, first);
+  ASSERT_TRUE(db->AllocateIds(kSnap, 1, INT32_MAX, &first, &error)) << error;
+  EXPECT_EQ(INT32_MAX, first);
+}
+
+}  // namespace

@@ -168,7 +168,7 @@ TEST(SqliteHostDatabaseUpgrade, VersionOneFileIsUpgradedKeepingItsRows) {
   ASSERT_TRUE(db) << error;
   int version = 0;
   ASSERT_TRUE(db->SchemaVersion(&version, &error));
-  EXPECT_EQ(2, version);
+  EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
   std::vector<hostrt::ReservationEntry> all;
   ASSERT_TRUE(db->ListAllReservations(&all, &error));
   ASSERT_EQ(1u, all.size());

@@ -1,0 +1,132 @@
+// pzhost init choosing the host database: options that do not fit, a
+// password on the command line, an unreachable server and a newer schema are
+// refused and leave the home as it was; a home whose server is gone fails
+// its database verbs clearly and never falls back to its own file.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "hostruntime/SqliteHostDatabase.h"
+#include "tests/support/E2eWorld.h"
+
+namespace e2e {
+namespace {
+
+// Nothing listens on port 1 of the loopback: connections are refused at once.
+constexpr const char* kNoServer = "host=127.0.0.1 port=1 dbname=pzhost user=pzhost";
+constexpr const char* kSecret = "Hunter2xSecret";
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+std::string Settings(const std::string& home) {
+  std::string text;
+  ReadFile(home + "/settings.ini", &text);
+  return text;
+}
+
+class DatabaseChoice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    home = w.dir() + "/h";
+    Result init = w.Pzhost(home, {"init", "--symcli-home", w.world()});
+    ASSERT_EQ(0, init.exitCode) << init.Describe();
+    ASSERT_EQ("sqlite", init.json.value("databaseBackend", ""));
+    ASSERT_EQ(hostrt::SqliteHostDatabase::kSchemaVersion,
+              init.json.value("databaseVersion", 0));
+    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Host", "sleepScale", "0"})
+                     .exitCode);
+    ASSERT_EQ(0, w.Pzhost(home, {"array", "add", "--serial", w.serial(), "--num", "1"})
+                     .exitCode);
+    before = Settings(home);
+  }
+  Result Init(std::vector<std::string> extra) {
+    std::vector<std::string> args = {"init", "--symcli-home", w.world()};
+    args.insert(args.end(), extra.begin(), extra.end());
+    return w.Pzhost(home, args);
+  }
+
+  World w;
+  std::string home, before;
+};
+
+TEST_F(DatabaseChoice, OptionsThatDoNotFitAreRefused) {
+  Result r = Init({"--db-conninfo", "host=127.0.0.1 dbname=x"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_TRUE(Contains(r.err, "--db-backend postgresql")) << r.err;
+  r = Init({"--db-backend", "postgresql"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_TRUE(Contains(r.err, "needs --db-conninfo")) << r.err;
+  r = Init({"--db-backend", "mysql"});
+  EXPECT_EQ(1, r.exitCode);
+  r = Init({"--db-backend", "postgresql", "--db-conninfo", "host=a\nport=2"});
+  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(before, Settings(home));
+}
+
+TEST_F(DatabaseChoice, PasswordInTheConnectionStringIsRefusedAndNeverWritten) {
+  for (const std::string& conninfo :
+       {std::string(kNoServer) + " password=" + kSecret,
+        std::string("postgresql://pzhost:") + kSecret + "@127.0.0.1:1/pzhost"}) {
+    Result r = Init({"--db-backend", "postgresql", "--db-conninfo", conninfo});
+    EXPECT_EQ(1, r.exitCode) << r.Describe();
+    EXPECT_TRUE(Contains(r.err, "must not carry a password")) << r.err;
+    EXPECT_FALSE(Contains(r.out + r.err, kSecret));
+  }
+  EXPECT_EQ(before, Settings(home));
+  std::string log;
+  ReadFile(home + "/logs/debug.log", &log);
+  EXPECT_FALSE(Contains(log, kSecret));
+}
+
+TEST_F(DatabaseChoice, UnreachableServerLeavesTheHomeOnItsFile) {
+  Result r = Init({"--db-backend", "postgresql", "--db-conninfo", kNoServer});
+  EXPECT_EQ(1, r.exitCode) << r.Describe();
+  EXPECT_TRUE(Contains(r.err, "cannot upgrade home")) << r.err;
+  EXPECT_TRUE(Contains(r.err, "PostgreSQL")) << r.err;
+  EXPECT_EQ(before, Settings(home));
+  Result list = w.Pzhost(home, {"array", "list"});
+  ASSERT_EQ(0, list.exitCode) << list.Describe();
+  EXPECT_EQ(1u, list.json["arrays"].size());
+}
+
+TEST_F(DatabaseChoice, HomeWhoseServerIsGoneFailsItsDatabaseVerbs) {
+  for (const auto& kv : std::vector<std::pair<std::string, std::string>>{
+           {"backend", "postgresql"}, {"conninfo", kNoServer}})
+    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Database", kv.first,
+                                 kv.second})
+                     .exitCode);
+  for (const std::vector<std::string>& verb :
+       {std::vector<std::string>{"array", "list"}, {"reservations"},
+        {"backup", w.Source(0)}}) {
+    Result r = w.Pzhost(home, verb);
+    EXPECT_EQ(1, r.exitCode) << verb[0] << ": " << r.Describe();
+    EXPECT_TRUE(Contains(r.err, "host database is not available")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "PostgreSQL")) << r.err;
+  }
+  // Nothing was recorded in the home's own file meanwhile.
+  Result list = w.Pzhost(home, {"list"});
+  ASSERT_EQ(0, list.exitCode) << list.Describe();
+  EXPECT_TRUE(list.json["snapshots"].empty()) << list.out;
+  // The home can be pointed back at its file without the server.
+  ASSERT_EQ(0, Init({"--db-backend", "sqlite"}).exitCode);
+  EXPECT_FALSE(Contains(Settings(home), "conninfo"));
+  Result arrays = w.Pzhost(home, {"array", "list"});
+  ASSERT_EQ(0, arrays.exitCode) << arrays.Describe();
+  EXPECT_EQ(1u, arrays.json["arrays"].size());
+}
+
+TEST_F(DatabaseChoice, NewerSchemaIsRefusedAndTheHomeKept) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open((home + "/host.db").c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE schema_version SET version = 99",
+                                    nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  Result r = Init({"--client-name", "other"});
+  EXPECT_EQ(1, r.exitCode) << r.Describe();
+  EXPECT_TRUE(Contains(r.err, "schema version 99, newer")) << r.err;
+  EXPECT_EQ(before, Settings(home));
+}
+
+}  // namespace
+}  // namespace e2e
