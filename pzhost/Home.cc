@@ -37,6 +37,12 @@ std::string ResolveHomeDir(const std::string& given) {
     const char* user = getenv("HOME");
     dir = std::string(user && *user ? user : "/tmp") + "/.pzhost";
   }
+  return AbsolutePath(dir);
+}
+
+std::string AbsolutePath(const std::string& given) {
+  std::string dir = given;
+  if (dir.empty()) return dir;
   if (dir[0] != '/') {
     char cwd[PATH_MAX];
     if (getcwd(cwd, sizeof cwd)) dir = std::string(cwd) + "/" + dir;

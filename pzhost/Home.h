@@ -34,6 +34,9 @@ struct Home {
 
 // --home, else $PZHOST_HOME, else $HOME/.pzhost; made absolute.
 std::string ResolveHomeDir(const std::string& given);
+// `given` against the working directory, so settings keep meaning the same
+// place whatever directory a later job runs from.
+std::string AbsolutePath(const std::string& given);
 
 // Reads settings.ini (a missing file reads as empty).
 bool LoadSettings(const Home& home, hostrt::IniFile* ini, std::string* error);

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "pzhost/Home.h"
 #include "pzhost/Verbs.h"
 
 using namespace pzhost;
@@ -169,6 +170,7 @@ int main(int argc, char** argv) {
 
   Output out(global.json, global.verbose);
   if (*initCmd) {
+    init.symcliHome = AbsolutePath(init.symcliHome);
     int code = RunInit(global, &out, init);
     out.Finish(code);
     return code;

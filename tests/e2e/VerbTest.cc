@@ -1,5 +1,6 @@
 // Verbs in their own right: post-snap backups, config scopes, supported.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "tests/support/E2eWorld.h"
 
@@ -59,6 +60,19 @@ TEST(Verb, SupportedAnswersByExitCode) {
   Result no = w.Pzhost(home, {"supported", "symsim:" + w.host() + ":nothing"});
   EXPECT_EQ(1, no.exitCode);
   EXPECT_FALSE(no.json.value("supported", true));
+}
+
+TEST(Verb, InitStoresTheSymcliHomeAsAnAbsolutePath) {
+  World w;
+  char cwd[4096];
+  ASSERT_NE(nullptr, getcwd(cwd, sizeof cwd));
+  std::string home = w.dir() + "/rel";
+  ASSERT_EQ(0, w.Pzhost(home, {"init", "--symcli-home", "some/world/"}).exitCode);
+  Result get = w.Pzhost(home, {"config", "get", "--setting", "EventManager",
+                               "SYMAPI_HOME_DIR"});
+  EXPECT_EQ(std::string(cwd) + "/some/world",
+            get.json.value("SYMAPI_HOME_DIR", ""))
+      << "a job started from another directory must find the same tools";
 }
 
 }  // namespace
