@@ -1,0 +1,409 @@
+// Two backup hosts (two simulated hosts, one pzhost home each) on one
+// PostgreSQL host database, drawing link targets from one target storage
+// group of one simulated array: concurrent mounts of both hosts never share a
+// target, every reservation stands for a link, and each host sees the other's
+// reservations but releases only stale ones of its own.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <iostream>
+#include <map>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "hostruntime/PgHostDatabase.h"
+#include "hostruntime/ProcessRunner.h"
+#include "tests/pgdb/PgTestServer.h"
+#include "tests/support/E2eWorld.h"
+
+namespace {
+
+using e2e::Result;
+using nlohmann::json;
+
+constexpr int kSnapshotsPerHost = 8;
+constexpr int kExitSuccess = 0;
+constexpr int kExitFailure = 1;
+constexpr long long kChildLimitMs = 120 * 1000;
+constexpr const char* kTargetGroupKey = "SMCONFIG_LINK_DEVICE_STORAGE_GROUP";
+// The second simulated host and its own initiator.
+constexpr const char* kHostB = "hostb";
+constexpr const char* kHostBWwn = "10000000c9b2c301";
+// A device the second host's mount group holds from the start.
+constexpr const char* kHostBInUseDevice = "00F01";
+
+bool InCi() {
+  const char* ci = getenv("CI");
+  return ci && std::string(ci) == "true";
+}
+
+hostrt::ProcessOutcome RunTool(const std::vector<std::string>& argv) {
+  hostrt::ProcessSpec spec;
+  spec.argv = argv;
+  for (const std::string& a : argv) spec.commandLine += a + " ";
+  spec.timeoutMs = kChildLimitMs;
+  hostrt::ProcessOutcome out;
+  hostrt::RunChildProcess(spec, &out);
+  return out;
+}
+
+// One host: its home and the snapshots it backed up.
+struct Host {
+  std::string name;
+  std::string home;
+  std::string mountGroup;
+  std::vector<std::string> sources;  // paths of sources the targets can take
+  std::vector<int> snapshots;        // catalog ids
+};
+
+class SharedDatabase : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!pgdb_test::ServerParams(&server)) {
+      if (InCi()) FAIL() << "CI has no PostgreSQL server: " << pgdb_test::kNoServer;
+      GTEST_SKIP() << pgdb_test::kNoServer;
+    }
+    static std::atomic<int> counter{0};
+    schema = "pzshared_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
+    raw.reset(new pgdb_test::RawConnection(server));
+    ASSERT_TRUE(raw->ok()) << raw->error();
+    ASSERT_TRUE(raw->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE"));
+    ASSERT_TRUE(raw->Exec("CREATE SCHEMA " + schema)) << raw->lastError();
+    conninfo = server.conninfo + " options='-c search_path=" + schema + "'";
+
+    ASSERT_TRUE(e2e::PluginReady()) << e2e::kPluginNotReady;
+    AddHostB();
+    a.name = w.host();
+    a.mountGroup = w.demo().value("mountStorageGroup", "");
+    b.name = kHostB;
+    b.mountGroup = std::string("SG_") + kHostB + "_mount";
+    MakeHome(&a, "a");
+    MakeHome(&b, "b");
+    // The array was added on the first host only: the second one knows it
+    // through the shared database.
+    ASSERT_EQ(0, Pzhost(a, {"array", "add", "--serial", w.serial(), "--num", "1"})
+                     .exitCode);
+    Result arrays = Pzhost(b, {"array", "list"});
+    ASSERT_EQ(0, arrays.exitCode) << arrays.Describe();
+    ASSERT_EQ(1u, arrays.json["arrays"].size()) << arrays.out;
+    ASSERT_EQ(w.serial(), arrays.json["arrays"][0].value("serial", ""));
+    FindSources(&a);
+    FindSources(&b);
+  }
+
+  void TearDown() override {
+    if (raw) raw->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
+  }
+
+  // The second host sees the demo's sources through a source group and a
+  // masking view of its own, and has its own mount group presented by another
+  // view. (The plug-in maps into the lowest-named group behind the host's
+  // views: the mount group, as on the demo host.)
+  void AddHostB() {
+    std::string pg = "PG_" + w.host();
+    std::string ig = std::string("IG_") + kHostB;
+    std::string mountGroup = std::string("SG_") + kHostB + "_mount";
+    std::string sourceGroup = std::string("SG_") + kHostB + "_src";
+    std::string sources;
+    for (const json& s : w.demo()["sources"])
+      sources += (sources.empty() ? "" : ",") + s["device"].get<std::string>();
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"host", "--name", kHostB, "--wwn", kHostBWwn},
+             {"ig", "--sid", w.serial(), "--name", ig, "--wwn", kHostBWwn},
+             {"device", "--sid", w.serial(), "--dev", kHostBInUseDevice, "--cyl", "1092"},
+             {"sg", "--sid", w.serial(), "--name", mountGroup, "--devs", kHostBInUseDevice},
+             {"sg", "--sid", w.serial(), "--name", sourceGroup, "--devs", sources},
+             {"view", "--sid", w.serial(), "--name", std::string("MV_") + kHostB + "_src",
+              "--ig", ig, "--pg", pg, "--sg", sourceGroup},
+             {"view", "--sid", w.serial(), "--name", std::string("MV_") + kHostB + "_mount",
+              "--ig", ig, "--pg", pg, "--sg", mountGroup},
+             {"rescan", kHostB}}) {
+      Result r = w.Symsim(args);
+      ASSERT_EQ(0, r.exitCode) << args[0] << ": " << r.Describe();
+    }
+  }
+
+  void MakeHome(Host* h, const std::string& dir) {
+    h->home = w.dir() + "/" + dir;
+    Result init = Pzhost(*h, {"init", "--symcli-home", w.world(), "--simulated-host", h->name,
+                              "--db-backend", "postgresql", "--db-conninfo", conninfo,
+                              "--db-passfile", server.passfile});
+    ASSERT_EQ(0, init.exitCode) << init.Describe();
+    EXPECT_EQ("postgresql", init.json.value("databaseBackend", ""));
+    EXPECT_EQ(hostrt::PgHostDatabase::kSchemaVersion, init.json.value("databaseVersion", 0));
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"config", "set", "--setting", "Host", "sleepScale", "0"},
+             {"config", "set", "--snap", kTargetGroupKey,
+              w.demo().value("targetStorageGroup", "")}}) {
+      Result r = Pzhost(*h, args);
+      ASSERT_EQ(0, r.exitCode) << r.Describe();
+    }
+  }
+
+  // The host's devices of the sizes the target group has.
+  void FindSources(Host* h) {
+    std::set<long long> sizes = TargetSizes();
+    std::set<std::string> devices;
+    for (const json& s : w.demo()["sources"])
+      if (sizes.count(s["cylinders"].get<long long>()))
+        devices.insert(s["device"].get<std::string>());
+    Result list = Pzhost(*h, {"devices"});
+    ASSERT_EQ(0, list.exitCode) << list.Describe();
+    // Simulated paths end in SERIAL_DEVICE.
+    for (const json& d : list.json["devices"]) {
+      std::string path = d.value("path", "");
+      size_t cut = path.rfind('_');
+      if (d.value("serial", "") == w.serial() && cut != std::string::npos &&
+          devices.count(path.substr(cut + 1)))
+        h->sources.push_back(path);
+    }
+    ASSERT_EQ(devices.size(), h->sources.size()) << h->name << ": " << list.out;
+  }
+
+  json Show() { return w.Symsim({"show", "--json"}).json["arrays"][0]; }
+
+  std::set<long long> TargetSizes() {
+    json array = Show();
+    std::set<std::string> members;
+    for (const json& g : array["storageGroups"])
+      if (g["name"] == w.demo().value("targetStorageGroup", ""))
+        for (const json& d : g["devices"]) members.insert(d.get<std::string>());
+    std::set<long long> sizes;
+    for (const json& d : array["devices"])
+      if (members.count(d["device"].get<std::string>()))
+        sizes.insert(d["cylinders"].get<long long>());
+    return sizes;
+  }
+
+  std::set<std::string> GroupMembers(const json& array, const std::string& group) {
+    std::set<std::string> out;
+    for (const json& g : array["storageGroups"])
+      if (g["name"] == group)
+        for (const json& d : g["devices"]) out.insert(d.get<std::string>());
+    return out;
+  }
+
+  std::vector<std::string> Argv(const Host& h, std::vector<std::string> args) {
+    args.insert(args.begin(), {e2e::PzhostPath(), "--home", h.home, "--json"});
+    return args;
+  }
+
+  Result Pzhost(const Host& h, std::vector<std::string> args) {
+    hostrt::ProcessOutcome o = RunTool(Argv(h, args));
+    Result r;
+    r.exitCode = o.started ? o.exitCode : -1;
+    r.out = o.output;
+    r.err = o.started ? o.error : o.startError;
+    r.json = json::parse(r.out, nullptr, false);
+    return r;
+  }
+
+  // Backs up `count` snapshots on `h`, spreading them over its sources.
+  void Backup(Host* h, int count) {
+    for (int i = 0; i < count; ++i) {
+      Result r = Pzhost(*h, {"backup", h->sources[size_t(i) % h->sources.size()]});
+      ASSERT_EQ(0, r.exitCode) << r.Describe();
+      json snap = r.json["snapshot"];
+      h->snapshots.push_back(snap["id"].get<int>());
+      names[snap["name"].get<std::string>()] = h->name;
+      for (const json& d : snap["devices"]) {
+        int id = d["smSnapId"].get<int>();
+        EXPECT_TRUE(holders.emplace(id, snap["name"].get<std::string>()).second)
+            << "SMSnapId " << id << " given to two snapshots";
+      }
+      jobs[snap["jobId"].get<long long>()] = h->name;
+    }
+  }
+
+  json Reservations(const Host& h) {
+    Result r = Pzhost(h, {"reservations"});
+    EXPECT_EQ(0, r.exitCode) << r.Describe();
+    return r.json["reservations"];
+  }
+
+  // Every reservation matches a link of its holder's snapshot, and no target
+  // is linked to two snapshots.
+  void CheckLinksAndReservations(const json& links, const json& reservations) {
+    std::map<std::string, std::set<std::string>> snapshotsByTarget;
+    for (const json& l : links)
+      snapshotsByTarget[l["target"].get<std::string>()].insert(l["snapshot"].get<std::string>());
+    for (const auto& [target, snaps] : snapshotsByTarget)
+      EXPECT_EQ(1u, snaps.size()) << "target " << target << " linked twice";
+    for (const json& r : reservations) {
+      std::string target = r["target"].get<std::string>();
+      auto holder = holders.find(r["smSnapId"].get<int>());
+      ASSERT_NE(holders.end(), holder) << "reservation of an unknown holder: " << r.dump();
+      bool matched = false;
+      for (const json& l : links)
+        matched |= l["target"] == target && l["snapshot"] == holder->second;
+      EXPECT_TRUE(matched) << "reservation of " << target << " for " << holder->second
+                           << " has no link";
+    }
+  }
+
+  // Runs one pzhost verb per (host, snapshot), all at once.
+  std::vector<hostrt::ProcessOutcome> RunAtOnce(
+      const std::string& verb, const std::vector<std::pair<const Host*, int>>& jobsToRun) {
+    std::vector<hostrt::ProcessOutcome> outcomes(jobsToRun.size());
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < jobsToRun.size(); ++i)
+      threads.emplace_back([&, i] {
+        outcomes[i] = RunTool(
+            Argv(*jobsToRun[i].first, {verb, std::to_string(jobsToRun[i].second)}));
+      });
+    for (std::thread& t : threads) t.join();
+    return outcomes;
+  }
+
+  // A job of `h` that has ended (from the home's own catalog).
+  long long EndedJob(const Host& h) {
+    sqlite3* db = nullptr;
+    long long id = 0;
+    EXPECT_EQ(SQLITE_OK, sqlite3_open((h.home + "/host.db").c_str(), &db));
+    sqlite3_stmt* st = nullptr;
+    sqlite3_prepare_v2(db, "SELECT max(job_id) FROM catalog_jobs WHERE ended != 0", -1, &st,
+                       nullptr);
+    if (st && sqlite3_step(st) == SQLITE_ROW) id = sqlite3_column_int64(st, 0);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+    EXPECT_GT(id, 0);
+    return id;
+  }
+
+  e2e::World w;
+  hostrt::PgConnectParams server;
+  std::string schema, conninfo;
+  std::unique_ptr<pgdb_test::RawConnection> raw;
+  Host a, b;
+  std::map<int, std::string> holders;      // SMSnapId -> snapshot name
+  std::map<std::string, std::string> names;  // snapshot name -> host
+  std::map<long long, std::string> jobs;   // backup job id -> host
+};
+
+TEST_F(SharedDatabase, ConcurrentMountsOfTwoHostsShareNoTargetAndUnmountEmptiesThePool) {
+  Backup(&a, kSnapshotsPerHost);
+  Backup(&b, kSnapshotsPerHost);
+  if (HasFatalFailure()) return;
+  EXPECT_EQ(size_t(2 * kSnapshotsPerHost), jobs.size()) << "job ids shared by two hosts";
+  ASSERT_TRUE(Show()["links"].empty());
+  ASSERT_TRUE(Reservations(a).empty());
+
+  std::vector<std::pair<const Host*, int>> all;
+  for (int i = 0; i < kSnapshotsPerHost; ++i) {
+    all.emplace_back(&a, a.snapshots[size_t(i)]);
+    all.emplace_back(&b, b.snapshots[size_t(i)]);
+  }
+  std::vector<hostrt::ProcessOutcome> mounts = RunAtOnce("mount", all);
+  std::vector<std::pair<const Host*, int>> mounted;
+  for (size_t i = 0; i < mounts.size(); ++i) {
+    const hostrt::ProcessOutcome& m = mounts[i];
+    std::string what = all[i].first->name + " mount " + std::to_string(all[i].second);
+    EXPECT_TRUE(m.started) << m.startError;
+    EXPECT_FALSE(m.killedAtLimit) << what << " hung";
+    EXPECT_TRUE(m.exitCode == kExitSuccess || m.exitCode == kExitFailure)
+        << what << " exit " << m.exitCode << ": " << m.error;
+    if (m.exitCode == kExitSuccess)
+      mounted.push_back(all[i]);
+    else
+      std::cout << what << " failed: " << m.error << std::endl;
+  }
+  std::cout << "concurrent mounts on two hosts: " << mounted.size() << " of " << mounts.size()
+            << " succeeded" << std::endl;
+  RecordProperty("mountsSucceeded", static_cast<int>(mounted.size()));
+  EXPECT_FALSE(mounted.empty());
+
+  json array = Show();
+  json links = array["links"];
+  json reservations = Reservations(b);
+  CheckLinksAndReservations(links, reservations);
+  EXPECT_EQ(links.size(), reservations.size()) << reservations.dump();
+  // Each host's linked targets went into its own mount group.
+  std::set<std::string> groupA = GroupMembers(array, a.mountGroup);
+  std::set<std::string> groupB = GroupMembers(array, b.mountGroup);
+  for (const json& l : links) {
+    std::string target = l["target"].get<std::string>();
+    const std::string& owner = names[l["snapshot"].get<std::string>()];
+    EXPECT_EQ(owner == a.name, groupA.count(target) == 1) << target << " of " << owner;
+    EXPECT_EQ(owner == b.name, groupB.count(target) == 1) << target << " of " << owner;
+  }
+
+  for (const hostrt::ProcessOutcome& u : RunAtOnce("unmount", mounted)) {
+    EXPECT_FALSE(u.killedAtLimit);
+    EXPECT_EQ(kExitSuccess, u.exitCode) << u.error;
+  }
+  EXPECT_TRUE(Show()["links"].empty()) << Show()["links"].dump();
+  EXPECT_TRUE(Reservations(a).empty()) << Reservations(a).dump();
+}
+
+TEST_F(SharedDatabase, EachHostSeesBothAndReconcilesOnlyUnlinkedOnesOfItsOwn) {
+  Backup(&a, 1);
+  Backup(&b, 1);
+  if (HasFatalFailure()) return;
+  for (Host* h : {&a, &b}) {
+    Result m = Pzhost(*h, {"mount", std::to_string(h->snapshots[0])});
+    ASSERT_EQ(0, m.exitCode) << m.Describe();
+  }
+  json links = Show()["links"];
+  ASSERT_EQ(2u, links.size()) << links.dump();
+  // The same rows; only the holder's own host knows its catalog snapshot.
+  auto rows = [](json list) {
+    for (json& r : list) r.erase("snapshot");
+    return list;
+  };
+  json seenByA = Reservations(a);
+  EXPECT_EQ(rows(seenByA), rows(Reservations(b)));
+  ASSERT_EQ(2u, seenByA.size()) << seenByA.dump();
+  CheckLinksAndReservations(links, seenByA);
+
+  // A stale reservation of each host: a free target, held by the host's
+  // device under one of its ended jobs (as a crashed mount leaves it).
+  std::set<std::string> linked;
+  for (const json& l : links) linked.insert(l["target"].get<std::string>());
+  std::vector<std::string> free;
+  for (const std::string& t : GroupMembers(Show(), w.demo().value("targetStorageGroup", "")))
+    if (!linked.count(t)) free.push_back(t);
+  ASSERT_GE(free.size(), 2u);
+  std::map<std::string, std::string> staleOf;  // host -> target
+  for (Host* h : {&a, &b}) {
+    int holder = 0;
+    for (const auto& [id, name] : holders)
+      if (names[name] == h->name) holder = id;
+    std::string target = free[h == &a ? 0 : 1];
+    staleOf[h->name] = target;
+    ASSERT_TRUE(raw->Exec("INSERT INTO " + schema + ".reservations(\"array\", target, source, "
+                          "sm_snap_id, job_id, created) VALUES('" + w.serial() + "', '" +
+                          target + "', '00100', " + std::to_string(holder) + ", " +
+                          std::to_string(EndedJob(*h)) + ", 0)"))
+        << raw->lastError();
+  }
+  ASSERT_EQ(4u, Reservations(a).size());
+
+  auto reconcile = [&](const Host& h) {
+    Result r = Pzhost(h, {"reservations", "--reconcile"});
+    EXPECT_EQ(0, r.exitCode) << r.Describe();
+    std::set<std::string> removed;
+    for (const json& e : r.json["removed"]) removed.insert(e["target"].get<std::string>());
+    return removed;
+  };
+  EXPECT_EQ(std::set<std::string>{staleOf[a.name]}, reconcile(a));
+  EXPECT_EQ(3u, Reservations(b).size());
+  EXPECT_EQ(std::set<std::string>{staleOf[b.name]}, reconcile(b));
+  json left = Reservations(a);
+  EXPECT_EQ(2u, left.size()) << left.dump();
+  CheckLinksAndReservations(Show()["links"], left);
+  EXPECT_TRUE(reconcile(a).empty());
+  EXPECT_TRUE(reconcile(b).empty());
+
+  for (Host* h : {&a, &b})
+    EXPECT_EQ(0, Pzhost(*h, {"unmount", std::to_string(h->snapshots[0])}).exitCode);
+  EXPECT_TRUE(Reservations(a).empty());
+  EXPECT_TRUE(Show()["links"].empty());
+}
+
+}  // namespace
