@@ -208,4 +208,44 @@ TEST_F(ConcurrentMount, MountsShareNoTargetAndUnmountRestoresThePool) {
   EXPECT_TRUE(Reservations().empty()) << Reservations().dump();
 }
 
+// One after another, with every earlier snapshot still mounted, each mount
+// finds a free target: a reservation or link already held never blocks a
+// later job, and the held ones are never taken over.
+TEST_F(ConcurrentMount, MountsOneAfterAnotherAllSucceedWhileEarlierStayMounted) {
+  std::vector<int> ids;
+  std::map<int, std::string> names;
+  for (int i = 0; i < kSnapshotCount; ++i) {
+    json backup =
+        Json(Pzhost({"backup", sources_[i % sources_.size()]}))["snapshot"];
+    ASSERT_TRUE(backup.contains("id")) << backup.dump();
+    ids.push_back(backup["id"].get<int>());
+    names[ids.back()] = backup["name"].get<std::string>();
+  }
+  std::map<std::string, std::string> targetOf;  // snapshot name -> target
+  for (size_t i = 0; i < ids.size(); ++i) {
+    hostrt::ProcessOutcome m = RunTool(PzhostArgv({"mount", std::to_string(ids[i])}));
+    ASSERT_EQ(kExitSuccess, m.exitCode)
+        << "mount " << i + 1 << " of " << ids.size() << ": " << LastPluginError(m);
+    json links = Links();
+    ASSERT_EQ(i + 1, links.size()) << links.dump();
+    for (const json& l : links) {
+      std::string name = l["snapshot"].get<std::string>();
+      std::string target = l["target"].get<std::string>();
+      if (targetOf.count(name)) {
+        EXPECT_EQ(targetOf[name], target) << "an earlier mount lost its target";
+      }
+      targetOf[name] = target;
+    }
+    EXPECT_EQ(i + 1, Reservations().size());
+  }
+  std::set<std::string> targets;
+  for (const auto& entry : targetOf) targets.insert(entry.second);
+  EXPECT_EQ(ids.size(), targets.size()) << "a target serves two snapshots";
+
+  for (const hostrt::ProcessOutcome& u : RunAtOnce("unmount", ids))
+    EXPECT_EQ(kExitSuccess, u.exitCode) << u.error;
+  EXPECT_TRUE(Links().empty()) << Links().dump();
+  EXPECT_TRUE(Reservations().empty()) << Reservations().dump();
+}
+
 }  // namespace
