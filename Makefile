@@ -26,23 +26,39 @@ deps:
 configure: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 
-build: configure
-	@start=$$(date +%s); cmake --build $(BUILD) -j $(JOBS); rc=$$?; \
-	  echo "[stage] build: $$(( $$(date +%s) - start )) s"; exit $$rc
+# Stage budgets in seconds on the 2-core CI machine (a clean clone); each
+# stage prints its time against its budget.
+BUDGET_BUILD      ?= 600
+BUDGET_UNIT       ?= 120
+BUDGET_E2E        ?= 300
+BUDGET_ASAN_BUILD ?= 600
+BUDGET_ASAN_TESTS ?= 240
+BUDGET_FUZZ       ?= 420
+# Tests that drive whole programs against the simulated array.
+E2E_LABELS := e2e|hardening|shareddb
 
-# Unit, integration and end-to-end tests, then the unit and integration tests
-# once more under AddressSanitizer and UndefinedBehaviorSanitizer. Each stage
-# prints its time.
+# $(call timed,NAME,BUDGET,COMMAND): runs COMMAND, prints its time.
+define timed
+	@start=$$(date +%s); $(3); rc=$$?; took=$$(( $$(date +%s) - start )); \
+	  over=$$( [ $$took -le $(2) ] || echo ' OVER BUDGET'); \
+	  echo "[stage] $(1): $$took s (budget $(2) s)$$over"; exit $$rc
+endef
+
+build: configure
+	$(call timed,build,$(BUDGET_BUILD),cmake --build $(BUILD) -j $(JOBS))
+
+# Unit and integration tests, the end-to-end tests, then the unit and
+# integration tests once more under AddressSanitizer and
+# UndefinedBehaviorSanitizer.
 test: build
-	@start=$$(date +%s); cd $(BUILD) && ctest --output-on-failure -j $(JOBS); rc=$$?; \
-	  echo "[stage] tests: $$(( $$(date +%s) - start )) s"; exit $$rc
-	@start=$$(date +%s); $(MAKE) --no-print-directory test-asan; rc=$$?; \
-	  echo "[stage] sanitizer build and tests: $$(( $$(date +%s) - start )) s"; exit $$rc
+	$(call timed,unit tests,$(BUDGET_UNIT),cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -LE '$(E2E_LABELS)')
+	$(call timed,end-to-end tests,$(BUDGET_E2E),cd $(BUILD) && ctest --output-on-failure -j $(JOBS) -L '$(E2E_LABELS)')
+	@$(MAKE) --no-print-directory test-asan
 
 test-asan: deps
 	cmake -S . -B $(ASAN_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPZ_SANITIZE=ON -DPZ_BUILD_BENCH=OFF >/dev/null
-	cmake --build $(ASAN_BUILD) -j $(JOBS)
-	cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE 'e2e|hardening|shareddb'
+	$(call timed,sanitizer build,$(BUDGET_ASAN_BUILD),cmake --build $(ASAN_BUILD) -j $(JOBS))
+	$(call timed,sanitizer tests,$(BUDGET_ASAN_TESTS),cd $(ASAN_BUILD) && ASAN_OPTIONS=detect_leaks=1 ctest --output-on-failure -j $(JOBS) -LE '$(E2E_LABELS)')
 
 # libFuzzer programs (clang, ASan, UBSan) over the parsers, run for a bounded time.
 fuzz: deps
@@ -51,8 +67,7 @@ fuzz: deps
 	  $$SUDO apt-get update -qq && DEBIAN_FRONTEND=noninteractive $$SUDO apt-get install -y -qq clang; }
 	CC=clang CXX=clang++ cmake -S . -B $(FUZZ_BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DPZ_FUZZ=ON -DPZ_BUILD_BENCH=OFF >/dev/null
-	cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers
-	tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS)
+	$(call timed,fuzz,$(BUDGET_FUZZ),cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers && tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS))
 
 demo: build
 	@if [ -x $(BUILD)/pzhost/pzhost ]; then $(BUILD)/pzhost/pzhost demo; \

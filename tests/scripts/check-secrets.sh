@@ -43,8 +43,17 @@ if [ ${#roots[@]} -eq 0 ]; then
   exit 0
 fi
 
+is_sqlite() {
+  [ "$(head -c 15 "$1" 2>/dev/null | tr -d '\0')" = "SQLite format 3" ]
+}
+
+# A host database holds the array records; other SQLite files (a simulated
+# array's state, say) are scanned like any file.
 is_database() {
-  [ "$(head -c 15 "$1" 2>/dev/null)" = "SQLite format 3" ]
+  is_sqlite "$1" || return 1
+  command -v sqlite3 >/dev/null || return 0
+  [ "$(sqlite3 -readonly "$1" \
+       "SELECT count(*) FROM sqlite_master WHERE name='array_info'" 2>/dev/null)" = 1 ]
 }
 
 # Host databases (by content, whatever their name) and their side files.

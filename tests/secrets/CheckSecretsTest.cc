@@ -4,6 +4,7 @@
 // runtime wrote.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -144,6 +145,31 @@ TEST_F(CheckSecrets, PassesAHomeTheHostRuntimeWrote) {
   std::ifstream log(dir_.File("logs/debug.log"));
   std::string text((std::istreambuf_iterator<char>(log)), {});
   EXPECT_NE(std::string::npos, text.find("hostUserName")) << text;
+}
+
+// Other SQLite files (a simulated array's state) are no host database: their
+// mode is theirs, and a password in them is a leak like in any file.
+TEST_F(CheckSecrets, OtherSqliteFilesAreScannedAsPlainFiles) {
+  if (!HaveSqliteTool()) GTEST_SKIP() << "sqlite3 tool not installed";
+  setenv("PZ_ARRAY_PASSWORD", kPassword, 1);
+  const std::string state = dir_.File("symsim.db");
+  sqlite3* db = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(state.c_str(), &db));
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "CREATE TABLE audit(args TEXT)", nullptr,
+                                    nullptr, nullptr));
+  sqlite3_close(db);
+  chmod(state.c_str(), 0644);
+  Outcome clean = RunCheck(dir_.path());
+  EXPECT_EQ(0, clean.exitCode) << clean.output;
+
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(state.c_str(), &db));
+  std::string insert = std::string("INSERT INTO audit VALUES('-pw ") + kPassword + "')";
+  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, insert.c_str(), nullptr, nullptr, nullptr));
+  sqlite3_close(db);
+  Outcome leak = RunCheck(dir_.path());
+  EXPECT_EQ(1, leak.exitCode) << leak.output;
+  EXPECT_NE(std::string::npos, leak.output.find("symsim.db holds array password"))
+      << leak.output;
 }
 
 }  // namespace

@@ -139,9 +139,16 @@ std::string World::MakeHome(const std::string& name,
     init.push_back("--client-name");
     init.push_back(client);
   }
+  // The array record carries a password, as on a real host, so that the
+  // secrets check after the tests has one to look for in what they leave.
+  const std::string password = std::string(kTestArrayPassword) + "\n";
+  Result added = Pzhost(home, init);
+  EXPECT_EQ(0, added.exitCode) << added.Describe();
+  added = Pzhost(home, {"array", "add", "--serial", serial(), "--num", "1",
+                        "--user", "pzadmin", "--password-file", "-"},
+                 true, &password);
+  EXPECT_EQ(0, added.exitCode) << added.Describe();
   for (const auto& args : std::vector<std::vector<std::string>>{
-           init,
-           {"array", "add", "--serial", serial(), "--num", "1"},
            {"config", "set", "--setting", "Host", "sleepScale", "0"},
            {"config", "set", "--snap", "SMCONFIG_LINK_DEVICE_STORAGE_GROUP",
             demo_.value("targetStorageGroup", "")}}) {

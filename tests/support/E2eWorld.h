@@ -54,6 +54,10 @@ class World {
   nlohmann::json demo_;
 };
 
+// The password of the array record of every home MakeHome makes; .ci/run
+// hands the same text to the secrets check (PZ_ARRAY_PASSWORD).
+constexpr const char* kTestArrayPassword = "Pz-e2e-array-secret-4711";
+
 // True when the built plug-in has every export (pzhost loads it).
 bool PluginReady();
 constexpr const char* kPluginNotReady =
