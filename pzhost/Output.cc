@@ -1,5 +1,7 @@
 #include "pzhost/Output.h"
 
+#include <sys/resource.h>
+
 #include <cstdio>
 
 #include "host/HostConstants.h"
@@ -10,6 +12,19 @@ namespace {
 // Plug-in log levels shown: failures always, progress with --verbose.
 constexpr int kLogProgress = 1;
 constexpr int kLogFailure = 2;
+constexpr double kMsPerSecond = 1e3;
+constexpr double kMsPerMicrosecond = 1e-3;
+
+// CPU time (user + system) of this process alone, not of the tools it ran:
+// the host's and the plug-in's own cost of a verb.
+double OwnCpuMs() {
+  struct rusage usage {};
+  if (getrusage(RUSAGE_SELF, &usage) != 0) return -1;
+  auto ms = [](const timeval& t) {
+    return double(t.tv_sec) * kMsPerSecond + double(t.tv_usec) * kMsPerMicrosecond;
+  };
+  return ms(usage.ru_utime) + ms(usage.ru_stime);
+}
 }  // namespace
 
 void Output::Line(const std::string& text) {
@@ -64,6 +79,7 @@ void Output::Finish(int exitCode) {
   FlushPluginFailures(exitCode != 0);
   if (!json_) return;
   doc_["exitCode"] = exitCode;
+  doc_["cpuMs"] = OwnCpuMs();
   fprintf(stdout, "%s\n", doc_.dump(2).c_str());
   fflush(stdout);
 }
