@@ -157,7 +157,7 @@ bool HostView::Inquiry(const std::string& path, bool evpd, uint8_t page,
     // lists it until its next rescan).
     std::string host = path.substr(sizeof kPathPrefix - 1);
     host = host.substr(0, host.find(':'));
-    if (!VisibleDevices(db_.get(), host).count({serial, dev})) {
+    if (!DeviceVisible(db_.get(), host, serial, dev)) {
       return Fail(error, "device no longer visible: " + path);
     }
     if (!evpd) {

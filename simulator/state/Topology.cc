@@ -42,22 +42,52 @@ std::set<int64_t> GroupDevices(StateDb* db, const std::string& serial,
   return out;
 }
 
-std::set<DevKey> VisibleDevices(StateDb* db, const std::string& host) {
+namespace {
+
+// The groups (serial, name) of the masking views that some initiator of
+// `host` is in.
+std::set<std::pair<std::string, std::string>> HostViewGroups(StateDb* db,
+                                                             const std::string& host) {
   std::set<std::string> mine;
   {
     Stmt s(db->handle(), "SELECT name FROM host_initiators WHERE host=?");
     s.Bind(1, host);
     while (s.Step()) mine.insert(NormalizeInitiator(s.Text(0)));
   }
-  std::set<std::pair<std::string, std::string>> groups;  // serial, sg
+  std::set<std::pair<std::string, std::string>> groups;
   Stmt v(db->handle(),
          "SELECT v.serial, v.sg, i.name FROM views v JOIN ig_initiators i "
          "ON i.serial=v.serial AND i.ig=v.ig");
   while (v.Step()) {
     if (mine.count(NormalizeInitiator(v.Text(2)))) groups.insert({v.Text(0), v.Text(1)});
   }
+  return groups;
+}
+
+}  // namespace
+
+bool DeviceVisible(StateDb* db, const std::string& host, const std::string& serial,
+                   int64_t dev) {
+  Stmt member(db->handle(), "SELECT 1 FROM sg_devices WHERE serial=? AND sg=? AND dev=?");
+  std::vector<std::string> pending;
+  for (const auto& g : HostViewGroups(db, host))
+    if (g.first == serial) pending.push_back(g.second);
+  std::set<std::string> seen;
+  while (!pending.empty()) {
+    std::string g = pending.back();
+    pending.pop_back();
+    if (!seen.insert(g).second) continue;
+    member.Reset();
+    member.Bind(1, serial).Bind(2, g).Bind(3, dev);
+    if (member.Step()) return true;
+    for (const std::string& child : ChildGroups(db, serial, g)) pending.push_back(child);
+  }
+  return false;
+}
+
+std::set<DevKey> VisibleDevices(StateDb* db, const std::string& host) {
   std::set<DevKey> out;
-  for (const auto& g : groups) {
+  for (const auto& g : HostViewGroups(db, host)) {
     for (int64_t dev : GroupDevices(db, g.first, g.second)) out.insert({g.first, dev});
   }
   return out;

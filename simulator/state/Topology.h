@@ -24,6 +24,11 @@ std::set<int64_t> GroupDevices(StateDb* db, const std::string& serial,
                                const std::string& sg);
 // Devices some host's initiators reach through the array's masking views.
 std::set<DevKey> VisibleDevices(StateDb* db, const std::string& host);
+// Whether one device is among them; looks up only the groups of the host's
+// views, not every device they hold (one INQUIRY per device of a large host
+// would otherwise cost the host's whole view each).
+bool DeviceVisible(StateDb* db, const std::string& host, const std::string& serial,
+                   int64_t dev);
 // Devices of the array mapped to front-end ports: marked mapped, or in a
 // group that a masking view presents.
 std::set<int64_t> MappedDevices(StateDb* db, const std::string& serial);

@@ -102,6 +102,35 @@ TEST_F(HostViewTest, ChildrenOfCascadedGroupsAreVisible) {
   EXPECT_EQ(Devices("demohost").size(), demo_["sources"].size());
 }
 
+// INQUIRY checks a device's masking through cascaded groups too: a device
+// of a child group answers until it leaves that child group.
+TEST_F(HostViewTest, InquiryFollowsMaskingThroughCascadedGroups) {
+  std::string sid = demo_["serial"];
+  world_.MustAdmin({"device", "--sid", sid, "--dev", "00300", "--count", "2", "--cyl", "50"});
+  world_.MustAdmin({"sg", "--sid", sid, "--name", "SG_child", "--devs", "00300:00301"});
+  world_.MustAdmin({"sg", "--sid", sid, "--name", "CSG_parent", "--child", "SG_child"});
+  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_cascade", "--ig", "IG_demohost",
+                    "--pg", "PG_demohost", "--sg", "CSG_parent"});
+  std::string error;
+  ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
+  const std::string kept = "symsim:demohost:" + sid + "_00300";
+  const std::string removed = "symsim:demohost:" + sid + "_00301";
+  std::vector<uint8_t> data;
+  ASSERT_TRUE(view_->Inquiry(kept, false, 0, &data, &error)) << error;
+  ASSERT_TRUE(view_->Inquiry(removed, false, 0, &data, &error)) << error;
+
+  std::string file = world_.WriteFile("child.txt", "00301\n");
+  auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file +
+                                    " -sg SG_child rmall -noprompt");
+  ASSERT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_TRUE(view_->Inquiry(kept, false, 0, &data, &error)) << error;
+  EXPECT_FALSE(view_->Inquiry(removed, false, 0, &data, &error));
+  EXPECT_NE(error.find("no longer visible"), std::string::npos) << error;
+  // A source of the demo host stays visible through its own view.
+  EXPECT_TRUE(view_->Inquiry(demo_["sources"][0]["path"].get<std::string>(), false, 0,
+                             &data, &error)) << error;
+}
+
 TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
   std::string sid = demo_["serial"];
   std::string path = demo_["sources"][0]["path"];
