@@ -1,5 +1,7 @@
 #include "simulator/hostview/HostView.h"
 
+#include <deque>
+#include <mutex>
 #include <set>
 
 #include "simulator/scsi/Inquiry.h"
@@ -12,9 +14,37 @@ namespace symsim {
 namespace {
 constexpr char kPathPrefix[] = "symsim:";
 
+// Worlds whose write-ahead-log index this process keeps alive.
+constexpr size_t kKeptIndexes = 8;
+
 bool Fail(std::string* error, const std::string& text) {
   if (error) *error = text;
   return false;
+}
+
+// A host opens a view for every device it inquires. When no other
+// connection has the world open, SQLite rebuilds the log's shared-memory
+// index from the whole write-ahead log on open (megabytes in a world of
+// thousands of devices). One idle connection per world, kept for the
+// process's life, keeps that index valid, so an open costs only the schema.
+// It runs no statement after its first read, so it shares nothing with the
+// views.
+void KeepLogIndex(const std::string& stateDir) {
+  static std::mutex mutex;
+  static std::deque<std::pair<std::string, std::unique_ptr<StateDb>>> kept;
+  std::lock_guard<std::mutex> lock(mutex);
+  for (const auto& k : kept)
+    if (k.first == stateDir) return;
+  std::unique_ptr<StateDb> db = StateDb::Open(stateDir, false, nullptr);
+  if (!db) return;
+  try {
+    Stmt first(db->handle(), "SELECT count(*) FROM sqlite_master");
+    first.Step();
+  } catch (const DbError&) {
+    return;
+  }
+  if (kept.size() == kKeptIndexes) kept.pop_front();
+  kept.emplace_back(stateDir, std::move(db));
 }
 }  // namespace
 
@@ -30,6 +60,7 @@ std::unique_ptr<HostView> HostView::Open(const std::string& stateDir,
                                          std::string* error) {
   std::unique_ptr<StateDb> db = StateDb::Open(stateDir, false, error);
   if (!db) return nullptr;
+  KeepLogIndex(stateDir);
   return std::unique_ptr<HostView>(new HostView(std::move(db)));
 }
 

@@ -131,6 +131,28 @@ TEST_F(HostViewTest, InquiryFollowsMaskingThroughCascadedGroups) {
                              &data, &error)) << error;
 }
 
+// The process keeps an idle connection to each world it opened views of:
+// views opened later still see every change the tools made since.
+TEST_F(HostViewTest, ViewsOpenedLaterSeeTheToolsChanges) {
+  std::string sid = demo_["serial"];
+  std::string mount = demo_["mountStorageGroup"];
+  std::string error;
+  const std::string path = "symsim:demohost:" + sid + "_00200";
+  for (int round = 0; round < 2; ++round) {
+    view_.reset();
+    std::string file = world_.WriteFile("m.txt", "00200\n");
+    auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount +
+                                      (round == 0 ? " addall" : " rmall") + " -noprompt");
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    view_ = symsim::HostView::Open(world_.dir(), &error);
+    ASSERT_TRUE(view_) << error;
+    ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
+    std::vector<std::string> paths = Devices("demohost");
+    bool listed = std::find(paths.begin(), paths.end(), path) != paths.end();
+    EXPECT_EQ(listed, round == 0) << "round " << round;
+  }
+}
+
 TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
   std::string sid = demo_["serial"];
   std::string path = demo_["sources"][0]["path"];
