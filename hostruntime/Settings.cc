@@ -68,6 +68,32 @@ void IniFile::Set(const std::string& section, const std::string& key,
   sections_[section][key] = value;
 }
 
+bool IniFile::CanHold(const std::string& section, const std::string& key,
+                      const std::string& value, std::string* why) {
+  auto fail = [why](const std::string& text) {
+    if (why) *why = text;
+    return false;
+  };
+  auto trimmed = [](const std::string& text) {
+    return FXString::Trim(text, kBlanks) == text;
+  };
+  const char* kLineBreaks = "\r\n";
+  if (section.empty() || !trimmed(section) ||
+      section.find_first_of(kLineBreaks) != std::string::npos ||
+      section.find(']') != std::string::npos)
+    return fail("a section name is not empty, has no line break, no ']' and no "
+                "blanks at its ends");
+  if (key.empty() || !trimmed(key) ||
+      key.find_first_of(kLineBreaks) != std::string::npos ||
+      key.find('=') != std::string::npos || key[0] == '#' || key[0] == ';' ||
+      key[0] == '[')
+    return fail("a key is not empty, has no line break, no '=', no blanks at its "
+                "ends and does not start with '#', ';' or '['");
+  if (!trimmed(value) || value.find_first_of(kLineBreaks) != std::string::npos)
+    return fail("a value has no line break and no blanks at its ends");
+  return true;
+}
+
 bool IniFile::Remove(const std::string& section, const std::string& key) {
   auto s = sections_.find(section);
   return s != sections_.end() && s->second.erase(key) > 0;

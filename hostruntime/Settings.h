@@ -20,6 +20,12 @@ class IniFile {
            std::string* value) const;
   void Set(const std::string& section, const std::string& key,
            const std::string& value);
+  // Whether Serialize() writes the entry so that Parse() reads back the
+  // same entry and nothing else (no line breaks, no "=" in a key, no "]"
+  // in a section, no blanks that the reader would trim); `why` says what
+  // does not fit.
+  static bool CanHold(const std::string& section, const std::string& key,
+                      const std::string& value, std::string* why);
   bool Remove(const std::string& section, const std::string& key);
   std::string Serialize() const;
   const std::map<std::string, std::map<std::string, std::string>>& sections()

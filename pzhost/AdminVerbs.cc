@@ -17,7 +17,6 @@ namespace pzhost {
 
 namespace {
 
-constexpr size_t kSerialDigits = 12;
 constexpr short kErrorBufferSize = 1024;
 // Snap type handed to pzso_isSupported (the plug-in does not read it).
 constexpr int kSnapTypeHardware = 0;
@@ -25,13 +24,6 @@ constexpr int kSnapTypeHardware = 0;
 bool IsDir(const std::string& path) {
   struct stat st;
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-bool AllDigits(const std::string& text) {
-  if (text.empty()) return false;
-  for (char c : text)
-    if (c < '0' || c > '9') return false;
-  return true;
 }
 
 std::string TrimLineEnd(std::string text) {
@@ -158,7 +150,7 @@ int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o) {
 
 int RunArrayAdd(Session& s, const ArrayOptions& o) {
   Output& out = s.out();
-  if (o.serial.size() != kSerialDigits || !AllDigits(o.serial)) {
+  if (!IsArraySerial(o.serial)) {
     out.Error("--serial is the 12-digit array serial, not " + o.serial);
     return kExitFailure;
   }
@@ -272,6 +264,10 @@ int RunConfigSet(Session& s, bool snap, const std::string& section,
       return kExitFailure;
     }
   } else {
+    if (!hostrt::IniFile::CanHold(section, key, value, &error)) {
+      s.out().Error("cannot store [" + section + "] " + key + ": " + error);
+      return kExitFailure;
+    }
     s.settings().Set(section, key, value);
     if (!SaveAndReload(s)) return kExitFailure;
   }

@@ -40,6 +40,11 @@ std::string ResolveHomeDir(const std::string& given) {
   return AbsolutePath(dir);
 }
 
+bool IsArraySerial(const std::string& text) {
+  return text.size() == kSerialDigits &&
+         text.find_first_not_of("0123456789") == std::string::npos;
+}
+
 std::string AbsolutePath(const std::string& given) {
   std::string dir = given;
   if (dir.empty()) return dir;

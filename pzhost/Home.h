@@ -12,6 +12,7 @@ constexpr int kHomeMode = 0700;
 constexpr int kPrivateFileMode = 0600;
 constexpr const char* kSettingsFile = "settings.ini";
 constexpr const char* kDatabaseFile = "host.db";
+constexpr size_t kSerialDigits = 12;
 
 // Settings pzhost itself writes or reads.
 constexpr const char* kSectionEventManager = "EventManager";
@@ -37,6 +38,9 @@ std::string ResolveHomeDir(const std::string& given);
 // `given` against the working directory, so settings keep meaning the same
 // place whatever directory a later job runs from.
 std::string AbsolutePath(const std::string& given);
+
+// An array serial as the tools print it: twelve decimal digits.
+bool IsArraySerial(const std::string& text);
 
 // Reads settings.ini (a missing file reads as empty).
 bool LoadSettings(const Home& home, hostrt::IniFile* ini, std::string* error);

@@ -73,6 +73,12 @@ bool LinkedTargets(Session& s, const std::string& serial,
     if (error) *error = "no SYMAPI_HOME_DIR in the settings";
     return false;
   }
+  // The serial comes from a database other hosts write too: it reaches the
+  // command line only in the form the tools accept.
+  if (!IsArraySerial(serial)) {
+    if (error) *error = "not an array serial the tools accept";
+    return false;
+  }
   std::string line = "\"" + symapiHome + "/bin/symsnapvx\" -sid " + serial +
                      " list -linked -by_tgt";
   std::string output, stderrText;

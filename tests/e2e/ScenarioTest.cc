@@ -9,6 +9,7 @@
 #include <fstream>
 #include <set>
 
+#include "hostruntime/SqliteHostDatabase.h"
 #include "tests/support/E2eWorld.h"
 
 namespace e2e {
@@ -307,6 +308,34 @@ TEST(Scenario, BadInputIsRefusedClearly) {
   Result noHome = w.Pzhost(w.dir() + "/nowhere", {"list"});
   EXPECT_EQ(1, noHome.exitCode);
   EXPECT_TRUE(Contains(noHome.err, "init"));
+}
+
+// Reservations come from a database other hosts write too: a serial that is
+// no serial never reaches a command line, and its reservation is kept.
+TEST(Scenario, ReconcileRefusesAReservationWhoseSerialIsNoSerial) {
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  const std::string canary = w.dir() + "/canary";
+  {
+    std::string error;
+    auto db = hostrt::SqliteHostDatabase::Open(home + "/host.db", &error);
+    ASSERT_TRUE(db) << error;
+    hostrt::Reservation r;
+    r.smSnapId = 7;
+    r.array = w.serial() + " list;touch " + canary;
+    r.source = "00100";
+    r.target = "00200";
+    r.jobId = 1;
+    std::vector<bool> granted;
+    ASSERT_TRUE(db->Reserve({r}, &granted, &error)) << error;
+  }
+  ASSERT_EQ(0, w.Symsim({"audit", "--clear"}).exitCode);
+  Result rec = w.Pzhost(home, {"reservations", "--reconcile"});
+  EXPECT_EQ(1, rec.exitCode) << rec.Describe();
+  EXPECT_TRUE(Contains(rec.err, "not an array serial")) << rec.err;
+  EXPECT_TRUE(w.Symsim({"audit", "--json"}).json.empty()) << "no tool ran";
+  EXPECT_NE(0, access(canary.c_str(), F_OK));
+  EXPECT_EQ(1u, w.Pzhost(home, {"reservations"}).json["reservations"].size());
 }
 
 }  // namespace
