@@ -111,6 +111,11 @@ class ArrayAPI_CLI : public ArrayAPI {
   bool ChangeStorageGroup(const std::string& sid,
                           const std::list<std::string>& devs,
                           const std::string& sg, bool add);
+  // After the tool refused a list because one device needed no change:
+  // changes the devices of `devs` the group listing says still need it.
+  bool FinishStorageGroupChange(const std::string& sid,
+                                const std::list<std::string>& devs,
+                                const std::string& sg, bool add);
   // Shared body of LinkTarget and UnlinkTarget.
   bool RunLinkCommand(VMAXSnapParamList& list, bool link);
 };

@@ -3,6 +3,7 @@
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
+#include "array/DeviceListing.h"
 #include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
 #include "hostdev/VMAXUtils.h"
@@ -66,9 +67,13 @@ bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
     return true;
   }
   if (rc == 0) {
-    if (add && symcli::Contains(output, kAlreadyMember)) return true;
-    if (!add && (symcli::Contains(output, kNotFound) ||
-                 symcli::Contains(output, kIndividualDevices)))
+    bool done = add ? symcli::Contains(output, kAlreadyMember)
+                    : symcli::Contains(output, kNotFound);
+    // The tool refuses the whole list for one device that is in (or not
+    // in) the group already; with several devices the others may still
+    // need the change.
+    if (done && devs.size() > 1) return FinishStorageGroupChange(sid, devs, sg, add);
+    if (done || (!add && symcli::Contains(output, kIndividualDevices)))
       return true;
   }
   CliLog(snapInfo, kLogProgress, kFn,
@@ -76,6 +81,24 @@ bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
              : "Failed to remove devices [%s] from storage group [%s]",
          devText.c_str(), sg.c_str());
   return false;
+}
+
+bool ArrayAPI_CLI::FinishStorageGroupChange(const std::string& sid,
+                                            const std::list<std::string>& devs,
+                                            const std::string& sg, bool add) {
+  std::unordered_set<std::string> members;
+  if (!GetDevListBySG(sid, sg, members)) return false;
+  std::list<std::string> rest;
+  for (const std::string& d : devs) {
+    std::string canonical;
+    if (!symcli::LineDevice(d, canonical)) canonical = d;
+    if (members.count(canonical) != (add ? 0u : 1u)) continue;
+    rest.push_back(d);
+  }
+  // Each round leaves out at least the device the tool named, so this ends.
+  if (rest.empty()) return true;
+  if (rest.size() == devs.size()) return false;
+  return ChangeStorageGroup(sid, rest, sg, add);
 }
 
 bool ArrayAPI_CLI::SGDevAdd(const std::string& sid,

@@ -8,11 +8,24 @@ std::string Cmd(const char* tool, const std::string& args) {
 }
 const std::string kFileArg = std::string("-file ") + kDeviceFile;
 
+// A listing of storage group sg1 holding `devices`.
+std::string GroupListing(const std::vector<std::string>& devices) {
+  std::string text =
+      "\nSymmetrix ID: 000197900123\n\n"
+      "        Device Name           Directors                  Device\n"
+      "--------------------------- ------------- ------------------------------\n"
+      "Sym  Physical               SA :P DA :IT  Config        Attribute    Sts\n"
+      "--------------------------- ------------- ------------------------------\n\n";
+  for (const std::string& d : devices)
+    text += d + " Not Visible            ***:* 07D:D0  TDEV          N/Grp'd      RW\n";
+  return text;
+}
+
 TEST_F(ArrayTest, StorageGroupAddToleratesMembersAndWritesEmptyFile) {
   const std::string add = Cmd("symsg", kFileArg + " -sg sg1 addall -noprompt");
   Expect(add, "", 1, "The device is already a member of the storage group");
-  EXPECT_TRUE(api_.SGDevAdd(kSid, {"000B1", "000B2"}, "sg1"));
-  EXPECT_EQ("000B1\n000B2\n", FileSeen());
+  EXPECT_TRUE(api_.SGDevAdd(kSid, {"000B1"}, "sg1"));
+  EXPECT_EQ("000B1\n", FileSeen());
   EXPECT_FALSE(FileLeft());
 
   env_.scripts.clear();
@@ -20,6 +33,33 @@ TEST_F(ArrayTest, StorageGroupAddToleratesMembersAndWritesEmptyFile) {
   EXPECT_FALSE(api_.SGDevAdd(kSid, {}, "sg1"));
   EXPECT_EQ("", FileSeen(1));  // an empty list still runs with an empty file
   EXPECT_TRUE(si_.hasLog("Failed to add devices [] to storage group [sg1]"));
+}
+
+// The tool refuses a whole list for one device that needs no change: the
+// others are changed after all, found from the group's listing.
+TEST_F(ArrayTest, StorageGroupChangeOfAListFinishesTheDevicesStillNeedingIt) {
+  const std::string add = Cmd("symsg", kFileArg + " -sg sg1 addall -noprompt");
+  const std::string list = Cmd("symdev", "list -sg sg1");
+  Expect(add, "", 1, "The device is already a member of the storage group");
+  Expect(list, GroupListing({"000B1"}));
+  Expect(add, "");
+  EXPECT_TRUE(api_.SGDevAdd(kSid, {"000B1", "000B2", "000B3"}, "sg1"));
+  EXPECT_EQ("000B2\n000B3\n", FileSeen(2));
+
+  env_.scripts.clear();
+  env_.runs.clear();
+  const std::string rm = Cmd("symsg", kFileArg + " -sg sg1 rmall -noprompt");
+  Expect(rm, "", 1, "Device 000B1 was not found in the group");
+  Expect(list, GroupListing({"000B2"}));
+  Expect(rm, "");
+  EXPECT_TRUE(api_.SGDevRemove(kSid, {"000B1", "000B2"}, "sg1"));
+  EXPECT_EQ("000B2\n", FileSeen(2));
+
+  // The listing contradicts the tool: reported, not taken for success.
+  env_.scripts.clear();
+  Expect(add, "", 1, "The device is already a member of the storage group");
+  Expect(list, GroupListing({"000C1"}));
+  EXPECT_FALSE(api_.SGDevAdd(kSid, {"000B1", "000B2"}, "sg1"));
 }
 
 TEST_F(ArrayTest, StorageGroupRemoveTolerances) {
