@@ -16,6 +16,7 @@
 
 #include "hostruntime/Env.h"
 #include "hostruntime/ProcessRunner.h"
+#include "tests/support/E2eWorld.h"
 
 namespace {
 
@@ -32,13 +33,7 @@ const std::string kPzhost = std::string(PZ_BINARY_DIR) + "/pzhost/pzhost";
 const std::string kSymsim = std::string(PZ_BINARY_DIR) + "/simulator/symsim";
 
 hostrt::ProcessOutcome RunTool(const std::vector<std::string>& argv) {
-  hostrt::ProcessSpec spec;
-  spec.argv = argv;
-  for (const std::string& a : argv) spec.commandLine += a + " ";
-  spec.timeoutMs = kChildLimitMs;
-  hostrt::ProcessOutcome out;
-  hostrt::RunChildProcess(spec, &out);
-  return out;
+  return e2e::RunChild(argv, kChildLimitMs);
 }
 
 // Why a mount failed, in the plug-in's last words.
@@ -128,6 +123,17 @@ class ConcurrentMount : public ::testing::Test {
     return Json(Pzhost({"reservations"}))["reservations"];
   }
 
+  // One single-device backup per snapshot of the test.
+  void BackUpAll(std::vector<int>* ids, std::map<int, std::string>* names) {
+    for (int i = 0; i < kSnapshotCount; ++i) {
+      json backup =
+          Json(Pzhost({"backup", sources_[i % sources_.size()]}))["snapshot"];
+      ASSERT_TRUE(backup.contains("id")) << backup.dump();
+      ids->push_back(backup["id"].get<int>());
+      (*names)[ids->back()] = backup["name"].get<std::string>();
+    }
+  }
+
   // Runs one pzhost verb per snapshot, all at once.
   std::vector<hostrt::ProcessOutcome> RunAtOnce(const std::string& verb,
                                                 const std::vector<int>& ids) {
@@ -148,13 +154,7 @@ class ConcurrentMount : public ::testing::Test {
 TEST_F(ConcurrentMount, MountsShareNoTargetAndUnmountRestoresThePool) {
   std::vector<int> ids;
   std::map<int, std::string> names;  // catalog id -> array snapshot name
-  for (int i = 0; i < kSnapshotCount; ++i) {
-    json backup =
-        Json(Pzhost({"backup", sources_[i % sources_.size()]}))["snapshot"];
-    ASSERT_TRUE(backup.contains("id")) << backup.dump();
-    ids.push_back(backup["id"].get<int>());
-    names[ids.back()] = backup["name"].get<std::string>();
-  }
+  ASSERT_NO_FATAL_FAILURE(BackUpAll(&ids, &names));
   ASSERT_TRUE(Links().empty());
   ASSERT_TRUE(Reservations().empty());
 
@@ -214,13 +214,7 @@ TEST_F(ConcurrentMount, MountsShareNoTargetAndUnmountRestoresThePool) {
 TEST_F(ConcurrentMount, MountsOneAfterAnotherAllSucceedWhileEarlierStayMounted) {
   std::vector<int> ids;
   std::map<int, std::string> names;
-  for (int i = 0; i < kSnapshotCount; ++i) {
-    json backup =
-        Json(Pzhost({"backup", sources_[i % sources_.size()]}))["snapshot"];
-    ASSERT_TRUE(backup.contains("id")) << backup.dump();
-    ids.push_back(backup["id"].get<int>());
-    names[ids.back()] = backup["name"].get<std::string>();
-  }
+  ASSERT_NO_FATAL_FAILURE(BackUpAll(&ids, &names));
   std::map<std::string, std::string> targetOf;  // snapshot name -> target
   for (size_t i = 0; i < ids.size(); ++i) {
     hostrt::ProcessOutcome m = RunTool(PzhostArgv({"mount", std::to_string(ids[i])}));

@@ -44,13 +44,7 @@ bool InCi() {
 }
 
 hostrt::ProcessOutcome RunTool(const std::vector<std::string>& argv) {
-  hostrt::ProcessSpec spec;
-  spec.argv = argv;
-  for (const std::string& a : argv) spec.commandLine += a + " ";
-  spec.timeoutMs = kChildLimitMs;
-  hostrt::ProcessOutcome out;
-  hostrt::RunChildProcess(spec, &out);
-  return out;
+  return e2e::RunChild(argv, kChildLimitMs);
 }
 
 // One host: its home and the snapshots it backed up.

@@ -44,15 +44,21 @@ std::string Result::Describe() const {
          "\n--- stderr\n" + err;
 }
 
-Result RunProgram(const std::vector<std::string>& argv,
-                  const std::string* input) {
+hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv,
+                                long long timeoutMs, const std::string* input) {
   hostrt::ProcessSpec spec;
   spec.argv = argv;
   for (const std::string& a : argv) spec.commandLine += a + " ";
   spec.input = input;
-  spec.timeoutMs = kProgramTimeLimitMs;
+  spec.timeoutMs = timeoutMs;
   hostrt::ProcessOutcome outcome;
   hostrt::RunChildProcess(spec, &outcome);
+  return outcome;
+}
+
+Result RunProgram(const std::vector<std::string>& argv,
+                  const std::string* input) {
+  hostrt::ProcessOutcome outcome = RunChild(argv, kProgramTimeLimitMs, input);
   Result r;
   r.exitCode = outcome.started ? outcome.exitCode : -1;
   r.out = outcome.output;

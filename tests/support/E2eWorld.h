@@ -8,6 +8,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include "hostruntime/ProcessRunner.h"
+
 namespace e2e {
 
 struct Result {
@@ -20,6 +22,11 @@ struct Result {
 
 Result RunProgram(const std::vector<std::string>& argv,
                   const std::string* input = nullptr);
+// The program's outcome as the runner gives it (for jobs run side by side,
+// which check start failures and kills at the limit themselves).
+hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv,
+                                long long timeoutMs,
+                                const std::string* input = nullptr);
 
 class World {
  public:
