@@ -62,12 +62,7 @@ bool ApplyDatabaseOptions(const InitOptions& o, hostrt::IniFile* ini,
   if (!o.dbConninfo.empty()) ini->Set(kDatabaseSection, kDatabaseConninfoKey, o.dbConninfo);
   if (!o.dbPassfile.empty()) {
     // A path given at the shell is the shell's, not the home's.
-    std::string path = o.dbPassfile;
-    if (path[0] != '/') {
-      char cwd[PATH_MAX];
-      if (getcwd(cwd, sizeof cwd)) path = std::string(cwd) + "/" + path;
-    }
-    ini->Set(kDatabaseSection, kDatabasePassfileKey, path);
+    ini->Set(kDatabaseSection, kDatabasePassfileKey, AbsolutePath(o.dbPassfile));
   }
   std::string conninfo;
   if (!ini->Get(kDatabaseSection, kDatabaseConninfoKey, &conninfo) || conninfo.empty()) {
@@ -264,10 +259,6 @@ int RunConfigSet(Session& s, bool snap, const std::string& section,
       return kExitFailure;
     }
   } else {
-    if (!hostrt::IniFile::CanHold(section, key, value, &error)) {
-      s.out().Error("cannot store [" + section + "] " + key + ": " + error);
-      return kExitFailure;
-    }
     s.settings().Set(section, key, value);
     if (!SaveAndReload(s)) return kExitFailure;
   }

@@ -127,6 +127,15 @@ bool LoadSettings(const Home& home, hostrt::IniFile* ini, std::string* error) {
 
 bool SaveSettings(const Home& home, const hostrt::IniFile& ini,
                   std::string* error) {
+  // Whatever a verb set must read back as itself, never as other settings.
+  std::string why;
+  for (const auto& section : ini.sections())
+    for (const auto& entry : section.second)
+      if (!hostrt::IniFile::CanHold(section.first, entry.first, entry.second, &why)) {
+        if (error)
+          *error = "cannot store [" + section.first + "] " + entry.first + ": " + why;
+        return false;
+      }
   return WriteFileAtomic(home.settingsPath(), ini.Serialize(), error);
 }
 

@@ -91,5 +91,21 @@ TEST(Verb, InitStoresTheSymcliHomeAsAnAbsolutePath) {
       << "a job started from another directory must find the same tools";
 }
 
+TEST(Verb, SettingsThatWouldReadBackAsOthersAreNeverWritten) {
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  std::string before, after;
+  ASSERT_TRUE(ReadFile(home + "/settings.ini", &before));
+  Result set = w.Pzhost(home, {"config", "set", "--setting", "Host", "k",
+                               "1\n[EventManager]\nSYMAPI_HOME_DIR = /elsewhere"});
+  EXPECT_EQ(1, set.exitCode) << set.Describe();
+  Result init = w.Pzhost(home, {"init", "--symcli-home", w.world(), "--client-name",
+                                "c\n[Host]\nsimulatedHost = other"});
+  EXPECT_EQ(1, init.exitCode) << init.Describe();
+  EXPECT_NE(std::string::npos, init.err.find("cannot store [Host] clientName")) << init.err;
+  ASSERT_TRUE(ReadFile(home + "/settings.ini", &after));
+  EXPECT_EQ(before, after);
+}
+
 }  // namespace
 }  // namespace e2e
