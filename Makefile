@@ -3,18 +3,24 @@
 BUILD      ?= build
 ASAN_BUILD ?= build-asan
 FUZZ_BUILD ?= build-fuzz
+COV_BUILD  ?= build-cov
 # Seconds for all fuzzers together (split evenly between them).
 FUZZ_SECONDS ?= 270
 JOBS       ?= $(shell nproc)
 PACKAGES   := cmake g++ make pkg-config libsqlite3-dev nlohmann-json3-dev \
-              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3 libpq-dev
+              libgtest-dev libgmock-dev libbenchmark-dev libcli11-dev sg3-utils sqlite3 libpq-dev \
+              help2man
+# What `make package` and `make lintian` add.
+PACKAGING_PACKAGES := debhelper lintian
+DEBS       ?= $(BUILD)/debs
 
-.PHONY: all deps configure build test test-unit test-asan demo bench install clean fuzz
+.PHONY: all deps configure build test test-unit test-asan demo bench install clean fuzz \
+        package lintian docs coverage
 
 all: build
 
 deps:
-	@missing=""; for p in $(PACKAGES); do \
+	@missing=""; for p in $(PACKAGES) $(EXTRA_PACKAGES); do \
 	  dpkg-query -W -f='$${Status}' $$p 2>/dev/null | grep -q 'install ok installed' || missing="$$missing $$p"; \
 	done; \
 	if [ -n "$$missing" ]; then \
@@ -69,6 +75,21 @@ fuzz: deps
 	  -DPZ_FUZZ=ON -DPZ_BUILD_BENCH=OFF >/dev/null
 	$(call timed,fuzz,$(BUDGET_FUZZ),cmake --build $(FUZZ_BUILD) -j $(JOBS) --target fuzzers && tests/fuzz/run-fuzzers.sh $(FUZZ_BUILD) $(FUZZ_SECONDS))
 
+# Line and branch coverage of the plug-in and the host runtime by the whole
+# test suite (gcovr). Summary on the terminal; per-file table in
+# $(COV_BUILD)/coverage.txt, pages in $(COV_BUILD)/coverage/index.html.
+COVERED := engine/ orchestration/ array/ hostdev/ config/ common/ host/ hostruntime/
+coverage: deps
+	@$(MAKE) --no-print-directory deps EXTRA_PACKAGES=gcovr
+	cmake -S . -B $(COV_BUILD) -DCMAKE_BUILD_TYPE=Debug -DPZ_COVERAGE=ON -DPZ_BUILD_BENCH=OFF >/dev/null
+	cmake --build $(COV_BUILD) -j $(JOBS)
+	find $(COV_BUILD) -name '*.gcda' -delete
+	cd $(COV_BUILD) && ctest -j $(JOBS) --output-on-failure
+	@mkdir -p $(COV_BUILD)/coverage
+	gcovr --root . --object-directory $(COV_BUILD) $(foreach d,$(COVERED),--filter '$(d)') \
+	  --exclude-unreachable-branches --exclude-throw-branches \
+	  --txt $(COV_BUILD)/coverage.txt --html-details $(COV_BUILD)/coverage/index.html --print-summary
+
 demo: build
 	@if [ -x $(BUILD)/pzhost/pzhost ]; then $(BUILD)/pzhost/pzhost demo; \
 	else echo "Plug-in built: $(BUILD)/libPZSOVMAX.so"; nm -D --defined-only $(BUILD)/libPZSOVMAX.so | grep ' T '; fi
@@ -91,8 +112,27 @@ bench: build
 	grep -h -E "goal|median_ms|ERROR OCCURRED|: exit" $(BUILD)/bench-results/*.txt; \
 	exit $$rc
 
+# Debian packages of the build tree (libpzsovmax1, pzhost, pzsovmax-simulator
+# and their -dbgsym packages) in $(DEBS); see packaging/README.md.
+BUDGET_PACKAGE ?= 120
+package: build
+	@$(MAKE) --no-print-directory deps EXTRA_PACKAGES="$(PACKAGING_PACKAGES)"
+	$(call timed,package,$(BUDGET_PACKAGE),packaging/build-debs.sh $(BUILD) $(DEBS) >$(BUILD)/build-debs.log 2>&1 || { tail -40 $(BUILD)/build-debs.log; exit 1; }; ls -l $(DEBS))
+
+# lintian over the packages: every tag is shown, an error fails.
+lintian: package
+	$(call timed,lintian,$(BUDGET_PACKAGE),lintian --fail-on error --display-info --pedantic $(DEBS)/*.deb)
+
+# Pictures of docs/ drawn from their sources kept beside them (Graphviz).
+DOT_SOURCES := $(wildcard docs/*.dot)
+docs: $(DOT_SOURCES:.dot=.svg)
+
+docs/%.svg: docs/%.dot
+	@$(MAKE) --no-print-directory deps EXTRA_PACKAGES=graphviz
+	dot -Tsvg $< -o $@
+
 install: build
 	cmake --install $(BUILD) --prefix $(or $(PREFIX),/usr/local)
 
 clean:
-	rm -rf $(BUILD) $(ASAN_BUILD)
+	rm -rf $(BUILD) $(ASAN_BUILD) $(COV_BUILD)

@@ -9,7 +9,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
 enum ArrayAPIType { ARRAY_API_CLI = 0 };
 

@@ -14,6 +14,8 @@ constexpr int kVersionParts = 4;
 // Each part is packed as two decimal digits.
 constexpr int kVersionPartMax = 99;
 constexpr int kDecimalBase = 10;
+// What the host's command-line splitter takes for the end of a word.
+constexpr const char* kWordSeparators = " \t";
 }  // namespace
 
 std::shared_ptr<ArrayAPI> ArrayAPI::getInstance(PZSO::SnapInfo* snapInfo,
@@ -58,7 +60,7 @@ bool ArrayAPI_CLI::WriteDeviceFile(const char* function,
     CWvFile::remove(fileName);
     return false;
   }
-  CliLog(snapInfo, kLogFailure, function, "Failed to create file [%s]",
+  CliLog(snapInfo, LOG_FAILURE, function, "Failed to create file [%s]",
          fileName.c_str());
   return false;
 }
@@ -66,15 +68,17 @@ bool ArrayAPI_CLI::WriteDeviceFile(const char* function,
 bool ArrayAPI_CLI::GetSEVersion(unsigned long& version) {
   static const char* kFn = "GetSEVersion";
   version = 0;
+  // The bare path; quoted only when a blank would split it into two words.
   std::string cmd = Tool(kToolSymcli);
-  std::string output, error;
-  int exitCode = 0;
-  if (RunCommand(snapInfo, cmd, output, error, exitCode) != 0 ||
-      exitCode != 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  if (cmd.find_first_of(kWordSeparators) != std::string::npos)
+    cmd = "\"" + cmd + "\"";
+  SymcliCommand command(snapInfo);
+  if (!command.Run(cmd)) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Failed to get Solutions Enabler version");
     return false;
   }
+  const std::string& output = command.output();
   size_t at = output.find(kVersionMarker);
   int part[kVersionParts] = {0, 0, 0, 0};
   bool read = at != std::string::npos &&
@@ -83,7 +87,7 @@ bool ArrayAPI_CLI::GetSEVersion(unsigned long& version) {
   for (int i = 0; read && i < kVersionParts; ++i)
     read = part[i] >= 0 && part[i] <= kVersionPartMax;
   if (!read) {
-    CliLog(snapInfo, kLogProgress, kFn,
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Failed to find Solutions Enabler version");
     return false;
   }
@@ -91,7 +95,7 @@ bool ArrayAPI_CLI::GetSEVersion(unsigned long& version) {
                                         part[2], part[3]);
   version = strtoul(packed.c_str(), nullptr, kDecimalBase);
   seVersion = version;
-  CliLog(snapInfo, kLogProgress, kFn,
+  CliLog(snapInfo, LOG_PROGRESS, kFn,
          "Found Solutions Enabler version [%d.%d.%d.%d]-[%lu]", part[0],
          part[1], part[2], part[3], version);
   return true;

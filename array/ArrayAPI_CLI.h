@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "array/ArrayAPI.h"
-#include "config/VMAXSnapConfig.h"
+#include "common/VMAXSnapConfig.h"
 
 // Names of the SYMCLI executables and the layer's path constants.
 constexpr const char* kDefaultSymcliHome = "/opt/emc/SYMCLI";
@@ -116,6 +116,11 @@ class ArrayAPI_CLI : public ArrayAPI {
   bool FinishStorageGroupChange(const std::string& sid,
                                 const std::list<std::string>& devs,
                                 const std::string& sg, bool add);
+  // MaskViewInfoByName; `notFound` tells a view the array does not have (or
+  // a name no array would give) apart from a query that failed or was
+  // killed at its time limit.
+  bool QueryMaskView(const std::string& sid, const std::string& view,
+                     VMAXMaskViewInfo& info, bool* notFound);
   // Shared body of LinkTarget and UnlinkTarget.
   bool RunLinkCommand(VMAXSnapParamList& list, bool link);
 };

@@ -8,7 +8,7 @@
 #include <ctime>
 
 #include "host/HostConstants.h"
-#include "hostruntime/Env.h"
+#include "host/PzClock.h"
 
 namespace {
 
@@ -34,38 +34,51 @@ constexpr const char* kRunCommandSignature =
 constexpr int kProcessFlags = 0;
 constexpr int kProcessNotRun = -1;
 
+// Where this thread's command-layer log lines go; null: to the request.
+thread_local DeferredCommandLog* tDeferredLog = nullptr;
+
 }  // namespace
+
+void DeferCommandLog(std::function<void()> line) {
+  tDeferredLog->lines_.push_back(std::move(line));
+}
+
+void DeferredCommandLog::Replay() {
+  std::vector<std::function<void()>> lines;
+  lines.swap(lines_);
+  for (const auto& line : lines) line();
+}
+
+ScopedCommandLogDeferral::ScopedCommandLogDeferral(DeferredCommandLog* log)
+    : previous_(tDeferredLog) {
+  tDeferredLog = log;
+}
+
+ScopedCommandLogDeferral::~ScopedCommandLogDeferral() { tDeferredLog = previous_; }
 
 void CliLog(PZSO::SnapInfo* si, int level, const char* function,
             const char* format, ...) {
   if (!si) return;
   va_list args;
   va_start(args, format);
-  va_list copy;
-  va_copy(copy, args);
-  char small[1024];
-  int n = vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  std::string text;
-  if (n >= 0 && size_t(n) < sizeof small) {
-    text.assign(small, size_t(n));
-  } else if (n >= 0) {
-    text.resize(size_t(n) + 1);
-    vsnprintf(&text[0], text.size(), format, args);
-    text.resize(size_t(n));
-  }
+  std::string text = FXString::FormatV(format, args);
   va_end(args);
+  if (tDeferredLog) {
+    std::string fn = function ? function : "";
+    DeferCommandLog([si, level, fn, text] { si->log(level, fn.c_str(), "%s", text.c_str()); });
+    return;
+  }
   si->log(level, function, "%s", text.c_str());
 }
 
-int64_t CommandLayerNowMicros() { return hostrt::CurrentEnv()->NowMicros(); }
+int64_t CommandLayerNowMicros() { return PzClock::nowMicros(); }
 
-void CommandLayerSleepMs(int64_t ms) { hostrt::CurrentEnv()->SleepMs(ms); }
+void CommandLayerSleepMs(int64_t ms) { PzClock::sleepMs(ms); }
 
 void GetCurrTime(std::string& out) {
   std::time_t now = std::time_t(CommandLayerNowMicros() / kMicrosPerSecond);
   std::tm local{};
-  hostrt::CurrentEnv()->LocalTime(now, &local);
+  PzClock::localTime(now, &local);
   char buffer[kTimeBufferSize];
   size_t n = strftime(buffer, sizeof buffer, kTimeFormat, &local);
   out.assign(buffer, n);
@@ -83,17 +96,23 @@ int RunCommand(PZSO::SnapInfo* si, const std::string& cmd,
     result = 0;
   }
   if (result == kProcessNotRun) {
-    CliLog(si, kLogFailure, kFn, "Failed to execute command [%s] error [%s]",
+    CliLog(si, LOG_FAILURE, kFn, "Failed to execute command [%s] error [%s]",
            cmd.c_str(), error.c_str());
   } else if (exitCode != 0) {
-    CliLog(si, kLogFailure, kFn,
+    CliLog(si, LOG_FAILURE, kFn,
            "Command [%s] completed with exit code [%d] error [%s] output [%s]",
            cmd.c_str(), exitCode, error.c_str(), output.c_str());
-  } else if (g_ptrLogWriter && g_ptrLogWriter->getLevel() > kLogFailure) {
-    g_ptrLogWriter->write(kWriterTraceLevel, kRunCommandSignature,
-                          kRunCommandSourceLine,
-                          "Successfully executed command [%s] output [%s] ",
-                          cmd.c_str(), output.c_str());
+  } else if (g_ptrLogWriter && g_ptrLogWriter->getLevel() > LOG_FAILURE) {
+    auto trace = [cmd, output] {
+      g_ptrLogWriter->write(kWriterTraceLevel, kRunCommandSignature,
+                            kRunCommandSourceLine,
+                            "Successfully executed command [%s] output [%s] ",
+                            cmd.c_str(), output.c_str());
+    };
+    if (tDeferredLog)
+      DeferCommandLog(trace);
+    else
+      trace();
   }
   return result;
 }
@@ -104,6 +123,27 @@ int RunCommand(PZSO::SnapInfo* si, const std::string& cmd,
   int result = RunCommand(si, cmd, output, error, exitCode);
   if (!inputFile.empty() && !keepInputFile) CWvFile::remove(inputFile);
   return result;
+}
+
+SymcliCommand::~SymcliCommand() {
+  if (!deviceFile_.empty() && !(ran_ && keepDeviceFile_)) CWvFile::remove(deviceFile_);
+}
+
+void SymcliCommand::OwnDeviceFile(const std::string& path, bool keepAfterRun) {
+  deviceFile_ = path;
+  keepDeviceFile_ = keepAfterRun;
+}
+
+bool SymcliCommand::Run(const std::string& commandLine) {
+  output_.clear();
+  error_.clear();
+  exitCode_ = 0;
+  ran_ = RunCommand(si_, commandLine, output_, error_, exitCode_) == 0;
+  return succeeded();
+}
+
+bool SymcliCommand::said(const char* marker) const {
+  return ran_ && output_.find(marker) != std::string::npos;
 }
 
 namespace {
@@ -132,12 +172,12 @@ bool WriteToFile(PZSO::SnapInfo* si, const std::string& content,
   fileName.clear();
   long long jobId = 0;
   if (!si || si->getJobParam(PZSO::JOB_PARAM_JOB_ID, &jobId) != 0) {
-    CliLog(si, kLogFailure, kFn, "Unable to get jobId.");
+    CliLog(si, LOG_FAILURE, kFn, "Unable to get jobId.");
     return false;
   }
   std::string tempDir = PZPI_Base::getNebulonTempDirectory();
   if (tempDir.empty()) {
-    CliLog(si, kLogFailure, kFn, "Failed to get Nebulon Temp directory");
+    CliLog(si, LOG_FAILURE, kFn, "Failed to get Nebulon Temp directory");
     return false;
   }
   std::string stamp;
@@ -149,10 +189,10 @@ bool WriteToFile(PZSO::SnapInfo* si, const std::string& content,
   CWvError error;
   if (WriteWhole(fileName, content, &openFailed, &error)) return true;
   if (openFailed) {
-    CliLog(si, kLogFailure, kFn, "Unable to create input  file [%s]. error [%s]",
+    CliLog(si, LOG_FAILURE, kFn, "Unable to create input  file [%s]. error [%s]",
            fileName.c_str(), error.text().c_str());
   } else {
-    CliLog(si, kLogFailure, kFn, "Unable to write to file [%s]. error [%s]",
+    CliLog(si, LOG_FAILURE, kFn, "Unable to write to file [%s]. error [%s]",
            fileName.c_str(), error.text().c_str());
     CWvFile::remove(fileName);
   }

@@ -17,7 +17,7 @@ using symcli::LineDevice;
 
 void LogBadSize(PZSO::SnapInfo* si, const char* function,
                 const std::string& field, const std::string& line) {
-  CliLog(si, kLogFailure, function,
+  CliLog(si, LOG_FAILURE, function,
          "Unexpected size field [%s] in device listing line [%s]; the listing "
          "layout is not supported",
          field.c_str(), line.c_str());
@@ -52,7 +52,7 @@ bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
                                   std::unordered_set<std::string>& devs) {
   static const char* kFn = "GetDevListBySG";
   if (sid.empty() || sg.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
            sid.c_str(), sg.c_str());
     return false;
   }
@@ -62,16 +62,15 @@ bool ArrayAPI_CLI::GetDevListBySG(const std::string& sid, const std::string& sg,
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (command.ran() && command.exitCode() != 0 && ListedNothing(command.output())) return true;
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Storage group [%s] not found on array",
            sg.c_str());
     return false;
   }
-  InsertListedDevices(output, devs);
+  InsertListedDevices(command.output(), devs);
   return true;
 }
 
@@ -79,30 +78,29 @@ bool ArrayAPI_CLI::GetDevListLinked(const std::string& sid,
                                     std::unordered_set<std::string>& devs) {
   static const char* kFn = "GetDevListLinked";
   if (sid.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameter. VMAX serial [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameter. VMAX serial [%s]",
            sid.c_str());
     return false;
   }
   if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid)) return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -linked -by_tgt",
                                      Tool(kToolSymsnapvx).c_str(), sid.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
   // An array where nothing is linked answers so, with a non-zero exit code.
-  if (rc == 0 && (symcli::Contains(output, symcli::kNoSnapvxInfo) ||
-                  symcli::Contains(output, symcli::kNoLinkTarget))) {
-    CliLog(snapInfo, kLogDetail, kFn, "No linked devices on array [%s]",
+  if (command.ran() && (symcli::Contains(command.output(), symcli::kNoSnapvxInfo) ||
+                  symcli::Contains(command.output(), symcli::kNoLinkTarget))) {
+    CliLog(snapInfo, LOG_DETAIL, kFn, "No linked devices on array [%s]",
            sid.c_str());
     return true;
   }
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "no linked devs found on array");
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "no linked devs found on array");
     return false;
   }
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlgs, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlgs, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   std::string device;
@@ -116,7 +114,7 @@ bool ArrayAPI_CLI::GetDevListUnmapped(const std::string& sid,
                                       std::unordered_set<std::string>& devs) {
   static const char* kFn = "GetDevListUnmapped";
   if (sid.empty() || sg.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Invalid parameter. VMAX serial [%s] storage group [%s]",
            sid.c_str(), sg.c_str());
     return false;
@@ -127,17 +125,16 @@ bool ArrayAPI_CLI::GetDevListUnmapped(const std::string& sid,
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s -noport -tdev",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (command.ran() && command.exitCode() != 0 && ListedNothing(command.output())) return true;
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "no unmapped devs found in target device storage group [%s]",
            sg.c_str());
     return false;
   }
-  InsertListedDevices(output, devs);
+  InsertListedDevices(command.output(), devs);
   return true;
 }
 
@@ -146,7 +143,7 @@ bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
                                        std::list<VMAXLun>& luns) {
   static const char* kFn = "GetFreeTDEVListBySG";
   if (sid.empty() || sg.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameters. VMAX [%s] SG [%s]",
            sid.c_str(), sg.c_str());
     return false;
   }
@@ -159,17 +156,16 @@ bool ArrayAPI_CLI::GetFreeTDEVListBySG(const std::string& sid,
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -sg %s -tdev -cyl",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc == 0 && exitCode != 0 && ListedNothing(output)) return true;
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "Storage group [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (command.ran() && command.exitCode() != 0 && ListedNothing(command.output())) return true;
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Storage group [%s] not found on array",
            sg.c_str());
     return false;
   }
   std::string badLine, badField;
-  if (!symcli::ParseFreeDevices(output, sid, linked, unmapped, luns, badLine,
+  if (!symcli::ParseFreeDevices(command.output(), sid, linked, unmapped, luns, badLine,
                                 badField)) {
     LogBadSize(snapInfo, kFn, badField, badLine);
     return false;
@@ -182,7 +178,7 @@ bool ArrayAPI_CLI::GetDevProps(const std::string& sid,
                                std::unordered_map<std::string, VMAXLun>& props) {
   static const char* kFn = "GetDevProps";
   if (devs.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No devices given for array [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No devices given for array [%s]",
            namesyntax::Printable(sid).c_str());
     return false;
   }
@@ -190,17 +186,16 @@ bool ArrayAPI_CLI::GetDevProps(const std::string& sid,
       !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
     return false;
   std::string devText = concatStrings(devs, ",");
-  CliLog(snapInfo, kLogDetail, kFn, "Looking properties for devices [%s]",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Looking properties for devices [%s]",
          devText.c_str());
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -devs %s -cyl",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      devText.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) return false;
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) return false;
   std::vector<std::string> lines;
-  symcli::ReadListingLines(output, lines);
+  symcli::ReadListingLines(command.output(), lines);
   std::unordered_map<std::string, VMAXLun> found;
   std::string device, field;
   for (const std::string& line : lines) {
@@ -227,16 +222,15 @@ bool ArrayAPI_CLI::GetDevProps(const std::string& sid, const std::string& dev,
   std::string cmd = FXString::Format(" \"%s\" -sid %s list -devs %s -cyl",
                                      Tool(kToolSymdev).c_str(), sid.c_str(),
                                      dev.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "p_sDevId [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "p_sDevId [%s] not found on array",
            dev.c_str());
     return false;
   }
   std::vector<std::string> lines;
-  symcli::ReadListingLines(output, lines);
+  symcli::ReadListingLines(command.output(), lines);
   VMAXLun read = lun;
   std::string device, field;
   for (const std::string& line : lines) {

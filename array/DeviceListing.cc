@@ -1,6 +1,9 @@
 #include "array/DeviceListing.h"
 
 #include <cctype>
+#include <cstddef>
+#include <cstring>
+#include <limits>
 #include <cstdint>
 #include <utility>
 #include <vector>
@@ -101,6 +104,65 @@ bool LineCylinders(const std::string& line, uint64_t& cylinders,
   return *p == '\0' && ParseDecimal(field, cylinders);
 }
 
+namespace {
+
+constexpr uint64_t kDecimalBase = 10;
+
+inline bool IsBlankChar(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+const char* SkipBlanks(const char* p, const char* end) {
+  while (p < end && IsBlankChar(*p)) ++p;
+  return p;
+}
+
+const char* SkipWord(const char* p, const char* end) {
+  while (p < end && !IsBlankChar(*p)) ++p;
+  return p;
+}
+
+// Value of [p, end) when it is five upper-case hexadecimal digits.
+bool CanonicalWord(const char* p, const char* end, uint32_t& value) {
+  if (end - p != std::ptrdiff_t(kCanonicalDigits)) return false;
+  uint32_t v = 0;
+  for (; p < end; ++p) {
+    uint32_t digit;
+    if (*p >= '0' && *p <= '9') digit = uint32_t(*p - '0');
+    else if (*p >= 'A' && *p <= 'F') digit = uint32_t(*p - 'A') + kFirstLetterDigit;
+    else return false;
+    v = (v << kBitsPerHexDigit) | digit;
+  }
+  value = v;
+  return true;
+}
+
+// LineCylinders over [line, end) whose first word ends at `afterDevice`.
+bool RangeCylinders(const char* line, const char* end, const char* afterDevice,
+                    uint64_t& cylinders, std::string& field) {
+  static const size_t kNotVisibleLength = strlen(kNotVisible);
+  bool notVisible =
+      memmem(line, size_t(end - line), kNotVisible, kNotVisibleLength) != nullptr;
+  const char* p = afterDevice;
+  for (int k = 1; k < kSizeColumn + (notVisible ? 1 : 0); ++k)
+    p = SkipWord(SkipBlanks(p, end), end);
+  p = SkipBlanks(p, end);
+  const char* word = p;
+  p = SkipWord(p, end);
+  field.assign(word, size_t(p - word));
+  if (SkipBlanks(p, end) != end || word == p) return false;
+  uint64_t v = 0;
+  const uint64_t max = std::numeric_limits<uint64_t>::max();
+  for (const char* c = word; c < p; ++c) {
+    if (*c < '0' || *c > '9') return false;
+    uint64_t digit = uint64_t(*c - '0');
+    if (v > (max - digit) / kDecimalBase) return false;
+    v = v * kDecimalBase + digit;
+  }
+  cylinders = v;
+  return true;
+}
+
+}  // namespace
+
 bool ParseFreeDevices(const std::string& output, const std::string& sid,
                       const std::unordered_set<std::string>& linked,
                       const std::unordered_set<std::string>& unmapped,
@@ -109,26 +171,53 @@ bool ParseFreeDevices(const std::string& output, const std::string& sid,
   std::list<VMAXLun> found;
   size_t b, e;
   if (!ListingBounds(output, b, e)) return true;
-  std::string device;
+  std::string device, line;
   const DeviceFilter isUnmapped(unmapped), isLinked(linked);
-  bool ok = ForEachLine(output, b, e, [&](const std::string& line) {
-    if (!LineDevice(line, device)) return true;
+  // Lines are read in place; a line's text is copied only for a free device
+  // or for a device number in another form (the general path below).
+  const char* data = output.data();
+  const char* const stopAt = data + e;
+  for (const char* s = data + b; s < stopAt;) {
+    const char* nl = static_cast<const char*>(memchr(s, '\n', size_t(stopAt - s)));
+    const char* t = nl ? nl : stopAt;
+    const char* lineStart = s;
+    s = t + 1;
+    if (t == lineStart) continue;
+    const char* word = SkipBlanks(lineStart, t);
+    const char* afterWord = SkipWord(word, t);
     uint32_t value = 0;
+    uint64_t cylinders = 0;
+    if (CanonicalWord(word, afterWord, value)) {
+      if (!isUnmapped.Contains(device, true, value) ||
+          isLinked.Contains(device, true, value))
+        continue;
+      if (!RangeCylinders(lineStart, t, afterWord, cylinders, badField)) {
+        badLine.assign(lineStart, size_t(t - lineStart));
+        return false;
+      }
+      found.emplace_back();
+      VMAXLun& lun = found.back();
+      lun.sid = sid;
+      lun.deviceId.assign(word, kCanonicalDigits);
+      lun.cylinders = cylinders;
+      continue;
+    }
+    line.assign(lineStart, size_t(t - lineStart));
+    if (!LineDevice(line, device)) continue;
     bool canonical = CanonicalValue(device, value);
     if (!isUnmapped.Contains(device, canonical, value) ||
         isLinked.Contains(device, canonical, value))
-      return true;
-    VMAXLun lun;
-    if (!LineCylinders(line, lun.cylinders, badField)) {
+      continue;
+    if (!LineCylinders(line, cylinders, badField)) {
       badLine = line;
       return false;
     }
+    found.emplace_back();
+    VMAXLun& lun = found.back();
     lun.sid = sid;
     lun.deviceId = device;
-    found.push_back(std::move(lun));
-    return true;
-  });
-  if (!ok) return false;
+    lun.cylinders = cylinders;
+  }
   luns.splice(luns.end(), found);
   return true;
 }

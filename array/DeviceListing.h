@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
 namespace symcli {
 

@@ -15,7 +15,7 @@ constexpr int kLinkedSourceColumn = 1;
 bool ArrayAPI_CLI::RunLinkCommand(VMAXSnapParamList& list, bool link) {
   const char* kFn = link ? "LinkTarget" : "UnlinkTarget";
   if (list.params.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No devices given for array [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No devices given for array [%s]",
            list.serial.c_str());
     return false;
   }
@@ -26,7 +26,7 @@ bool ArrayAPI_CLI::RunLinkCommand(VMAXSnapParamList& list, bool link) {
     content += p.sourceDevice + " " + p.targetDevice + "\n";
     devices += p.sourceDevice + ":" + p.targetDevice + " ,";
   }
-  CliLog(snapInfo, kLogDetail, kFn, "snapshot [%s] devices [%s]", name.c_str(),
+  CliLog(snapInfo, LOG_DETAIL, kFn, "snapshot [%s] devices [%s]", name.c_str(),
          devices.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, content, file)) return false;
@@ -46,25 +46,25 @@ bool ArrayAPI_CLI::RunLinkCommand(VMAXSnapParamList& list, bool link) {
   std::string cmd =
       FXString::Format(format, Tool(kToolSymsnapvx).c_str(),
                        list.serial.c_str(), file.c_str(), name.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file, false);
-  bool ok = rc == 0 && exitCode == 0;
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, false);
+  command.Run(cmd);
+  bool ok = command.succeeded();
   if (link) {
     if (ok)
-      CliLog(snapInfo, kLogProgress, kFn,
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "Successfully link snapshot [%s] for devices [%s]", name.c_str(),
              devices.c_str());
     else
-      CliLog(snapInfo, kLogFailure, kFn, "Failed to link snapshot [%s]",
+      CliLog(snapInfo, LOG_FAILURE, kFn, "Failed to link snapshot [%s]",
              name.c_str());
   } else {
     if (ok)
-      CliLog(snapInfo, kLogProgress, kFn,
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "Successfully unlinked snapshot [%s] for devices [%s]",
              name.c_str(), devices.c_str());
     else
-      CliLog(snapInfo, kLogFailure, kFn,
+      CliLog(snapInfo, LOG_FAILURE, kFn,
              "Failed to unlink snapshot [%s] for devices", name.c_str());
   }
   return ok;
@@ -92,30 +92,29 @@ bool ArrayAPI_CLI::IsSnapLinked(VMAXSnapParamList& list) {
     return false;
   std::string targetText = concatStrings(targets, ",");
   const std::string& name = list.params.front().snapUid;
-  CliLog(snapInfo, kLogDetail, kFn, " snapshot [%s] target devs [%s]",
+  CliLog(snapInfo, LOG_DETAIL, kFn, " snapshot [%s] target devs [%s]",
          name.c_str(), targetText.c_str());
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s list -linked -by_tgt -lndev %s",
       Tool(kToolSymsnapvx).c_str(), list.serial.c_str(), targetText.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    if (rc == 0 && symcli::Contains(output, symcli::kNoLinkTarget)) {
-      CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    if (command.said(symcli::kNoLinkTarget)) {
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "There are no snaps linked to target devs [%s]",
              targetText.c_str());
       for (VMAXSnapParam& p : list.params) p.targetLinked = false;
       return true;
     }
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to check snaps linked to target devs [%s]",
            targetText.c_str());
     return false;
   }
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlgs, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlgs, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   for (const std::string& row : rows) {

@@ -79,12 +79,12 @@ bool ArrayAPI_CLI::IsAllowedWWPN(const std::string& wwpn) {
   if (config.allowWWPNs.empty()) return true;
   for (const std::string& allowed : config.allowWWPNs) {
     if (compareWWNs(allowed, wwpn)) {
-      CliLog(snapInfo, kLogDetail, kFn, "WWPN [%s] found in AllowWWPN list",
+      CliLog(snapInfo, LOG_DETAIL, kFn, "WWPN [%s] found in AllowWWPN list",
              wwpn.c_str());
       return true;
     }
   }
-  CliLog(snapInfo, kLogDetail, kFn, "WWPN [%s] not found in AllowWWPN list",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "WWPN [%s] not found in AllowWWPN list",
          wwpn.c_str());
   return false;
 }
@@ -94,12 +94,12 @@ bool ArrayAPI_CLI::IsAllowedMaskingView(const std::string& view) {
   if (config.allowMaskingViews.empty()) return true;
   for (const std::string& allowed : config.allowMaskingViews) {
     if (allowed == view) {
-      CliLog(snapInfo, kLogDetail, kFn,
+      CliLog(snapInfo, LOG_DETAIL, kFn,
              "Masking View [%s] found in AllowMaskingViews list", view.c_str());
       return true;
     }
   }
-  CliLog(snapInfo, kLogDetail, kFn,
+  CliLog(snapInfo, LOG_DETAIL, kFn,
          "Masking View [%s] not found in AllowMaskingViews list", view.c_str());
   return false;
 }
@@ -109,8 +109,8 @@ bool ArrayAPI_CLI::GetMVListByInitiator(const std::string& sid,
                                         std::vector<std::string>& views) {
   static const char* kFn = "GetMVListByInitiator";
   if (sid.empty() || initiator.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters");
-    CliLog(snapInfo, kLogFailure, kFn, "VMAX serial [%s] HBA list [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameters");
+    CliLog(snapInfo, LOG_FAILURE, kFn, "VMAX serial [%s] HBA list [%s]",
            sid.c_str(), initiator.c_str());
     return false;
   }
@@ -120,20 +120,19 @@ bool ArrayAPI_CLI::GetMVListByInitiator(const std::string& sid,
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s -type initiator -wwn %s list -detail -v",
       Tool(kToolSymaccess).c_str(), sid.c_str(), initiator.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    if (rc == 0 && symcli::Contains(output, kNotFound))
-      CliLog(snapInfo, kLogFailure, kFn, "Initiator [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    if (command.said(kNotFound))
+      CliLog(snapInfo, LOG_FAILURE, kFn, "Initiator [%s] not found on array",
              initiator.c_str());
     return false;
   }
-  size_t heading = output.find(kMaskingViewNames);
+  size_t heading = command.output().find(kMaskingViewNames);
   if (heading == std::string::npos) return false;
   std::vector<std::string> names;
-  if (!ReadNameList(output, heading + strlen(kMaskingViewNames), names)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!ReadNameList(command.output(), heading + strlen(kMaskingViewNames), names)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   views = names;
@@ -143,36 +142,47 @@ bool ArrayAPI_CLI::GetMVListByInitiator(const std::string& sid,
 bool ArrayAPI_CLI::MaskViewInfoByName(const std::string& sid,
                                       const std::string& view,
                                       VMAXMaskViewInfo& info) {
+  bool notFound = false;
+  return QueryMaskView(sid, view, info, &notFound);
+}
+
+bool ArrayAPI_CLI::QueryMaskView(const std::string& sid, const std::string& view,
+                                 VMAXMaskViewInfo& info, bool* notFound) {
   static const char* kFn = "MaskViewInfoByName";
+  *notFound = false;
   if (sid.empty() || view.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters");
-    CliLog(snapInfo, kLogFailure, kFn, "VMAX serial [%s] masking view [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameters");
+    CliLog(snapInfo, LOG_FAILURE, kFn, "VMAX serial [%s] masking view [%s]",
            sid.c_str(), view.c_str());
     return false;
   }
+  // A name no array would give is never put on a command line: skipped
+  // like a view that is not there.
   if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid) ||
-      !CheckName(snapInfo, kFn, NameKind::kMaskingView, view))
+      !CheckName(snapInfo, kFn, NameKind::kMaskingView, view)) {
+    *notFound = true;
     return false;
+  }
   std::string cmd = FXString::Format(" \"%s\" -sid %s list view -name %s -v",
                                      Tool(kToolSymaccess).c_str(), sid.c_str(),
                                      view.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    if (rc == 0 && symcli::Contains(output, kNotFound))
-      CliLog(snapInfo, kLogFailure, kFn, "masking view [%s] not found on array ",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    *notFound = command.said(kNotFound);
+    if (*notFound)
+      CliLog(snapInfo, LOG_FAILURE, kFn, "masking view [%s] not found on array ",
              view.c_str());
     return false;
   }
-  size_t start = output.find(kMaskingView);
+  size_t start = command.output().find(kMaskingView);
   if (start == std::string::npos) {
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "output does not contain masking view [%s] details", view.c_str());
     return false;
   }
   std::vector<std::string> lines;
-  symcli::SplitSection(output, start, std::string::npos, symcli::kLineTrimSet,
+  symcli::SplitSection(command.output(), start, std::string::npos, symcli::kLineTrimSet,
                        lines);
   // A field counts only when its whole key matches: "Storage Group Names"
   // and the like are other fields. Times contain colons, so the key is the
@@ -200,7 +210,7 @@ bool ArrayAPI_CLI::GetSGListByHBA(
   static const char* kFn = "GetSGListByHBA";
   sgByHba.clear();
   if (wwpns.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Received empty HBA list, mapping cannot proceed");
     return false;
   }
@@ -209,38 +219,49 @@ bool ArrayAPI_CLI::GetSGListByHBA(
     return false;
   std::unordered_set<std::string> parents;
   if (!GetParentSGList(sid, parents)) {
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Failed to get parent storage groups on array[%s]", sid.c_str());
     return false;
   }
   std::string tried;
   for (const std::string& hba : wwpns) {
     if (!IsAllowedWWPN(hba)) {
-      CliLog(snapInfo, kLogDetail, kFn,
+      CliLog(snapInfo, LOG_DETAIL, kFn,
              "Skipping HBA [%s], not found in AllowWWPN list", hba.c_str());
       continue;
     }
     tried += hba + " ";
     std::vector<std::string> views;
     if (!GetMVListByInitiator(sid, hba, views) || views.empty()) {
-      CliLog(snapInfo, kLogDetail, kFn, "No masking views found for HBA [%s]",
+      CliLog(snapInfo, LOG_DETAIL, kFn, "No masking views found for HBA [%s]",
              hba.c_str());
       continue;
     }
     for (const std::string& view : views) {
       if (!IsAllowedMaskingView(view)) {
-        CliLog(snapInfo, kLogDetail, kFn,
+        CliLog(snapInfo, LOG_DETAIL, kFn,
                "Skipping Masking View [%s], not found in AllowMaskingViews list",
                view.c_str());
         continue;
       }
       VMAXMaskViewInfo info;
-      if (!MaskViewInfoByName(sid, view, info)) {
-        CliLog(snapInfo, kLogDetail, kFn,
-               "Masking View [%s] not found, trying next view", view.c_str());
-        continue;
+      bool notFound = false;
+      if (!QueryMaskView(sid, view, info, &notFound)) {
+        if (notFound) {
+          CliLog(snapInfo, LOG_DETAIL, kFn,
+                 "Masking View [%s] not found, trying next view", view.c_str());
+          continue;
+        }
+        // Without this view's storage group the choice among the host's
+        // groups would be made blind: a production group might be taken.
+        CliLog(snapInfo, LOG_FAILURE, kFn,
+               "Failed to read masking view [%s] of HBA [%s], no storage "
+               "group is chosen without it",
+               view.c_str(), hba.c_str());
+        sgByHba.clear();
+        return false;
       }
-      CliLog(snapInfo, kLogDetail, kFn,
+      CliLog(snapInfo, LOG_DETAIL, kFn,
              "HBA [%s] - Found MV [%s] SG [%s] IG [%s] PG [%s]", hba.c_str(),
              view.c_str(), info.storageGroup.c_str(),
              info.initiatorGroup.c_str(), info.portGroup.c_str());
@@ -248,7 +269,7 @@ bool ArrayAPI_CLI::GetSGListByHBA(
       if (parents.count(info.storageGroup)) {
         std::vector<std::string> children;
         if (!GetChildSGList(sid, info.storageGroup, children)) {
-          CliLog(snapInfo, kLogFailure, kFn,
+          CliLog(snapInfo, LOG_FAILURE, kFn,
                  "Failed to find child storage groups of parent storage group "
                  "[%s] details, skipping it",
                  info.storageGroup.c_str());
@@ -262,18 +283,18 @@ bool ArrayAPI_CLI::GetSGListByHBA(
     }
   }
   if (sgByHba.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to find masking view for mapping.Please add one or more of "
            "these HBAs to a Masking View [%s]",
            tried.c_str());
     return false;
   }
-  CliLog(snapInfo, kLogDetail, kFn,
+  CliLog(snapInfo, LOG_DETAIL, kFn,
          "Found following storage groups connected to specified HBAs:");
   for (const auto& entry : sgByHba) {
-    CliLog(snapInfo, kLogDetail, kFn, "HBA [%s]", entry.first.c_str());
+    CliLog(snapInfo, LOG_DETAIL, kFn, "HBA [%s]", entry.first.c_str());
     for (const std::string& group : entry.second)
-      CliLog(snapInfo, kLogDetail, kFn, "    SG [%s]", group.c_str());
+      CliLog(snapInfo, LOG_DETAIL, kFn, "    SG [%s]", group.c_str());
   }
   return true;
 }

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
 namespace namesyntax {
 

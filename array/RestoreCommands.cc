@@ -7,6 +7,7 @@
 #include "array/CommandRunner.h"
 #include "array/NameSyntax.h"
 #include "array/SymcliTable.h"
+#include "common/ConfigKeys.h"
 #include "config/VMAXConfig.h"
 #include "hostdev/VMAXUtils.h"
 
@@ -23,8 +24,8 @@ constexpr int kSessionDeviceColumn = 0;
 constexpr int kSessionNameColumn = 1;
 
 constexpr int64_t kRestorePollMs = 30000;
-constexpr const char* kRestoreWaitMaxMinsKey = "nSymmRestoreWaitMaxMins";
-constexpr int kDefaultRestoreWaitMaxMins = 1440;
+constexpr const char* kRestoreWaitMaxMinsKey = vmaxcfg::kSettingRestoreWaitMaxMins;
+constexpr int kDefaultRestoreWaitMaxMins = vmaxcfg::kDefaultRestoreWaitMaxMins;
 constexpr int64_t kMsPerMinute = 60000;
 
 struct RestoreRow {
@@ -88,7 +89,7 @@ int RestoreWaitMaxMins() {
 bool ArrayAPI_CLI::RestoreSnaps(VMAXSnapParamList& list) {
   static const char* kFn = "RestoreSnaps";
   if (list.params.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No source devices given for array [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No source devices given for array [%s]",
            list.serial.c_str());
     return false;
   }
@@ -99,7 +100,7 @@ bool ArrayAPI_CLI::RestoreSnaps(VMAXSnapParamList& list) {
     content += p.sourceDevice + "\n";
     devices += p.sourceDevice + " ";
   }
-  CliLog(snapInfo, kLogDetail, kFn, "Source devices [%s], snapshot [%s] ",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Source devices [%s], snapshot [%s] ",
          devices.c_str(), name.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, content, file)) return false;
@@ -107,17 +108,16 @@ bool ArrayAPI_CLI::RestoreSnaps(VMAXSnapParamList& list) {
       " \"%s\" -sid %s -file %s -snapshot_name %s restore -noprompt",
       Tool(kToolSymsnapvx).c_str(), list.serial.c_str(), file.c_str(),
       name.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc == 0 && exitCode == 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Successfully restored source devices [%s] from snapshot [%s]",
            devices.c_str(), name.c_str());
     return true;
   }
-  CliLog(snapInfo, kLogFailure, kFn,
+  CliLog(snapInfo, LOG_FAILURE, kFn,
          "Failed to restore source devices [%s] from snapshot [%s]",
          devices.c_str(), name.c_str());
   return false;
@@ -131,7 +131,7 @@ bool ArrayAPI_CLI::GetRestoreSessions(
       !CheckNames(snapInfo, kFn, NameKind::kDeviceNumber, devs))
     return false;
   std::string devText = concatStrings(devs, ",");
-  CliLog(snapInfo, kLogDetail, kFn,
+  CliLog(snapInfo, LOG_DETAIL, kFn,
          "Checking available restore session for source devices [%s] ",
          devText.c_str());
   std::string file;
@@ -139,25 +139,24 @@ bool ArrayAPI_CLI::GetRestoreSessions(
   std::string cmd = FXString::Format(" \"%s\" -sid %s -file %s list -restored",
                                      Tool(kToolSymsnapvx).c_str(), sid.c_str(),
                                      file.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
   // The tool reports "no session" with a non-zero exit code: text first.
-  if (rc == 0 && symcli::Contains(output, symcli::kNoSnapvxInfo)) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  if (command.said(symcli::kNoSnapvxInfo)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "No restore session found for source devices [%s]", devText.c_str());
     return true;
   }
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to find restore session for source devices [%s]",
            devText.c_str());
     return false;
   }
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlgs, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlgs, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   for (const std::string& row : rows) {
@@ -185,39 +184,39 @@ bool ArrayAPI_CLI::WaitForRestoreCompletion(const std::string& sid,
   const int64_t maxMs = int64_t(maxMins) * kMsPerMinute;
   int64_t waitedMs = 0;
   bool result = false;
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
   while (true) {
-    std::string output, error;
-    int exitCode = 0;
-    int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-    if (rc == 0 && symcli::Contains(output, symcli::kNoSnapvxInfo)) {
-      CliLog(snapInfo, kLogFailure, kFn,
+    command.Run(cmd);
+    if (command.said(symcli::kNoSnapvxInfo)) {
+      CliLog(snapInfo, LOG_FAILURE, kFn,
              "No restore session found for source devices [%s]",
              devText.c_str());
       result = true;
       break;
     }
-    if (rc != 0 || exitCode != 0) {
-      CliLog(snapInfo, kLogProgress, kFn,
+    if (!command.succeeded()) {
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "Failed to list restore session status for source devices [%s]",
              devText.c_str());
       break;
     }
     std::vector<RestoreRow> rows;
-    if (!ReadRestoreProgress(output, rows)) {
-      CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    if (!ReadRestoreProgress(command.output(), rows)) {
+      CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
       break;
     }
     size_t done = 0;
     std::unordered_set<std::string> doneDevices;
     for (const RestoreRow& row : rows) {
       if (!row.numeric) {
-        CliLog(snapInfo, kLogFailure, kFn,
+        CliLog(snapInfo, LOG_FAILURE, kFn,
                "Restore session - snap [%s] source [%s] restore percent [%s] "
                "is not a number, counted as not done",
                snapName.c_str(), row.device.c_str(), row.word.c_str());
         continue;
       }
-      CliLog(snapInfo, kLogProgress, kFn,
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "Restore session - snap [%s] source [%s] restore percent [%d]",
              snapName.c_str(), row.device.c_str(), int(row.percent));
       if (row.done()) {
@@ -233,7 +232,7 @@ bool ArrayAPI_CLI::WaitForRestoreCompletion(const std::string& sid,
       std::list<std::string> pending;
       for (const std::string& d : devs)
         if (!doneDevices.count(StdDevName(d))) pending.push_back(d);
-      CliLog(snapInfo, kLogFailure, kFn,
+      CliLog(snapInfo, LOG_FAILURE, kFn,
              "Restore from snapshot [%s] did not complete within [%d] minutes; "
              "source devices below 100 percent [%s]",
              snapName.c_str(), maxMins, concatStrings(pending, ",").c_str());
@@ -242,7 +241,6 @@ bool ArrayAPI_CLI::WaitForRestoreCompletion(const std::string& sid,
     CommandLayerSleepMs(kRestorePollMs);
     waitedMs += kRestorePollMs;
   }
-  if (!config.bSymmVerboseLogging) CWvFile::remove(file);
   return result;
 }
 
@@ -252,13 +250,13 @@ bool ArrayAPI_CLI::DeleteRestoreSessions(const std::string& sid,
   static const char* kFn = "DeleteRestoreSessions";
   std::string devText = concatStrings(devs, ",");
   if (sid.empty() || snapName.empty() || devs.empty()) {
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Invalid parameters VMAX serial [%s] snap [%s] source devs [%s]",
            sid.c_str(), snapName.c_str(), devText.c_str());
     return false;
   }
   if (!CheckRestoreNames(snapInfo, kFn, sid, snapName, devs)) return false;
-  CliLog(snapInfo, kLogDetail, kFn, "Source devices [%s], snapshot [%s] ",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Source devices [%s], snapshot [%s] ",
          devText.c_str(), snapName.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, concatStrings(devs, "\n"), file)) return false;
@@ -267,24 +265,23 @@ bool ArrayAPI_CLI::DeleteRestoreSessions(const std::string& sid,
       "-noprompt",
       Tool(kToolSymsnapvx).c_str(), sid.c_str(), file.c_str(),
       snapName.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc == 0 && exitCode == 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Successfully terminated restore session for snapshot [%s] and "
            "source devices [%s]",
            snapName.c_str(), devText.c_str());
     return true;
   }
-  if (rc == 0 && symcli::Contains(output, kNoCopySession)) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  if (command.said(kNoCopySession)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "No restore session found for snapshot [%s] and source devices [%s]",
            snapName.c_str(), devText.c_str());
     return true;
   }
-  CliLog(snapInfo, kLogFailure, kFn,
+  CliLog(snapInfo, LOG_FAILURE, kFn,
          "Failed to terminate restore session for snapshot [%s] and source "
          "devices [%s]",
          snapName.c_str(), devText.c_str());
@@ -298,7 +295,7 @@ bool ArrayAPI_CLI::RestoreCleanup(const std::string& sid,
   static const char* kFn = "RestoreCleanup";
   std::string devText = concatStrings(devs, ",");
   if (sid.empty() || snapName.empty() || devs.empty()) {
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Invalid parameters VMAX serial [%s] snap [%s] source devs [%s]",
            sid.c_str(), snapName.c_str(), devText.c_str());
     return false;
@@ -310,42 +307,41 @@ bool ArrayAPI_CLI::RestoreCleanup(const std::string& sid,
       " \"%s\" -sid %s -file %s -snapshot_name %s list -restored -detail",
       Tool(kToolSymsnapvx).c_str(), sid.c_str(), file.c_str(),
       snapName.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc == 0 && symcli::Contains(output, symcli::kNoSnapvxInfo)) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (command.said(symcli::kNoSnapvxInfo)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "No restore session found for snap [%s] source devices [%s]",
            snapName.c_str(), devText.c_str());
     return true;
   }
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Failed to list restore session status for snap [%s] source "
            "devices [%s]",
            snapName.c_str(), devText.c_str());
     return false;
   }
   std::vector<RestoreRow> rows;
-  if (!ReadRestoreProgress(output, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!ReadRestoreProgress(command.output(), rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   std::list<std::string> restored, inProgress;
   for (const RestoreRow& row : rows) {
     if (row.numeric)
-      CliLog(snapInfo, kLogProgress, kFn,
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "Restore session - snap [%s] source [%s] restore percent [%d]",
              snapName.c_str(), row.device.c_str(), int(row.percent));
     else
-      CliLog(snapInfo, kLogFailure, kFn,
+      CliLog(snapInfo, LOG_FAILURE, kFn,
              "Restore session - snap [%s] source [%s] restore percent [%s] "
              "is not a number, counted as not done",
              snapName.c_str(), row.device.c_str(), row.word.c_str());
     (row.done() ? restored : inProgress).push_back(row.device);
   }
-  CliLog(snapInfo, kLogDetail, kFn,
+  CliLog(snapInfo, LOG_DETAIL, kFn,
          "Restore session - snap [%s] restored [%d] restore in progress [%d]",
          snapName.c_str(), int(restored.size()), int(inProgress.size()));
   if (!restored.empty() && !DeleteRestoreSessions(sid, snapName, restored))
@@ -361,7 +357,7 @@ bool ArrayAPI_CLI::RestoreCleanupAll(const std::string& sid,
                                      const std::list<std::string>& devs) {
   static const char* kFn = "RestoreCleanupAll";
   if (sid.empty() || devs.empty()) {
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Invalid parameters VMAX serial [%s] source devs [%s]", sid.c_str(),
            concatStrings(devs, ",").c_str());
     return false;
@@ -372,7 +368,7 @@ bool ArrayAPI_CLI::RestoreCleanupAll(const std::string& sid,
   std::unordered_map<std::string, std::list<std::string>> sessions;
   if (!GetRestoreSessions(sid, devs, sessions)) return false;
   for (const auto& session : sessions) {
-    CliLog(snapInfo, kLogProgress, kFn,
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Restore session - snap [%s] source devices [%s]",
            session.first.c_str(), concatStrings(session.second, ",").c_str());
     if (!WaitForRestoreCompletion(sid, session.first, session.second))

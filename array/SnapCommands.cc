@@ -56,7 +56,7 @@ void SourceDeviceTexts(const VMAXSnapParamList& list, std::string& file,
 bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
   static const char* kFn = "CreateSnaps";
   if (list.params.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No source devices given for array [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No source devices given for array [%s]",
            list.serial.c_str());
     return false;
   }
@@ -64,7 +64,7 @@ bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   SourceDeviceTexts(list, content, devices);
-  CliLog(snapInfo, kLogDetail, kFn, "Source devices [%s], snapshot [%s] ",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Source devices [%s], snapshot [%s] ",
          devices.c_str(), name.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, content, file)) return false;
@@ -72,16 +72,16 @@ bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
       " \"%s\" -sid %s -file %s -name %s establish -noprompt",
       Tool(kToolSymsnapvx).c_str(), list.serial.c_str(), file.c_str(),
       name.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file, false);
-  if (rc == 0 && exitCode == 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, false);
+  command.Run(cmd);
+  if (command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Successfully created snapshot [%s] for source devices [%s]",
            name.c_str(), devices.c_str());
     return true;
   }
-  if (symcli::Contains(output, kMaxSessions)) {
+  if (symcli::Contains(command.output(), kMaxSessions)) {
     list.errStr = FXString::Format(
         "The maximum number of sessions has been exceeded for specified "
         "source devices [%s]. Please check and delete older snapshots which "
@@ -91,7 +91,7 @@ bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
       snapInfo->reportEvent(PZSO::EVENT_SEVERITY_ERROR, list.errStr.c_str());
     return false;
   }
-  CliLog(snapInfo, kLogFailure, kFn,
+  CliLog(snapInfo, LOG_FAILURE, kFn,
          "Failed to create snapshot [%s] for source devices [%s]", name.c_str(),
          devices.c_str());
   return false;
@@ -100,7 +100,7 @@ bool ArrayAPI_CLI::CreateSnaps(VMAXSnapParamList& list) {
 bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
   static const char* kFn = "DeleteSnaps";
   if (list.params.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No source devices given for array [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No source devices given for array [%s]",
            list.serial.c_str());
     return false;
   }
@@ -108,7 +108,7 @@ bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
   const std::string& name = list.params.front().snapUid;
   std::string content, devices;
   SourceDeviceTexts(list, content, devices);
-  CliLog(snapInfo, kLogDetail, kFn, "snapshot [%s] Source devices [%s]",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "snapshot [%s] Source devices [%s]",
          name.c_str(), devices.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, content, file)) return false;
@@ -116,17 +116,16 @@ bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
       " \"%s\" -sid %s -file %s -snapshot_name %s terminate -noprompt",
       Tool(kToolSymsnapvx).c_str(), list.serial.c_str(), file.c_str(),
       name.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc == 0 && exitCode == 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            "Successfully deleted snapshot [%s] for devices [%s]", name.c_str(),
            devices.c_str());
     return true;
   }
-  CliLog(snapInfo, kLogFailure, kFn,
+  CliLog(snapInfo, LOG_FAILURE, kFn,
          "Failed to delete snapshot [%s] for devices [%s]", name.c_str(),
          devices.c_str());
   return false;
@@ -135,31 +134,30 @@ bool ArrayAPI_CLI::DeleteSnaps(VMAXSnapParamList& list) {
 bool ArrayAPI_CLI::GetSnapInfo(VMAXSnapInfo& info, bool withLinkDevs) {
   static const char* kFn = "GetSnapInfo";
   if (!CheckSnapInfo(snapInfo, kFn, info)) return false;
-  CliLog(snapInfo, kLogDetail, kFn, "Source device [%s], snapshot [%s] ",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Source device [%s], snapshot [%s] ",
          info.srcDev.c_str(), info.snapName.c_str());
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s -devs %s -snapshot_name %s list",
       Tool(kToolSymsnapvx).c_str(), info.sid.c_str(), info.srcDev.c_str(),
       info.snapName.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    if (symcli::Contains(output, kNoSnapshot)) {
-      CliLog(snapInfo, kLogFailure, kFn, "snapshot [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    if (symcli::Contains(command.output(), kNoSnapshot)) {
+      CliLog(snapInfo, LOG_FAILURE, kFn, "snapshot [%s] not found on array",
              info.snapName.c_str());
       info.exists = false;
       return true;
     }
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to check snapshot [%s] status on array [%s]",
            info.snapName.c_str(), info.sid.c_str());
     return false;
   }
   info.exists = true;
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlags, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlags, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   for (const std::string& row : rows) {
@@ -173,7 +171,7 @@ bool ArrayAPI_CLI::GetSnapInfo(VMAXSnapInfo& info, bool withLinkDevs) {
 bool ArrayAPI_CLI::GetSnapInfo(std::list<VMAXSnapInfo>& infos) {
   static const char* kFn = "GetSnapInfo";
   if (infos.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "No snapshot records given");
+    CliLog(snapInfo, LOG_FAILURE, kFn, "No snapshot records given");
     return false;
   }
   const std::string name = infos.front().snapName;
@@ -189,31 +187,30 @@ bool ArrayAPI_CLI::GetSnapInfo(std::list<VMAXSnapInfo>& infos) {
     content += i.srcDev + "\n";
     devices += i.srcDev + " ";
   }
-  CliLog(snapInfo, kLogProgress, kFn, "snapshot [%s] Source devices [%s]",
+  CliLog(snapInfo, LOG_PROGRESS, kFn, "snapshot [%s] Source devices [%s]",
          name.c_str(), devices.c_str());
   std::string file;
   if (!WriteDeviceFile(kFn, content, file)) return false;
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s -file %s -snapshot_name %s list",
       Tool(kToolSymsnapvx).c_str(), sid.c_str(), file.c_str(), name.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc != 0 || exitCode != 0) {
-    if (symcli::Contains(output, kNoSnapshot)) {
-      CliLog(snapInfo, kLogFailure, kFn, "snapshot [%s] not found on array",
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    if (symcli::Contains(command.output(), kNoSnapshot)) {
+      CliLog(snapInfo, LOG_FAILURE, kFn, "snapshot [%s] not found on array",
              name.c_str());
       for (VMAXSnapInfo& i : infos) i.exists = false;
       return true;
     }
-    CliLog(snapInfo, kLogFailure, kFn, "Failed to check snapshot [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Failed to check snapshot [%s]",
            name.c_str());
     return false;
   }
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlags, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlags, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   // Each record takes its flags from the row that names its device, so the
@@ -234,31 +231,30 @@ bool ArrayAPI_CLI::GetSnapInfo(std::list<VMAXSnapInfo>& infos) {
 bool ArrayAPI_CLI::GetLinkDevsSnap(VMAXSnapInfo& info) {
   static const char* kFn = "GetLinkDevsSnap";
   if (!CheckSnapInfo(snapInfo, kFn, info)) return false;
-  CliLog(snapInfo, kLogDetail, kFn, "Source device [%s], snapshot [%s] ",
+  CliLog(snapInfo, LOG_DETAIL, kFn, "Source device [%s], snapshot [%s] ",
          info.srcDev.c_str(), info.snapName.c_str());
   std::string cmd = FXString::Format(
       " \"%s\" -sid %s -devs %s -snapshot_name %s list -linked",
       Tool(kToolSymsnapvx).c_str(), info.sid.c_str(), info.srcDev.c_str(),
       info.snapName.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    if (rc == 0 && symcli::Contains(output, symcli::kNoSnapvxInfo)) {
-      CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    if (command.said(symcli::kNoSnapvxInfo)) {
+      CliLog(snapInfo, LOG_PROGRESS, kFn,
              "snapshot [%s] does not  have any linked device",
              info.snapName.c_str());
       return true;
     }
-    CliLog(snapInfo, kLogFailure, kFn,
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to check linked devs for snapshot [%s]",
            info.snapName.c_str());
     return false;
   }
   info.linked = true;
   std::vector<std::string> rows;
-  if (!symcli::ReadTableRows(output, symcli::kLegendFlgs, rows)) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+  if (!symcli::ReadTableRows(command.output(), symcli::kLegendFlgs, rows)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   for (const std::string& row : rows) {

@@ -45,7 +45,7 @@ bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
   std::string content;
   for (const std::string& d : devs) content += d + "\n";
   std::string devText = concatStrings(devs, ",");
-  CliLog(snapInfo, kLogProgress, kFn,
+  CliLog(snapInfo, LOG_PROGRESS, kFn,
          add ? "Going to add devices [%s] to storage group [%s]"
              : "Going to remove devices [%s] from storage group [%s]",
          devText.c_str(), sg.c_str());
@@ -55,28 +55,27 @@ bool ArrayAPI_CLI::ChangeStorageGroup(const std::string& sid,
       add ? " \"%s\" -sid %s -file %s -sg %s addall -noprompt"
           : " \"%s\" -sid %s -file %s -sg %s rmall -noprompt",
       Tool(kToolSymsg).c_str(), sid.c_str(), file.c_str(), sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode, file,
-                      config.bSymmVerboseLogging);
-  if (rc == 0 && exitCode == 0) {
-    CliLog(snapInfo, kLogProgress, kFn,
+  SymcliCommand command(snapInfo);
+  command.OwnDeviceFile(file, config.bSymmVerboseLogging);
+  command.Run(cmd);
+  if (command.succeeded()) {
+    CliLog(snapInfo, LOG_PROGRESS, kFn,
            add ? "Successfully added devices [%s] to storage group [%s]"
                : "Successfully removed devices [%s] from storage group [%s]",
            devText.c_str(), sg.c_str());
     return true;
   }
-  if (rc == 0) {
-    bool done = add ? symcli::Contains(output, kAlreadyMember)
-                    : symcli::Contains(output, kNotFound);
+  if (command.ran()) {
+    bool done = add ? symcli::Contains(command.output(), kAlreadyMember)
+                    : symcli::Contains(command.output(), kNotFound);
     // The tool refuses the whole list for one device that is in (or not
     // in) the group already; with several devices the others may still
     // need the change.
     if (done && devs.size() > 1) return FinishStorageGroupChange(sid, devs, sg, add);
-    if (done || (!add && symcli::Contains(output, kIndividualDevices)))
+    if (done || (!add && symcli::Contains(command.output(), kIndividualDevices)))
       return true;
   }
-  CliLog(snapInfo, kLogProgress, kFn,
+  CliLog(snapInfo, LOG_PROGRESS, kFn,
          add ? "Failed to add devices [%s] to storage group [%s]"
              : "Failed to remove devices [%s] from storage group [%s]",
          devText.c_str(), sg.c_str());
@@ -118,8 +117,8 @@ bool ArrayAPI_CLI::GetSGListByDevice(const std::string& sid,
                                      std::list<std::string>& sgs) {
   static const char* kFn = "GetSGListByDevice";
   if (sid.empty() || dev.empty()) {
-    CliLog(snapInfo, kLogFailure, kFn, "Invalid parameters");
-    CliLog(snapInfo, kLogFailure, kFn, "VMAX serial [%s] device [%s]",
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Invalid parameters");
+    CliLog(snapInfo, LOG_FAILURE, kFn, "VMAX serial [%s] device [%s]",
            sid.c_str(), dev.c_str());
     return false;
   }
@@ -129,12 +128,11 @@ bool ArrayAPI_CLI::GetSGListByDevice(const std::string& sid,
   std::string cmd = FXString::Format(" \"%s\" -sid %s -type storage list -dev %s",
                                      Tool(kToolSymaccess).c_str(), sid.c_str(),
                                      dev.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc == 0 && exitCode == 0) {
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (command.succeeded()) {
     std::vector<std::string> lines;
-    symcli::ReadListingLines(output, lines);
+    symcli::ReadListingLines(command.output(), lines);
     for (const std::string& line : lines) {
       std::string name = symcli::Trim(line, symcli::kLineTrimSet);
       if (!name.empty() && name != config.linkDeviceStorageGroup)
@@ -142,8 +140,8 @@ bool ArrayAPI_CLI::GetSGListByDevice(const std::string& sid,
     }
     return true;
   }
-  if (rc == 0 && symcli::Contains(output, kNoStorageGroups)) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  if (command.said(kNoStorageGroups)) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Device [%s] is not mapped to any storage group ", dev.c_str());
     return true;
   }
@@ -162,28 +160,27 @@ bool ArrayAPI_CLI::GetChildSGList(const std::string& sid,
   std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
                                      Tool(kToolSymsg).c_str(), sid.c_str(),
                                      sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "Failed to find storage group [%s]",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Failed to find storage group [%s]",
            sg.c_str());
     return false;
   }
-  size_t name = output.find(kStorageGroupName);
+  size_t name = command.output().find(kStorageGroupName);
   size_t colon = name == std::string::npos
                      ? std::string::npos
-                     : output.find(':', name + kStorageGroupNameLength);
+                     : command.output().find(':', name + kStorageGroupNameLength);
   size_t end = colon == std::string::npos
                    ? std::string::npos
-                   : output.find(kNumberOfGatekeepers, colon + 1);
+                   : command.output().find(kNumberOfGatekeepers, colon + 1);
   if (end == std::string::npos) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
-  std::string section = output.substr(colon + 1, end - colon - 1);
+  std::string section = command.output().substr(colon + 1, end - colon - 1);
   if (!symcli::Contains(section, kIsChild)) {
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Storage group [%s] is not a parent storage group", sg.c_str());
     return true;
   }
@@ -196,7 +193,7 @@ bool ArrayAPI_CLI::GetChildSGList(const std::string& sid,
     found.push_back(symcli::Column(line, 0));
   }
   children.insert(children.end(), found.begin(), found.end());
-  CliLog(snapInfo, kLogProgress, kFn,
+  CliLog(snapInfo, LOG_PROGRESS, kFn,
          "Parent storage group [%s] child storage groups [%s]", sg.c_str(),
          concatStrings(found, ",").c_str());
   return true;
@@ -212,38 +209,37 @@ bool ArrayAPI_CLI::GetChildSGListv2(const std::string& sid,
   std::string cmd = FXString::Format(" \"%s\" -sid %s show %s",
                                      Tool(kToolSymsg).c_str(), sid.c_str(),
                                      sg.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn, "Failed to find storage group [%s]",
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn, "Failed to find storage group [%s]",
            sg.c_str());
     return false;
   }
-  if (!symcli::Contains(output, kChildStorageGroups)) {
-    CliLog(snapInfo, kLogDetail, kFn,
+  if (!symcli::Contains(command.output(), kChildStorageGroups)) {
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "Storage group [%s] is not a parent storage group", sg.c_str());
     return true;
   }
-  size_t name = output.find(kStorageGroupName);
+  size_t name = command.output().find(kStorageGroupName);
   size_t ruler = name == std::string::npos
                      ? std::string::npos
-                     : output.find(symcli::kRuler, name);
+                     : command.output().find(symcli::kRuler, name);
   size_t end = ruler == std::string::npos ? std::string::npos
-                                          : output.find(kBlockEnd, ruler);
+                                          : command.output().find(kBlockEnd, ruler);
   if (end == std::string::npos) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   std::vector<std::string> lines;
-  symcli::SplitSection(output, ruler, end, kTrimWithDashes, lines);
+  symcli::SplitSection(command.output(), ruler, end, kTrimWithDashes, lines);
   std::vector<std::string> found;
   for (const std::string& line : lines) {
     std::string child = symcli::Trim(line, symcli::kLineTrimSet);
     if (!child.empty()) found.push_back(child);
   }
   children.insert(children.end(), found.begin(), found.end());
-  CliLog(snapInfo, kLogProgress, kFn,
+  CliLog(snapInfo, LOG_PROGRESS, kFn,
          "Parent storage group [%s] child storage groups [%s]", sg.c_str(),
          concatStrings(found, ",").c_str());
   return true;
@@ -255,23 +251,22 @@ bool ArrayAPI_CLI::GetParentSGList(const std::string& sid,
   if (!CheckName(snapInfo, kFn, NameKind::kArraySerial, sid)) return false;
   std::string cmd = FXString::Format(" \"%s\" -sid %s list",
                                      Tool(kToolSymsg).c_str(), sid.c_str());
-  std::string output, error;
-  int exitCode = 0;
-  int rc = RunCommand(snapInfo, cmd, output, error, exitCode);
-  if (rc != 0 || exitCode != 0) {
-    CliLog(snapInfo, kLogFailure, kFn,
+  SymcliCommand command(snapInfo);
+  command.Run(cmd);
+  if (!command.succeeded()) {
+    CliLog(snapInfo, LOG_FAILURE, kFn,
            "Failed to get available storage groups on array [%s]", sid.c_str());
     return false;
   }
-  size_t ruler = output.find(symcli::kRuler);
+  size_t ruler = command.output().find(symcli::kRuler);
   size_t end = ruler == std::string::npos ? std::string::npos
-                                          : output.find(kLegend, ruler);
+                                          : command.output().find(kLegend, ruler);
   if (end == std::string::npos) {
-    CliLog(snapInfo, kLogFailure, kFn, "%s", symcli::kFormatChanged);
+    CliLog(snapInfo, LOG_FAILURE, kFn, "%s", symcli::kFormatChanged);
     return false;
   }
   std::vector<std::string> lines;
-  symcli::SplitSection(output, ruler, end, kTrimWithDashes, lines);
+  symcli::SplitSection(command.output(), ruler, end, kTrimWithDashes, lines);
   std::string text;
   for (const std::string& line : lines) {
     const char* p = line.c_str();
@@ -286,10 +281,10 @@ bool ArrayAPI_CLI::GetParentSGList(const std::string& sid,
     }
   }
   if (!sgs.empty())
-    CliLog(snapInfo, kLogDetail, kFn, "VMAX array [%s] parent storage groups [%s]",
+    CliLog(snapInfo, LOG_DETAIL, kFn, "VMAX array [%s] parent storage groups [%s]",
            sid.c_str(), text.c_str());
   else
-    CliLog(snapInfo, kLogDetail, kFn,
+    CliLog(snapInfo, LOG_DETAIL, kFn,
            "VMAX array [%s] does not have any cascade storage group configured",
            sid.c_str());
   return true;

@@ -23,6 +23,7 @@
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <nlohmann/json.hpp>
@@ -181,6 +182,14 @@ struct Operation {
   std::string failure;
 };
 
+constexpr int kConcurrentJobs = 16;
+
+struct Concurrency {
+  int devices = 0;      // per mount
+  double oneMountMs = 0, allMountsMs = 0, oneUnmountMs = 0, allUnmountsMs = 0;
+  int failed = 0;
+};
+
 class Bench {
  public:
   Bench(int devices, int latencyMs, bool keep)
@@ -193,6 +202,9 @@ class Bench {
   bool Setup(std::string* error);
   // backup, mount and unmount of every source device.
   bool RunAll(std::vector<Operation>* ops, std::string* error);
+  // kConcurrentJobs snapshots of one slice of the sources each: one mount
+  // alone, then all of them at once (and the unmounts the same way).
+  bool RunConcurrent(Concurrency* c, std::string* error);
   const std::string& dir() const { return dir_; }
 
  private:
@@ -365,6 +377,45 @@ bool Bench::RunAll(std::vector<Operation>* ops, std::string* error) {
   return true;
 }
 
+bool Bench::RunConcurrent(Concurrency* c, std::string* error) {
+  const size_t per = std::max<size_t>(1, sources_.size() / kConcurrentJobs);
+  if (sources_.size() < size_t(kConcurrentJobs)) {
+    *error = "fewer sources than concurrent jobs";
+    return false;
+  }
+  c->devices = int(per);
+  std::vector<std::string> ids;
+  json doc;
+  Run run;
+  for (int j = 0; j < kConcurrentJobs; ++j) {
+    std::vector<std::string> args = {"backup"};
+    args.insert(args.end(), sources_.begin() + long(j * per),
+                sources_.begin() + long((j + 1) * per));
+    if (!Pzhost(args, &run, &doc, error)) return false;
+    ids.push_back(std::to_string(doc["snapshotId"].get<int>()));
+  }
+  if (!Pzhost({"mount", ids[0]}, &run, &doc, error)) return false;
+  c->oneMountMs = run.wallMs;
+  if (!Pzhost({"unmount", ids[0]}, &run, &doc, error)) return false;
+  c->oneUnmountMs = run.wallMs;
+  auto atOnce = [&](const char* verb) {
+    std::vector<Run> runs(ids.size());
+    std::vector<std::thread> threads;
+    auto start = std::chrono::steady_clock::now();
+    for (size_t i = 0; i < ids.size(); ++i)
+      threads.emplace_back([&, i] {
+        runs[i] = Start({kPzhost, "--home", home_, "--json", verb, ids[i]});
+      });
+    for (std::thread& t : threads) t.join();
+    for (const Run& r : runs) c->failed += r.exitCode != 0;
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
+                                                     start).count();
+  };
+  c->allMountsMs = atOnce("mount");
+  c->allUnmountsMs = atOnce("unmount");
+  return true;
+}
+
 std::vector<int> ParseSizes(const std::string& text) {
   std::vector<int> sizes;
   std::stringstream in(text);
@@ -459,6 +510,7 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::vector<Operation> ops;
+  std::vector<std::pair<int, Concurrency>> concurrency;
   int failures = 0;
   for (int n : sizes) {
     auto start = std::chrono::steady_clock::now();
@@ -467,6 +519,13 @@ int main(int argc, char** argv) {
     if (!bench.Setup(&error) || !bench.RunAll(&ops, &error)) {
       fprintf(stderr, "bench_plugin: %d devices: %s\n", n, error.c_str());
       ++failures;
+    } else if (n >= kConcurrentJobs) {
+      Concurrency c;
+      if (bench.RunConcurrent(&c, &error))
+        concurrency.emplace_back(n, c);
+      else
+        fprintf(stderr, "bench_plugin: %d devices, concurrent mounts: %s\n", n,
+                error.c_str());
     }
     fprintf(stderr, "bench_plugin: %d devices done in %.0f s%s%s\n", n,
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
@@ -475,5 +534,18 @@ int main(int argc, char** argv) {
   PrintFigures(ops, latencyMs);
   PrintShapes(ops, sizes);
   PrintSummary(ops);
+  if (!concurrency.empty()) {
+    printf("\n## %d mounts at once (each of N/%d devices of its own snapshot)\n\n",
+           kConcurrentJobs, kConcurrentJobs);
+    printf("| N | devices per mount | one mount ms | %d at once ms | ratio (goal <= 2) |"
+           " one unmount ms | %d at once ms | ratio | failed jobs |\n",
+           kConcurrentJobs, kConcurrentJobs);
+    printf("|---:|---:|---:|---:|---:|---:|---:|---:|---:|\n");
+    for (const auto& [n, c] : concurrency)
+      printf("| %d | %d | %.0f | %.0f | %.2f %s | %.0f | %.0f | %.2f | %d |\n", n, c.devices,
+             c.oneMountMs, c.allMountsMs, c.allMountsMs / c.oneMountMs,
+             c.allMountsMs <= 2 * c.oneMountMs ? "met" : "MISSED", c.oneUnmountMs,
+             c.allUnmountsMs, c.allUnmountsMs / c.oneUnmountMs, c.failed);
+  }
   return failures ? 1 : 0;
 }

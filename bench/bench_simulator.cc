@@ -1,6 +1,11 @@
 // Cost of one simulated SYMCLI invocation (process start, state file,
 // transaction, audit), for a device listing of 1,000 devices and for a
 // snapshot listing. Goal: at most 5 ms median for the 1,000-device listing.
+// Also what a simulated INQUIRY costs the host (a view opened for the
+// device, standard data and the Device Identification page, as the plug-in
+// asks for each device): goal well under 0.1 ms. And pzhost's own start,
+// `--version` and a verb that opens the host database of a SQLite home
+// (`array list`): goal at most 10 ms of its CPU (tool_cpu_ms) each.
 #include <benchmark/benchmark.h>
 #include <ftw.h>
 #include <sys/resource.h>
@@ -12,6 +17,7 @@
 #include <vector>
 
 #include "hostruntime/Env.h"
+#include "simulator/hostview/HostView.h"
 #include "hostruntime/ProcessRunner.h"
 
 namespace {
@@ -83,6 +89,70 @@ void BM_Banner(benchmark::State& state) {
   Invoke(state, {world.dir + "/bin/symcli"});
 }
 BENCHMARK(BM_Banner)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+const std::string kPzhost = std::string(PZ_BINARY_DIR) + "/pzhost/pzhost";
+
+// An initialised pzhost home on its SQLite file.
+struct PzhostHome {
+  std::string dir;
+  std::string home;
+  PzhostHome() {
+    char tmpl[] = "/tmp/pzhostbenchXXXXXX";
+    dir = mkdtemp(tmpl);
+    home = dir + "/home";
+    Run({kPzhost, "--home", home, "init", "--symcli-home", dir});
+  }
+  ~PzhostHome() { nftw(dir.c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+};
+
+void BM_PzhostVersion(benchmark::State& state) { Invoke(state, {kPzhost, "--version"}); }
+BENCHMARK(BM_PzhostVersion)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+void BM_PzhostArrayList(benchmark::State& state) {
+  static PzhostHome home;
+  Invoke(state, {kPzhost, "--home", home.home, "array", "list"});
+}
+BENCHMARK(BM_PzhostArrayList)->Unit(benchmark::kMillisecond)->Iterations(200);
+
+// A host that sees 1,000 devices.
+struct HostWorld {
+  std::string dir;
+  std::vector<std::string> paths;
+  HostWorld() {
+    char tmpl[] = "/tmp/symsimbenchXXXXXX";
+    dir = std::string(mkdtemp(tmpl)) + "/w";
+    Run({kSymsim, "--state", dir, "init-demo", "--targets-per-size", "500"});
+    Run({kSymsim, "--state", dir, "sg", "--sid", "000197800123", "--name",
+         "SG_demohost_mount", "--devs", "00200:005E7"});
+    Run({kSymsim, "--state", dir, "rescan", "demohost"});
+    std::string error;
+    std::unique_ptr<symsim::HostView> view = symsim::HostView::Open(dir, &error);
+    if (view) view->Devices("demohost", &paths, &error);
+  }
+  ~HostWorld() { nftw(dir.substr(0, dir.rfind('/')).c_str(), RemoveEntry, 16, FTW_DEPTH | FTW_PHYS); }
+};
+
+constexpr uint8_t kPageDeviceIdentification = 0x83;
+
+void BM_SimulatedInquiry(benchmark::State& state) {
+  static HostWorld world;
+  if (world.paths.empty()) {
+    state.SkipWithError("the host sees no device");
+    return;
+  }
+  size_t i = 0;
+  std::vector<uint8_t> data;
+  std::string error;
+  for (auto _ : state) {
+    const std::string& path = world.paths[i++ % world.paths.size()];
+    std::unique_ptr<symsim::HostView> view = symsim::HostView::Open(world.dir, &error);
+    if (!view || !view->Inquiry(path, false, 0, &data, &error) ||
+        !view->Inquiry(path, true, kPageDeviceIdentification, &data, &error))
+      state.SkipWithError("inquiry failed");
+  }
+  state.counters["devices"] = double(world.paths.size());
+}
+BENCHMARK(BM_SimulatedInquiry)->Unit(benchmark::kMicrosecond)->Iterations(5000);
 
 }  // namespace
 

@@ -3,9 +3,9 @@
 #include <cstring>
 #include <vector>
 
-#include "config/ConfigKeys.h"
+#include "common/ConfigKeys.h"
 #include "config/VMAXConfig.h"
-#include "engine/PZSOVMAX.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
 
 namespace {
@@ -110,38 +110,6 @@ bool readRegistryKeys(PZSO::SnapInfo* si, VMAXSnapConfig& cfg) {
       si->log(LOG_DETAIL, "readRegistryKeys", "Additional setting found [%s/%s] = [%s]",
               vmaxcfg::kSymapiSection, vmaxcfg::kSymapiHomeDir, home.c_str());
   }
-  return true;
-}
-
-bool GetRegInt(const char* instance, const char* name, int* value) {
-  if (!name || !value) return false;
-  std::string section =
-      PZPlatformInfo::getSectionName(vmaxcfg::kAdditionalSettingsBase, instance);
-  int found = 0;
-  if (!PZPlatformInfo::getRegInt(section.c_str(), name, &found)) {
-    // Present but not a number: say so rather than silently ignore it.
-    std::string text;
-    if (PZPlatformInfo::getString(section.c_str(), name, &text))
-      engineDebug().DebugLvl(DBG_ERROR, "GetRegInt",
-                             "Additional setting [%s/%s] value [%s] is not a number",
-                             section.c_str(), name, text.c_str());
-    return false;
-  }
-  *value = found;
-  engineDebug().DebugLvl(kDebugFound, "GetRegInt", "Additional setting found [%s/%s] = [%d]",
-                         section.c_str(), name, found);
-  return true;
-}
-
-bool GetRegStr(const char* instance, const char* name, std::string& value) {
-  if (!name) return false;
-  std::string section =
-      PZPlatformInfo::getSectionName(vmaxcfg::kAdditionalSettingsBase, instance);
-  std::string found;
-  if (!PZPlatformInfo::getString(section.c_str(), name, &found)) return false;
-  value = found;
-  engineDebug().DebugLvl(kDebugFound, "GetRegStr", "Additional setting found [%s/%s] = [%s]",
-                         section.c_str(), name, found.c_str());
   return true;
 }
 

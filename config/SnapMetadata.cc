@@ -1,14 +1,10 @@
 // Snapshot unique-identifier metadata ("serial|device|name|"), identifiers
-// derived from a request, and the array parameters that bind a VMAXAPI.
-#include "config/SnapMetadata.h"
-
+// derived from a request, and the array details of a request.
 #include <vector>
 
 #include "config/VMAXConfig.h"
-#include "engine/PZSOVMAX.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
-#include "orchestration/OrchestrationUtil.h"
-#include "orchestration/VMAXAPI.h"
 
 using PZSO::SnapInfo;
 using PZSO::SnapStatus;
@@ -104,50 +100,4 @@ bool GetArrayDetails(SnapInfo* si, ArrayDetails& details) {
   si->log(LOG_PROGRESS, kFn, "Got PowerMax details [%s] num# [%d]",
           details.arrayName.c_str(), details.arrayNum);
   return true;
-}
-
-bool verifySEVersion(VMAXAPI& api, SnapInfo* si, SnapStatus failStatus) {
-  static const char* kFn = "initArrayParams";
-  unsigned long version = 0;
-  const char* message = nullptr;
-  if (!api.GetSEVersion(version))
-    message =
-        "Failed to get installed Solutions Enabler version information. Please "
-        "check if Solutions Enabler version 9.0 and above is installed and "
-        "additional settings [SYMAPI_HOME_DIR] is specified.";
-  else if (version < kMinSEVersion)
-    message =
-        "Installed Solution Enabler version is lower than 9.0, Please install "
-        "Solutions Enabler version 9.0 and above";
-  if (!message) return true;
-  PZ_LOG(si, LOG_FAILURE, kFn, "%s", message);
-  if (si && failStatus != PZSO::SNAP_STATUS_NO_SNAPSHOT)
-    si->setErrorInfo(failStatus, message);
-  return false;
-}
-
-std::shared_ptr<VMAXAPI> initArrayParams(SnapInfo* si, PZSO::PZOSUtil* util,
-                                         std::string& arrayId,
-                                         SnapStatus failStatus) {
-  static const char* kFn = "initArrayParams";
-  if (!si) return nullptr;
-  ArrayDetails details;
-  if (!GetArrayDetails(si, details)) {
-    si->log(LOG_FAILURE, kFn, "Failed to get array information for array ID [%s]",
-            arrayId.c_str());
-    si->setStatus(PZSO::SNAP_STATUS_PREPARE_FAILED);
-    si->setErrorInfo(PZ_ERR_SOURCE_INFO, "Failed to get array info");
-    return nullptr;
-  }
-  auto api = std::make_shared<VMAXAPI>(si, util);
-  VMAXSnapConfig config;
-  readSnapConfigs(si, config);
-  readRegistryKeys(si, config);
-  VMAXAPIInitParams params(0, details, config);
-  if (!api->Init(params)) {
-    si->log(LOG_FAILURE, kFn, "Failed to initialized PMAXAPI");
-    return nullptr;
-  }
-  if (!verifySEVersion(*api, si, failStatus)) return nullptr;
-  return api;
 }

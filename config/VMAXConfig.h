@@ -2,21 +2,17 @@
 #pragma once
 
 #include <list>
-#include <memory>
 #include <string>
 
-#include "config/VMAXSnapConfig.h"
+#include "common/AdditionalSettings.h"
+#include "common/VMAXSnapConfig.h"
 #include "host/HostConstants.h"
 #include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
-
-class VMAXAPI;
+#include "common/VMAXParams.h"
 
 // Snap configs, then additional settings (which override).
 bool readSnapConfigs(PZSO::SnapInfo* si, VMAXSnapConfig& cfg);
 bool readRegistryKeys(PZSO::SnapInfo* si, VMAXSnapConfig& cfg);
-bool GetRegInt(const char* instance, const char* name, int* value);
-bool GetRegStr(const char* instance, const char* name, std::string& value);
 bool TokenizeCSVString(const std::string& text, std::list<std::string>& out);
 
 // Snapshot unique-identifier metadata: "serial|device|name|".
@@ -26,7 +22,3 @@ bool getSnapMetadata(PZSO::SnapInfo* si, PZSO::SnapStatus failStatus, int type,
 std::string getStorageArrayId(PZSO::SnapInfo* si);
 std::string getMountSnapId(PZSO::SnapInfo* si);
 bool GetArrayDetails(PZSO::SnapInfo* si, ArrayDetails& details);
-std::shared_ptr<VMAXAPI> initArrayParams(PZSO::SnapInfo* si,
-                                         PZSO::PZOSUtil* util,
-                                         std::string& arrayId,
-                                         PZSO::SnapStatus failStatus);

@@ -8,17 +8,19 @@
 #include <string>
 #include <vector>
 
+#include "common/ConfigKeys.h"
 #include "config/VMAXConfig.h"
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
 #include "hostdev/VMAXUtils.h"
-#include "hostruntime/Env.h"
+#include "host/PzClock.h"
+#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {
 
-constexpr int kDefaultMountRetryAttempts = 3;
-constexpr int kDefaultMountRetryWaitSecs = 10;
+using vmaxcfg::kDefaultMountRetryAttempts;
+using vmaxcfg::kDefaultMountRetryWaitSecs;
 constexpr int64_t kMsPerSecond = 1000;
 const char* const kDeviceVendor = "EMC";
 
@@ -49,11 +51,10 @@ void rescanForDevices(SnapInfo** requests, short count, PZOSUtil* os,
   SnapInfo* first = requests[0];
   const std::list<std::string>& initiators = isVMware ? hbas.esxHbas : hbas.localHbas;
   const int attempts =
-      mountSetting("nSymmMountRetryAttempts", kDefaultMountRetryAttempts);
+      mountSetting(vmaxcfg::kSettingMountRetryAttempts, kDefaultMountRetryAttempts);
   for (int attempt = 1; attempt <= attempts; ++attempt) {
-    mountSetting("nSymmMountRetryAttempts", kDefaultMountRetryAttempts);
-    int waitSecs = mountSetting("nSymmMountRetryWaitSecs", kDefaultMountRetryWaitSecs);
-    hostrt::CurrentEnv()->SleepMs(int64_t(waitSecs) * kMsPerSecond);
+    int waitSecs = mountSetting(vmaxcfg::kSettingMountRetryWaitSecs, kDefaultMountRetryWaitSecs);
+    PzClock::sleepMs(int64_t(waitSecs) * kMsPerSecond);
     refreshSystemBus(os, initiators, std::list<std::string>(), hostId);
     std::list<std::string> after;
     getDeviceListWrapper(first, after, os, hostId, kDeviceVendor, isVMware);
@@ -70,6 +71,92 @@ void rescanForDevices(SnapInfo** requests, short count, PZOSUtil* os,
     }
     before.swap(after);
   }
+}
+
+// Records each request's target as its mount target and finds those whose
+// device the host does not show yet (pending). False when a request's
+// metadata cannot be read or written.
+bool PendingDevices(SnapInfo** requests, short count,
+                    std::vector<VMAXMappedDevices>* pending, std::string* targets,
+                    std::string* snaps) {
+  const char* fn = "pzso_mapSnaps";
+  SnapInfo* first = requests[0];
+  bool checked = true;
+  for (short i = 0; i < count && checked; ++i) {
+    SnapInfo* si = requests[i];
+    VMAXMetadata rmd;
+    std::string target;
+    if (!getSnapMetadata(si, PZSO::SNAP_STATUS_MAP_FAILED,
+                         PZSO::SM_MDT_SNAP_UNIQUE_ID, rmd)) {
+      checked = false;
+      break;
+    }
+    if (!si->getMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, target) || target.empty()) {
+      first->log(LOG_PROGRESS, fn,
+                 "Target device not found in metadata SM_MDT_MAPPED_TARGET_DEVICE");
+      checked = false;
+      break;
+    }
+    first->log(LOG_PROGRESS, fn, "SM_MDT_MAPPED_TARGET_DEVICE [%s]", target.c_str());
+    if (si->setMetadata(PZSO::SM_MDT_MOUNT_TARGET_DEVICE, target.c_str()) != 0) {
+      first->log(LOG_FAILURE, fn, "Failed to set metadata id [%d] for for SMSnapId [%d]",
+                 PZSO::SM_MDT_MOUNT_TARGET_DEVICE, si->getSMSnapId());
+      checked = false;
+      break;
+    }
+    *targets += target + " ";
+    *snaps += rmd.snapName + " ";
+    bool found = false;
+    if (si->getStatus() == PZSO::SNAP_STATUS_MAPPED) {
+      std::string path;
+      si->getDevicePath(path);
+      if (verifyDeviceBySCSIInquiry(si, path, rmd.arraySerial, target)) {
+        found = true;
+        first->log(LOG_PROGRESS, fn,
+                   "Device Path [%s] found on host matching device number [%s]",
+                   path.c_str(), target.c_str());
+      }
+    }
+    if (!found) {
+      VMAXMappedDevices m;
+      m.snapInfo = si;
+      m.sourceDevice = rmd.sourceDevice;
+      m.targetDevice = target;
+      m.arraySerial = rmd.arraySerial;
+      pending->push_back(m);
+    }
+  }
+
+  return checked;
+}
+
+// The initiators of the mounting host (and of its ESX host for a VMware
+// request); false with the request's error set when they cannot be found.
+bool DetectMapInitiators(SnapInfo* first, PZOSUtil* os, const std::string& hostId,
+                         std::string& arraySerial, bool isVMware, VMAX_HBAs& hbas) {
+  const char* fn = "pzso_mapSnaps";
+  bool isIscsi = false;
+  bool detected = detectHbalist(first, os, hbas.localHbas, "", arraySerial, isIscsi);
+  if (!detected || hbas.localHbas.empty()) {
+    if (!isVMware) {
+      setError(first, PZ_ERR_INITIATORS, "Unable to detect initiators.");
+      return false;
+    }
+    first->log(LOG_FAILURE, fn, "Unable to detect local host initiator(s).");
+  }
+  first->log(LOG_PROGRESS, fn, "Local host HBA list [%s]",
+             concatStrings(hbas.localHbas, ",").c_str());
+  if (isVMware) {
+    std::string esxHba;
+    if (!detectHBA(first, esxHba, isIscsi, arraySerial, os, hostId) || esxHba.empty()) {
+      setError(first, PZ_ERR_INITIATORS, "Unable to detect initiator info.");
+      return false;
+    }
+    hbas.esxHbas.push_back(esxHba);
+    first->log(LOG_PROGRESS, fn, "ESX HBA list [%s]",
+               concatStrings(hbas.esxHbas, ",").c_str());
+  }
+  return true;
 }
 
 }  // namespace
@@ -94,28 +181,10 @@ PZSO_EXPORT int pzso_mapSnaps(SnapInfo** requests, short count, PZOSUtil* os) {
   std::string arraySerial = md.arraySerial;
 
   VMAX_HBAs hbas;
-  bool isIscsi = false, isVMware = false;
-  bool detected = detectHbalist(first, os, hbas.localHbas, "", arraySerial, isIscsi);
+  bool isVMware = false;
   IsIDATypeVMWare(first, isVMware);
-  if (!detected || hbas.localHbas.empty()) {
-    if (!isVMware) {
-      setError(first, PZ_ERR_INITIATORS, "Unable to detect initiators.");
-      return PZ_RESULT_FAILURE;
-    }
-    first->log(LOG_FAILURE, fn, "Unable to detect local host initiator(s).");
-  }
-  first->log(LOG_PROGRESS, fn, "Local host HBA list [%s]",
-             concatStrings(hbas.localHbas, ",").c_str());
-  if (isVMware) {
-    std::string esxHba;
-    if (!detectHBA(first, esxHba, isIscsi, arraySerial, os, hostId) || esxHba.empty()) {
-      setError(first, PZ_ERR_INITIATORS, "Unable to detect initiator info.");
-      return PZ_RESULT_FAILURE;
-    }
-    hbas.esxHbas.push_back(esxHba);
-    first->log(LOG_PROGRESS, fn, "ESX HBA list [%s]",
-               concatStrings(hbas.esxHbas, ",").c_str());
-  }
+  if (!DetectMapInitiators(first, os, hostId, arraySerial, isVMware, hbas))
+    return PZ_RESULT_FAILURE;
 
   std::list<std::string> before;
   if (!getDeviceListWrapper(first, before, os, hostId, kDeviceVendor, isVMware)) {
@@ -133,52 +202,7 @@ PZSO_EXPORT int pzso_mapSnaps(SnapInfo** requests, short count, PZOSUtil* os) {
 
   std::string targets, snaps;
   std::vector<VMAXMappedDevices> pending;
-  bool checked = true;
-  for (short i = 0; i < count && checked; ++i) {
-    SnapInfo* si = requests[i];
-    VMAXMetadata rmd;
-    std::string target;
-    if (!getSnapMetadata(si, PZSO::SNAP_STATUS_MAP_FAILED,
-                         PZSO::SM_MDT_SNAP_UNIQUE_ID, rmd)) {
-      checked = false;
-      break;
-    }
-    if (!si->getMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, target) || target.empty()) {
-      first->log(LOG_PROGRESS, fn,
-                 "Target device not found in metadata SM_MDT_MAPPED_TARGET_DEVICE");
-      checked = false;
-      break;
-    }
-    first->log(LOG_PROGRESS, fn, "SM_MDT_MAPPED_TARGET_DEVICE [%s]", target.c_str());
-    if (si->setMetadata(PZSO::SM_MDT_MOUNT_TARGET_DEVICE, target.c_str()) != 0) {
-      first->log(LOG_FAILURE, fn, "Failed to set metadata id [%d] for for SMSnapId [%d]",
-                 PZSO::SM_MDT_MOUNT_TARGET_DEVICE, si->getSMSnapId());
-      checked = false;
-      break;
-    }
-    targets += target + " ";
-    snaps += rmd.snapName + " ";
-    bool found = false;
-    if (si->getStatus() == PZSO::SNAP_STATUS_MAPPED) {
-      std::string path;
-      si->getDevicePath(path);
-      if (verifyDeviceBySCSIInquiry(si, path, rmd.arraySerial, target)) {
-        found = true;
-        first->log(LOG_PROGRESS, fn,
-                   "Device Path [%s] found on host matching device number [%s]",
-                   path.c_str(), target.c_str());
-      }
-    }
-    if (!found) {
-      VMAXMappedDevices m;
-      m.snapInfo = si;
-      m.sourceDevice = rmd.sourceDevice;
-      m.targetDevice = target;
-      m.arraySerial = rmd.arraySerial;
-      pending.push_back(m);
-    }
-  }
-
+  bool checked = PendingDevices(requests, count, &pending, &targets, &snaps);
   if (checked) {
     if (pending.empty()) {
       first->log(LOG_PROGRESS, fn, "All device paths found corresponding to target devices [%s]",
@@ -236,6 +260,9 @@ bool mapArrayList(SnapInfo** requests, short count, PZOSUtil* os,
   if (!api->MapSnaps(list)) {
     first->log(LOG_FAILURE, fn, "Map operation failed for snaps(s) [%s]",
                list.serial.c_str());
+    if (!list.errStr.empty())
+      for (short i = 0; i < count; ++i)
+        requests[i]->setErrorInfo(PZSO::SNAP_STATUS_MAP_FAILED, list.errStr.c_str());
     return false;
   }
   first->log(LOG_PROGRESS, fn, "Successfully mapped target devices [%s] to [%s]",

@@ -1,34 +1,14 @@
-// Exported snap-engine entry points, the operation workers and the shared
-// vocabulary of the engine.
+// Exported snap-engine entry points and the operation workers.
 #pragma once
 
 #include <list>
 #include <map>
 #include <string>
 
-#include "host/HostConstants.h"
-#include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
+#include "common/Vocabulary.h"
 
 #define PZSO_EXPORT extern "C" __attribute__((visibility("default")))
-
-// Error codes set with setErrorInfo.
-constexpr int PZ_ERR_NONE = 0;
-constexpr int PZ_ERR_PREPARE = 2;
-constexpr int PZ_ERR_REVERT_HOST_MAPPINGS = 60551;
-constexpr int PZ_ERR_REVERT_NO_SNAP_DEVICE = 60558;
-constexpr int PZ_ERR_HOST_IDENTIFIER = 62002;
-constexpr int PZ_ERR_INITIATORS = 62003;
-constexpr int PZ_ERR_SOURCE_INFO = 62005;
-constexpr int PZ_ERR_REPLICATION_UNSUPPORTED = 62008;
-constexpr int PZ_ERR_SNAP_METADATA = 62033;
-
-// Log levels of SnapInfo::log.
-constexpr int LOG_DETAIL = 0;
-constexpr int LOG_PROGRESS = 1;
-constexpr int LOG_FAILURE = 2;
-// Levels of the host debug log.
-constexpr int DBG_ERROR = -1;
 
 // Message ids of remote execution.
 enum RemoteMsgId : short {
@@ -42,15 +22,6 @@ enum RemoteMsgId : short {
   REMOTE_MSG_PREPARE_REMOTE = 8,
   REMOTE_MSG_POST_SNAP = 9,
 };
-
-// Results of exports and workers.
-constexpr int PZ_RESULT_SUCCESS = 0;
-constexpr int PZ_RESULT_FAILURE = 1;
-constexpr int PZ_RESULT_PARTIAL = 2;
-
-using PZSO::PZOSUtil;
-using PZSO::SnapInfo;
-using DeviceMap = std::map<std::string, std::list<std::string>>;
 
 PZSO_EXPORT void pzso_version(unsigned short* major, unsigned short* minor,
                               unsigned short* patch);
@@ -116,7 +87,3 @@ int ExecuteRemote(SnapInfo** requests, PZOSUtil* util,
 // Array map request (JSON with "LocalHBA" and "ESXHBA").
 bool populateJsonForArrayMapRequest(const VMAX_HBAs& hbas, std::string& json);
 bool getDetailsForArrayMapRequest(const std::string& json, VMAX_HBAs& hbas);
-
-// The process-wide host debug log of the plug-in.
-class EvDebug;
-EvDebug& engineDebug();

@@ -9,6 +9,7 @@
 #include "engine/WorkerSupport.h"
 #include "host/HostServices.h"
 #include "hostdev/VMAXUtils.h"
+#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {

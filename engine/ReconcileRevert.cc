@@ -8,6 +8,7 @@
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
 #include "host/HostServices.h"
+#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ConfigKeys.h"
 #include "config/VMAXConfig.h"
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
@@ -31,7 +32,7 @@ bool getRemoteSnapMA(SnapInfo* si, std::string& name) {
   name.clear();
   std::vector<char> buffer(kRemoteSnapMABufferSize, 0);
   int size = kRemoteSnapMABufferSize - 1;
-  const char* key = "SMCONFIG_NAME_REMOTE_SNAP_MA";
+  const char* key = vmaxcfg::kRemoteSnapMA;
   si->getSnapConfigString(key, buffer.data(), &size);
   buffer.back() = 0;
   std::string value = buffer.data();

@@ -5,6 +5,7 @@
 #include "config/VMAXConfig.h"
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
+#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {

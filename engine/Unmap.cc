@@ -9,10 +9,80 @@
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
 #include "hostdev/VMAXUtils.h"
+#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {
+
 const char* const kDeviceVendor = "EMC";
+const char* const kFn = "pzso_unmapSnaps";
+using PathsByNumber = std::map<std::string, std::list<std::string>>;
+
+// The host's initiators that reach the array: the local HBAs, or the ESX
+// host's one.
+bool DetectInitiators(SnapInfo* first, PZOSUtil* os, const std::string& hostId,
+                      std::string& arraySerial, bool isVMware, VMAX_HBAs& hbas) {
+  bool isIscsi = false;
+  if (!isVMware)
+    return detectHbalist(first, os, hbas.localHbas, hostId, arraySerial, isIscsi) &&
+           !hbas.localHbas.empty();
+  std::string esxHba;
+  if (!detectHBA(first, esxHba, isIscsi, arraySerial, os, hostId) || esxHba.empty())
+    return false;
+  hbas.esxHbas.push_back(esxHba);
+  return true;
+}
+
+// Host paths of this array's devices, by array device number.
+PathsByNumber PathsByDevice(SnapInfo* first, PZOSUtil* os, const std::string& hostId,
+                            const std::string& arraySerial) {
+  PathsByNumber out;
+  std::list<std::string> devices;
+  if (!getDeviceListWrapper(first, devices, os, hostId, kDeviceVendor, false)) {
+    first->log(LOG_FAILURE, kFn, "getDeviceList failed");
+    devices.clear();
+  }
+  for (const auto& path : devices) {
+    std::string device;
+    std::vector<std::string> ids;
+    if (!getDeviceInfo(first, path, device, ids)) continue;
+    for (const auto& id : ids) {
+      if (id == arraySerial) {
+        out[device].push_back(path);
+        break;
+      }
+    }
+  }
+  return out;
+}
+
+// The host paths of the targets of the unmapped requests; each of those
+// forgets its target.
+std::list<std::string> PathsToCleanUp(SnapInfo** requests, short count,
+                                      const PathsByNumber& pathsByDevice) {
+  SnapInfo* first = requests[0];
+  std::list<std::string> cleanup;
+  for (short i = 0; i < count; ++i) {
+    SnapInfo* si = requests[i];
+    if (si->getStatus() != PZSO::SNAP_STATUS_UNMAPPED) continue;
+    std::string target;
+    si->getMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, target);
+    if (target.empty()) {
+      first->log(LOG_PROGRESS, kFn,
+                 "target device not found in metadata [SM_MDT_MAPPED_TARGET_DEVICE]");
+    } else {
+      auto it = pathsByDevice.find(target);
+      if (it != pathsByDevice.end()) {
+        first->log(LOG_PROGRESS, kFn, "Target Device [%s] Host device path [%s]",
+                   target.c_str(), concatStrings(it->second, ",").c_str());
+        cleanup.insert(cleanup.end(), it->second.begin(), it->second.end());
+      }
+    }
+    si->setMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, nullptr);
+  }
+  return cleanup;
+}
+
 }  // namespace
 
 PZSO_EXPORT int pzso_unmapSnaps(SnapInfo** requests, short count, PZOSUtil* os) {
@@ -33,42 +103,14 @@ PZSO_EXPORT int pzso_unmapSnaps(SnapInfo** requests, short count, PZOSUtil* os) 
   IsIDATypeVMWare(first, isVMware);
 
   VMAX_HBAs hbas;
-  bool isIscsi = false, detected = false;
-  if (!isVMware) {
-    detected = detectHbalist(first, os, hbas.localHbas, hostId, arraySerial, isIscsi) &&
-               !hbas.localHbas.empty();
-  } else {
-    std::string esxHba;
-    detected = detectHBA(first, esxHba, isIscsi, arraySerial, os, hostId) &&
-               !esxHba.empty();
-    if (detected) hbas.esxHbas.push_back(esxHba);
-  }
-  if (!detected) {
+  if (!DetectInitiators(first, os, hostId, arraySerial, isVMware, hbas)) {
     std::string text = std::string(fn) + "Unable to detect initiator info.";
     setError(first, PZ_ERR_INITIATORS, text.c_str());
     return PZ_RESULT_FAILURE;
   }
 
-  // Host paths of this array's devices, by array device number.
   std::map<std::string, std::list<std::string>> pathsByDevice;
-  if (!isVMware) {
-    std::list<std::string> devices;
-    if (!getDeviceListWrapper(first, devices, os, hostId, kDeviceVendor, false)) {
-      first->log(LOG_FAILURE, fn, "getDeviceList failed");
-      devices.clear();
-    }
-    for (const auto& path : devices) {
-      std::string device;
-      std::vector<std::string> ids;
-      if (!getDeviceInfo(first, path, device, ids)) continue;
-      for (const auto& id : ids) {
-        if (id == arraySerial) {
-          pathsByDevice[device].push_back(path);
-          break;
-        }
-      }
-    }
-  }
+  if (!isVMware) pathsByDevice = PathsByDevice(first, os, hostId, arraySerial);
 
   // Preset so that a forward that never reached the remote side, which sets
   // no status, does not pass for unmapped.
@@ -89,26 +131,7 @@ PZSO_EXPORT int pzso_unmapSnaps(SnapInfo** requests, short count, PZOSUtil* os) 
   if (unmapped > 0) {
     std::list<std::string> cleanup;
     bool keepOnHost = isVMware || first->isJobFlagSet(PZSO::JOB_FLAG_DECOUPLED_CLONE);
-    if (!keepOnHost) {
-      for (short i = 0; i < count; ++i) {
-        SnapInfo* si = requests[i];
-        if (si->getStatus() != PZSO::SNAP_STATUS_UNMAPPED) continue;
-        std::string target;
-        si->getMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, target);
-        if (target.empty()) {
-          first->log(LOG_PROGRESS, fn,
-                     "target device not found in metadata [SM_MDT_MAPPED_TARGET_DEVICE]");
-        } else {
-          auto it = pathsByDevice.find(target);
-          if (it != pathsByDevice.end()) {
-            first->log(LOG_PROGRESS, fn, "Target Device [%s] Host device path [%s]",
-                       target.c_str(), concatStrings(it->second, ",").c_str());
-            cleanup.insert(cleanup.end(), it->second.begin(), it->second.end());
-          }
-        }
-        si->setMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, nullptr);
-      }
-    }
+    if (!keepOnHost) cleanup = PathsToCleanUp(requests, count, pathsByDevice);
     first->log(LOG_PROGRESS, fn, "Device paths to cleanup [%s]\n",
                concatStrings(cleanup, ",").c_str());
     refreshSystemBus(os, isVMware ? hbas.esxHbas : hbas.localHbas, cleanup, hostId);

@@ -7,11 +7,6 @@ constexpr unsigned short kVersionMinor = 0;
 constexpr unsigned short kVersionPatch = 0;
 }  // namespace
 
-EvDebug& engineDebug() {
-  static EvDebug debug("PZSOVMAX");
-  return debug;
-}
-
 PZSO_EXPORT void pzso_version(unsigned short* major, unsigned short* minor,
                               unsigned short* patch) {
   if (!major || !minor || !patch) return;

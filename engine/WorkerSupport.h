@@ -5,7 +5,7 @@
 #include <string>
 
 #include "engine/PZSOVMAX.h"
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
 // Asks whether the operation belongs to a remote snap MA. Returns false when
 // the worker is to run here; true when it was forwarded, with the forward's

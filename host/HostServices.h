@@ -3,6 +3,7 @@
 // host environment, so tests can put a fake behind all of them at once.
 #pragma once
 
+#include <cstdarg>
 #include <cstddef>
 #include <initializer_list>
 #include <memory>
@@ -123,6 +124,10 @@ constexpr int FXSPLIT_SKIP_EMPTY = 1;
 class FXString {
  public:
   static std::string Format(const char* format, ...) PZ_PRINTF(1, 2);
+  // The same over a va_list, for the host's and the engine's own printf-style
+  // functions (which carry the format attribute themselves).
+  static std::string FormatV(const char* format, va_list args)
+      __attribute__((format(printf, 1, 0)));
   static void Split(const std::string& text, const std::string& separator,
                     int flags, std::vector<std::string>& pieces);
   static std::string Trim(const std::string& text, const std::string& set);

@@ -12,6 +12,10 @@ enum SMActiveSnapReqOpType {
 
 // Reserve response status of a granted entry.
 constexpr int SM_ACTIVE_SNAP_GRANTED = 1;
+// A reserve entry's Extra1 may list devices that can stand in for its
+// TargetDevice, in order of preference, separated by this character; the
+// response entry's TargetDevice is then the device granted.
+constexpr char SM_ACTIVE_SNAP_ALTERNATIVE_SEPARATOR = ',';
 
 class SMActiveSnapInfo {
  public:
@@ -72,7 +76,7 @@ class SMActiveSnapInfoMsg {
 
 // Request client of the service. Query lists the reservations of one array;
 // reserve grants an entry (status 1) only when no holder has that target on
-// that array; release removes only reservations whose SMSnapId is the
+// that array, or else the first of its stand-ins that nobody holds; release removes only reservations whose SMSnapId is the
 // requester's.
 class PZMMSnapAPI {
  public:

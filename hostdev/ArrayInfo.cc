@@ -1,14 +1,11 @@
-// Array information records: the name-value scanner, the lookup through the
-// host's cache and database, and the list helpers built on them.
+// Array information records: the name-value scanner and the lookup through
+// the host's cache and database.
 #include <cctype>
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
 #include <cstring>
 #include <utility>
 #include <vector>
 
-#include "engine/PZSOVMAX.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
 #include "hostdev/VMAXUtils.h"
 
@@ -16,17 +13,11 @@ namespace {
 
 constexpr int kDebugDetail = 4;
 constexpr int kDebugValue = 2;
-constexpr int kDecimalBase = 10;
 // Values are held in a 1024-byte buffer by the host's convention.
 constexpr size_t kMaxValueLength = 1023;
-constexpr size_t kArrayInfoBufferSize = 4096;
 
 const char kPasswordItem[] = "hostPassword";
 const char kMask[] = "****";
-
-const char kEngineIdItem[] = "engineId";
-const char kHostNameItem[] = "hostName";
-const char kUserNameItem[] = "hostUserName";
 
 using Range = std::pair<size_t, size_t>;  // [begin, end)
 
@@ -123,32 +114,6 @@ bool MayLogValue(const std::string& text, const std::string& name,
   return !OverlapsSecret(text, s.valueBegin, s.valueEnd);
 }
 
-bool ParseDecimal(const std::string& text, int& out) {
-  const char* start = text.c_str();
-  char* end = nullptr;
-  errno = 0;
-  long v = strtol(start, &end, kDecimalBase);
-  if (end == start || errno == ERANGE || v < INT_MIN || v > INT_MAX)
-    return false;
-  while (*end && isspace(static_cast<unsigned char>(*end))) ++end;
-  if (*end) return false;
-  out = int(v);
-  return true;
-}
-
-template <typename Container>
-std::string Join(const Container& items, const char* separator) {
-  std::string out;
-  const char* sep = separator ? separator : "";
-  bool first = true;
-  for (const std::string& item : items) {
-    if (!first) out += sep;
-    out += item;
-    first = false;
-  }
-  return out;
-}
-
 }  // namespace
 
 std::string maskSecrets(const std::string& text) {
@@ -206,104 +171,6 @@ bool parseJSONString(const std::string& text, const std::string& name,
   if (name != kPasswordItem && MayLogValue(text, name, s))
     dbg.DebugLvl(kDebugValue, kFunction, "JSON value found [%s = %s]",
                  name.c_str(), value.c_str());
-  return true;
-}
-
-int parseJSONString(const std::string& text, const std::string& name,
-                    char* area, size_t size) {
-  static const char* kFunction = "parseJSONString";
-  EvDebug& dbg = engineDebug();
-  if (text.empty() || name.empty() || !area) {
-    dbg.DebugLvl(kDebugDetail, kFunction,
-                 "Invalid parameters passed - JSON string [%s] Name [%s]",
-                 maskSecrets(text).c_str(), name.c_str());
-    return -1;
-  }
-  Scan s = ScanItem(text, name);
-  switch (s.result) {
-    case ScanResult::kNoName:
-      dbg.DebugLvl(kDebugDetail, kFunction, "Name [%s] not found in JSON string [%s]",
-                   name.c_str(), maskSecrets(text).c_str());
-      return -1;
-    case ScanResult::kNoSeparator:
-      dbg.DebugLvl(kDebugDetail, kFunction, "Name-value separator character not found");
-      return -1;
-    case ScanResult::kNoItemEnd:
-      dbg.DebugLvl(kDebugDetail, kFunction, "Item separator character is not found");
-      return -1;
-    case ScanResult::kNoValue:
-      dbg.DebugLvl(kDebugDetail, kFunction, "No value found for name [%s]",
-                   name.c_str());
-      return -1;
-    case ScanResult::kFound:
-      break;
-  }
-  size_t length = s.valueEnd - s.valueBegin;
-  if (length > size || length > size_t(INT_MAX)) {
-    dbg.DebugLvl(DBG_ERROR, kFunction,
-                 "Value of name [%s] has [%zu] characters, more than the [%zu] "
-                 "the output area holds",
-                 name.c_str(), length, size);
-    return -1;
-  }
-  memcpy(area, text.data() + s.valueBegin, length);
-  if (name != kPasswordItem && MayLogValue(text, name, s)) {
-    std::string value = text.substr(s.valueBegin, length);
-    dbg.DebugLvl(kDebugValue, kFunction, "JSON value found [%s = %s]",
-                 name.c_str(), value.c_str());
-  }
-  return int(length);
-}
-
-bool parseJsonString(PZSO::SnapInfo* si, const std::string& text,
-                     const std::string& name, std::string& value) {
-  static const char* kFunction = "parseJsonString";
-  // Without a request the lines go to the host debug log.
-  auto log = [si](const char* line) {
-    if (si)
-      si->log(LOG_DETAIL, kFunction, "%s", line);
-    else
-      engineDebug().DebugLvl(kDebugDetail, kFunction, "%s", line);
-  };
-  if (text.empty() || name.empty()) {
-    log(FXString::Format("Either the parse string or the item to search is "
-                         "empty. Parse string[%s] Item to search[%s]",
-                         maskSecrets(text).c_str(), name.c_str())
-            .c_str());
-    return false;
-  }
-  Scan s = ScanItem(text, name);
-  switch (s.result) {
-    case ScanResult::kNoName:
-      log(FXString::Format("The item being requested [%s] is not in Json string "
-                           "[%s]",
-                           name.c_str(), maskSecrets(text).c_str())
-              .c_str());
-      return false;
-    case ScanResult::kNoSeparator:
-      log("Name-value separator character is not present.");
-      return false;
-    case ScanResult::kNoItemEnd:
-      log("Item separator character is not present");
-      return false;
-    case ScanResult::kNoValue:
-      log(FXString::Format("No value present for item %s", name.c_str()).c_str());
-      return false;
-    case ScanResult::kFound:
-      break;
-  }
-  size_t length = s.valueEnd - s.valueBegin;
-  if (length > kMaxValueLength) {
-    log(FXString::Format("Value of item [%s] is longer than [%zu] characters",
-                         name.c_str(), kMaxValueLength)
-            .c_str());
-    return false;
-  }
-  value = text.substr(s.valueBegin, length);
-  if (MayLogValue(text, name, s))
-    log(FXString::Format("Item Name:Item Value [%s:%s]", name.c_str(),
-                         value.c_str())
-            .c_str());
   return true;
 }
 
@@ -373,101 +240,4 @@ bool getArrayInfoFromDB(PZSO::SnapInfo* si, const std::vector<std::string>& ids,
   si->log(LOG_DETAIL, kFunction,
           "Array information received from DB for array ID [%s]", usedId.c_str());
   return true;
-}
-
-bool getArrayInfoFromDB(PZSO::SnapInfo* si, std::string& id, char* buffer,
-                        short size, bool skipCache) {
-  std::vector<std::string> ids{id};
-  return getArrayInfoFromDB(si, ids, id, buffer, size, skipCache);
-}
-
-bool getArrayInfo(PZSO::SnapInfo* si, const std::vector<std::string>& ids,
-                  std::string& usedId, int& engineId, std::string& hostName,
-                  std::string& userName, std::string& password,
-                  bool skipCache) {
-  static const char* kFunction = "getArrayInfo";
-  if (!si) {
-    engineDebug().DebugLvl(DBG_ERROR, kFunction, "Invalid Snap Info object received.");
-    return false;
-  }
-  std::vector<char> buffer(kArrayInfoBufferSize, '\0');
-  std::string joined = concatStrings(ids, ",");
-  if (!getArrayInfoFromDB(si, ids, usedId, buffer.data(),
-                          short(kArrayInfoBufferSize), skipCache)) {
-    si->log(LOG_FAILURE, kFunction,
-            "Failed to get array information for array IDs [%s]", joined.c_str());
-    return false;
-  }
-  if (!parseArrayInfo(buffer.data(), engineId, hostName, userName, password)) {
-    si->log(LOG_FAILURE, kFunction,
-            "Failed to parse array information for array IDs [%s]",
-            joined.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool getArrayInfo(PZSO::SnapInfo* si, const std::string& id, int& engineId,
-                  std::string& hostName, std::string& userName,
-                  std::string& password, bool skipCache) {
-  static const char* kFunction = "getArrayInfo";
-  if (!si) {
-    engineDebug().DebugLvl(DBG_ERROR, kFunction, "Invalid Snap Info object received.");
-    return false;
-  }
-  std::vector<char> buffer(kArrayInfoBufferSize, '\0');
-  std::string usedId = id;
-  if (!getArrayInfoFromDB(si, usedId, buffer.data(), short(kArrayInfoBufferSize),
-                          skipCache)) {
-    si->log(LOG_FAILURE, kFunction,
-            "Failed to get array information for array ID [%s]", id.c_str());
-    return false;
-  }
-  if (!parseArrayInfo(buffer.data(), engineId, hostName, userName, password)) {
-    si->log(LOG_FAILURE, kFunction,
-            "Failed to parse array information for array ID [%s]", id.c_str());
-    return false;
-  }
-  return true;
-}
-
-bool parseArrayInfo(const std::string& record, int& engineId,
-                    std::string& hostName, std::string& userName,
-                    std::string& password) {
-  std::string engineText, host, user, secret;
-  if (!parseJSONString(record, kEngineIdItem, engineText)) return false;
-  int engine = 0;
-  if (!ParseDecimal(engineText, engine)) {
-    // The value is not quoted: a malformed record may hold a secret there.
-    engineDebug().DebugLvl(DBG_ERROR, "parseArrayInfo",
-                           "Value of [%s] is not a number", kEngineIdItem);
-    return false;
-  }
-  if (!parseJSONString(record, kHostNameItem, host)) return false;
-  if (!parseJSONString(record, kUserNameItem, user)) return false;
-  if (!parseJSONString(record, kPasswordItem, secret)) return false;
-  engineId = engine;
-  hostName = host;
-  userName = user;
-  password = secret;
-  return true;
-}
-
-std::string concatStrings(const std::vector<std::string>& items,
-                          const char* separator) {
-  return Join(items, separator);
-}
-
-std::string concatStrings(const std::list<std::string>& items,
-                          const char* separator) {
-  return Join(items, separator);
-}
-
-void PrintStringList(PZSO::SnapInfo* si, const std::string& title,
-                     const std::list<std::string>& items) {
-  if (items.empty() || !si) return;
-  std::string line = title + " [";
-  for (const std::string& item : items) line += item + ", ";
-  line += "]";
-  si->log(LOG_PROGRESS, "PrintStringList", "%s", line.c_str());
 }

@@ -1,6 +1,7 @@
 // Host identity, initiators, device lists, bus rescans and the search for
 // mapped targets among the host's devices.
 #include <algorithm>
+#include <unordered_map>
 #include <cctype>
 #include <cstring>
 #include <memory>
@@ -8,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/PZSOVMAX.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
 #include "hostdev/VMAXUtils.h"
 
@@ -261,11 +262,17 @@ void discoverMappedDevices(PZSO::PZOSUtil* /*os*/,
   if (pending.empty()) return;
   PZSO::SnapInfo* logger = pending.front().snapInfo;
   const char* fn = "discoverMappedDevices";
+  // The devices still looked for, by canonical device number; a host device
+  // is matched against those of its number only, in pending order.
+  std::unordered_map<std::string, std::vector<size_t>> waiting;
+  size_t left = 0;
+  for (size_t i = 0; i < pending.size(); ++i) {
+    if (pending[i].snapInfo->getStatus() == PZSO::SNAP_STATUS_MAPPED) continue;
+    waiting[StdDevName(pending[i].targetDevice)].push_back(i);
+    ++left;
+  }
   for (const auto& dev : hostDevices) {
-    size_t found = 0;
-    for (const auto& p : pending)
-      found += p.snapInfo->getStatus() == PZSO::SNAP_STATUS_MAPPED;
-    if (found == pending.size()) {
+    if (left == 0) {
       logger->log(LOG_DETAIL, fn, "Found device paths for all mapped devices");
       return;
     }
@@ -281,7 +288,10 @@ void discoverMappedDevices(PZSO::PZOSUtil* /*os*/,
                   dev.c_str());
       continue;
     }
-    for (const auto& p : pending) {
+    auto it = waiting.find(StdDevName(symDev));
+    if (it == waiting.end()) continue;
+    for (size_t i : it->second) {
+      const VMAXMappedDevices& p = pending[i];
       if (p.snapInfo->getStatus() == PZSO::SNAP_STATUS_MAPPED) continue;
       if (std::find(ids.begin(), ids.end(), p.arraySerial) == ids.end()) continue;
       if (!compareDevs(p.targetDevice, symDev)) continue;
@@ -290,6 +300,7 @@ void discoverMappedDevices(PZSO::PZOSUtil* /*os*/,
       p.snapInfo->setDevicePath(dev.c_str());
       p.snapInfo->setStatus(PZSO::SNAP_STATUS_MAPPED);
       p.snapInfo->setErrorInfo(PZ_ERR_NONE, "");
+      --left;
       break;
     }
   }

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "engine/PZSOVMAX.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
 #include "hostdev/VMAXUtils.h"
 
@@ -23,6 +23,20 @@ constexpr size_t kDevNameBufferSize = 32;
 constexpr size_t kDeviceWWNBytes = 16;
 constexpr size_t kPortWWNBytes = 8;
 constexpr size_t kPortWWNDigits = 2 * kPortWWNBytes;
+
+// NAA-6 device identifier of these arrays (16 bytes): NAA type and OUI in
+// bytes 0..3, the array serial as packed digits in bytes 4..9, then "S" and
+// the device characters in ASCII in bytes 10..15.
+constexpr unsigned char kNaaTypeRegisteredExtended = 0x6;
+constexpr unsigned kNaaTypeShift = 4;
+constexpr size_t kNaaSerialOffset = 4;
+constexpr size_t kNaaSerialBytes = 6;
+constexpr size_t kNaaTailOffset = 10;
+constexpr char kNaaDeviceMarker = 'S';
+constexpr size_t kDeviceChars = 5;
+// Organisation identifiers seen on these arrays' devices.
+constexpr unsigned long kOuiSymmetrix = 0x000097;
+constexpr unsigned long kOuiSymmetrixOld = 0x006048;
 
 constexpr int kDebugDetail = 4;
 constexpr int kHexBase = 16;
@@ -142,6 +156,34 @@ bool parseDeviceWWN(PZSO::SnapInfo* si, const std::string& wwn,
             arraySerial, deviceText.c_str());
   serial = arraySerial;
   device = deviceText;
+  return true;
+}
+
+unsigned long naaOrganisationId(const unsigned char* naa, size_t length) {
+  if (!naa || length < kNaaSerialOffset) return 0;
+  // 24 bits from the low nibble of byte 0 to the high nibble of byte 3.
+  return (static_cast<unsigned long>(naa[0] & kNibbleMask) << 20) |
+         (static_cast<unsigned long>(naa[1]) << 12) |
+         (static_cast<unsigned long>(naa[2]) << kNibbleBits) |
+         (static_cast<unsigned long>(naa[3]) >> kNibbleBits);
+}
+
+bool parseSymmetrixNaa(const unsigned char* naa, size_t length,
+                       std::string& serial, std::string& device) {
+  if (!naa || length != kDeviceWWNBytes ||
+      (naa[0] >> kNaaTypeShift) != kNaaTypeRegisteredExtended)
+    return false;
+  unsigned long oui = naaOrganisationId(naa, length);
+  if (oui != kOuiSymmetrix && oui != kOuiSymmetrixOld) return false;
+  serial = BytesToHex(naa + kNaaSerialOffset, kNaaSerialBytes);
+  device.clear();
+  if (naa[kNaaTailOffset] != kNaaDeviceMarker) return true;
+  // The hex characters at the end of the tail, left-padded to five.
+  size_t first = length;
+  while (first > kNaaTailOffset + 1 && isxdigit(naa[first - 1])) --first;
+  if (first == length) return true;
+  device.assign(reinterpret_cast<const char*>(naa + first), length - first);
+  device.insert(0, kDeviceChars - device.size(), '0');
   return true;
 }
 

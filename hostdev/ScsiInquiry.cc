@@ -1,11 +1,13 @@
 // Identification of host block devices by SCSI INQUIRY: vendor, product,
 // candidate array serials and the array device number.
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "config/VMAXConfig.h"
-#include "engine/PZSOVMAX.h"
+#include "common/ConfigKeys.h"
+#include "common/AdditionalSettings.h"
+#include "common/Vocabulary.h"
 #include "host/HostServices.h"
 #include "host/PzDeviceTree.h"
 #include "hostdev/VMAXUtils.h"
@@ -26,10 +28,15 @@ constexpr int kCdbReserved = 0;
 constexpr int kCdbTimeoutSecs = 10;
 
 // Standard inquiry data.
+constexpr size_t kAdditionalLengthOffset = 4;
+constexpr size_t kAdditionalLengthBase = 5;  // bytes 0..4 are not counted
 constexpr size_t kVendorOffset = 8;
 constexpr size_t kVendorLength = 8;
 constexpr size_t kProductOffset = 16;
 constexpr size_t kProductLength = 16;
+constexpr size_t kRevisionOffset = 32;
+constexpr size_t kRevisionLength = 4;
+// The long vendor-specific area: microcode, serials, device characters.
 constexpr size_t kMicrocodeOffset = 56;
 constexpr size_t kMicrocodeLength = 4;
 constexpr size_t kSymDevOffset = 132;
@@ -37,13 +44,35 @@ constexpr size_t kSymDevLength = 4;
 // Array serials inside the standard data as a VMware host hands it over.
 constexpr size_t kVmwSymm3Offset = 115;
 constexpr size_t kVmwSymm4Offset = 123;
-// Device Identification page (the older layout at 8, the SPC layout at 12).
-constexpr size_t kPageSymm3Offset = 8;
-constexpr size_t kPageSymm4Offset = 12;
 constexpr size_t kSerialBytes = 6;
-// Array serial inside the VMware LUN UUID text.
+// Array serial inside the VMware LUN UUID text, and the device identifier
+// (32 hex characters) it carries after its ten-character header.
 constexpr size_t kLunUuidSerialOffset = 18;
 constexpr size_t kLunUuidSerialLength = 12;
+constexpr size_t kLunUuidNaaOffset = 10;
+constexpr size_t kNaaBytes = 16;
+
+// Device Identification page.
+constexpr size_t kPageCodeOffset = 1;
+constexpr size_t kPageLengthHigh = 2;
+constexpr size_t kPageLengthLow = 3;
+constexpr size_t kPageHeaderLength = 4;
+// Designation descriptor header: code set, association and type, length.
+constexpr size_t kDescCodeSet = 0;
+constexpr size_t kDescTypeByte = 1;
+constexpr size_t kDescReserved = 2;
+constexpr size_t kDescLength = 3;
+constexpr size_t kDescHeaderLength = 4;
+constexpr unsigned char kCodeSetMask = 0x0F;
+constexpr unsigned char kCodeSetBinary = 0x1;
+constexpr unsigned kAssociationShift = 4;
+constexpr unsigned char kAssociationMask = 0x3;
+constexpr unsigned char kAssociationLu = 0x0;
+constexpr unsigned char kDesignatorTypeMask = 0x0F;
+constexpr unsigned char kDesignatorTypeNaa = 0x3;
+// In the older layout the identifier follows the page header directly, so
+// the byte where a descriptor header keeps a reserved zero holds the OUI.
+constexpr size_t kOldLayoutMarker = kPageHeaderLength + kDescReserved;
 
 // Hex dumps in the debug log.
 constexpr size_t kDumpLimit = 1024;
@@ -52,6 +81,13 @@ constexpr int kLevelDump = 4;
 constexpr int kLevelSummary = 3;
 
 const char* const kIdaTypeVMware = "vmware";
+const char* const kVendorEMC = "EMC";
+constexpr size_t kVendorEMCLength = 3;
+// Where the device number and the microcode were read.
+const char* const kFromVendorArea = "the standard inquiry vendor area";
+const char* const kFromIdentifier = "the device identifier";
+const char* const kFromRevision = "the product revision";
+const char* const kFromNowhere = "nowhere (not in the answer)";
 
 std::string HexOf(const unsigned char* bytes, size_t n) {
   static const char digits[] = "0123456789abcdef";
@@ -64,12 +100,20 @@ std::string HexOf(const unsigned char* bytes, size_t n) {
   return s;
 }
 
-// Text of a fixed field, ending at the first NUL.
-std::string FieldText(const unsigned char* area, size_t offset, size_t len) {
+// Text of a field inside the `valid` bytes, ending at the first NUL; a field
+// that the answer cuts short gives the part that is there.
+std::string FieldText(const unsigned char* data, size_t valid, size_t offset,
+                      size_t len) {
   std::string s;
-  for (size_t i = 0; i < len && area[offset + i] != 0; ++i)
-    s += char(area[offset + i]);
+  for (size_t i = offset; i < offset + len && i < valid && data[i] != 0; ++i)
+    s += char(data[i]);
   return s;
+}
+
+// Hex of a field only when the whole field is inside the `valid` bytes.
+std::string FieldHex(const unsigned char* data, size_t valid, size_t offset,
+                     size_t len) {
+  return offset + len <= valid ? HexOf(data + offset, len) : std::string();
 }
 
 int HexDigit(char c) {
@@ -79,13 +123,16 @@ int HexDigit(char c) {
   return -1;
 }
 
-// Two hex characters per byte; a pair that is not hex gives 0.
-void HexToBytes(const std::string& text, unsigned char* area, size_t size) {
-  for (size_t i = 0; i < text.size() && i / 2 < size; i += 2) {
+// Two hex characters per byte; a pair that is not hex gives 0. Returns the
+// number of bytes written.
+size_t HexToBytes(const std::string& text, unsigned char* area, size_t size) {
+  size_t n = 0;
+  for (size_t i = 0; i + 1 < text.size() && n < size; i += 2, ++n) {
     int hi = HexDigit(text[i]);
-    int lo = i + 1 < text.size() ? HexDigit(text[i + 1]) : -1;
-    area[i / 2] = (hi < 0 || lo < 0) ? 0 : (unsigned char)(hi * 16 + lo);
+    int lo = HexDigit(text[i + 1]);
+    area[n] = (hi < 0 || lo < 0) ? 0 : (unsigned char)(hi * 16 + lo);
   }
+  return n;
 }
 
 void DumpHex(const char* title, const std::string& hex) {
@@ -96,21 +143,27 @@ void DumpHex(const char* title, const std::string& hex) {
                            head.substr(i, kDumpLineLength).c_str());
 }
 
+// Sends one INQUIRY into the zeroed area and keeps exactly the bytes the
+// device returned; false on failure.
 bool SendInquiry(PzDeviceScsiIface* scsi, bool page, unsigned char* area,
-                 CWvError* error) {
+                 std::vector<unsigned char>& answer, CWvError* error) {
   const unsigned char cdb[kCdbLength] = {
       kInquiryOpcode, page ? kEvpdBit : (unsigned char)0,
       page ? kDeviceIdPage : (unsigned char)0, 0, kAllocationLength, 0};
   memset(area, 0, kInquiryAreaSize);
-  return scsi->sendCDB(cdb, kCdbLength, area, int(kInquiryAreaSize), kCdbFlags,
-                       SCSI_DIR_READ, kCdbLun, kCdbReserved, kCdbTimeoutSecs,
-                       error) != -1;
+  int n = scsi->sendCDB(cdb, kCdbLength, area, int(kInquiryAreaSize), kCdbFlags,
+                        SCSI_DIR_READ, kCdbLun, kCdbReserved, kCdbTimeoutSecs,
+                        error);
+  if (n == -1) return false;
+  size_t count = n < 0 ? 0 : std::min(size_t(n), kInquiryAreaSize);
+  answer.assign(area, area + count);
+  return true;
 }
 
 // Replaces the first candidate equal to the configured id, if any.
 void CorrectArrayId(std::string* ids[], size_t n) {
   std::string rule;
-  if (!GetRegStr(nullptr, "sSymmCorrectiveArrayID", rule)) return;
+  if (!GetRegStr(nullptr, vmaxcfg::kSettingCorrectiveArrayID, rule)) return;
   size_t colon = rule.find(':');
   if (colon == std::string::npos) return;
   std::string from = rule.substr(0, colon), to = rule.substr(colon + 1);
@@ -123,6 +176,70 @@ void CorrectArrayId(std::string* ids[], size_t n) {
 }
 
 }  // namespace
+
+void parseStandardInquiry(const unsigned char* data, size_t returned,
+                          StandardInquiryInfo& info) {
+  info = StandardInquiryInfo();
+  size_t valid = data ? returned : 0;
+  if (valid > kAdditionalLengthOffset)
+    valid = std::min(valid, size_t(data[kAdditionalLengthOffset]) +
+                                kAdditionalLengthBase);
+  info.validLength = valid;
+  if (valid == 0) return;
+  info.vendor = FieldText(data, valid, kVendorOffset, kVendorLength);
+  info.product = FieldText(data, valid, kProductOffset, kProductLength);
+  info.vendorArea = valid >= kSymDevOffset + kSymDevLength;
+  if (valid >= kMicrocodeOffset + kMicrocodeLength)
+    info.microcode = HexOf(data + kMicrocodeOffset, kMicrocodeLength);
+  else
+    info.microcode = FieldText(data, valid, kRevisionOffset, kRevisionLength);
+  if (info.vendorArea)
+    info.symDev = FieldText(data, valid, kSymDevOffset, kSymDevLength);
+  info.symm3 = FieldHex(data, valid, kVmwSymm3Offset, kSerialBytes);
+  info.symm4 = FieldHex(data, valid, kVmwSymm4Offset, kSerialBytes);
+}
+
+void parseDeviceIdPage(const unsigned char* data, size_t returned,
+                       DeviceIdPageInfo& info) {
+  info = DeviceIdPageInfo();
+  if (!data || returned < kPageHeaderLength || data[kPageCodeOffset] != kDeviceIdPage)
+    return;
+  info.valid = true;
+  size_t end = std::min(returned, ((size_t(data[kPageLengthHigh]) << 8) |
+                                   data[kPageLengthLow]) + kPageHeaderLength);
+  std::string serial, device;
+  if (end > kOldLayoutMarker && data[kOldLayoutMarker] != 0) {
+    info.oldLayout = true;
+    const unsigned char* naa = data + kPageHeaderLength;
+    if (end >= kPageHeaderLength + kNaaBytes &&
+        parseSymmetrixNaa(naa, kNaaBytes, serial, device)) {
+      info.symm3 = serial;
+      info.device = device;
+      info.identifier = HexOf(naa, kNaaBytes);
+    }
+    return;
+  }
+  // Designation descriptors in any order; the logical unit's binary NAA
+  // designator of these arrays is the one that names the device.
+  for (size_t pos = kPageHeaderLength; pos + kDescHeaderLength <= end;) {
+    const unsigned char* desc = data + pos;
+    size_t length = desc[kDescLength];
+    if (pos + kDescHeaderLength + length > end) break;
+    const unsigned char* designator = desc + kDescHeaderLength;
+    unsigned char association =
+        (desc[kDescTypeByte] >> kAssociationShift) & kAssociationMask;
+    if ((desc[kDescCodeSet] & kCodeSetMask) == kCodeSetBinary &&
+        association == kAssociationLu &&
+        (desc[kDescTypeByte] & kDesignatorTypeMask) == kDesignatorTypeNaa &&
+        parseSymmetrixNaa(designator, length, serial, device)) {
+      info.symm4 = serial;
+      info.device = device;
+      info.identifier = HexOf(designator, length);
+      return;
+    }
+    pos += kDescHeaderLength + length;
+  }
+}
 
 bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
                                 std::string& product,
@@ -140,15 +257,16 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
   const bool vmware = idaType == kIdaTypeVMware;
 
   std::vector<unsigned char> area(kInquiryAreaSize, 0);
-  size_t walk = kInquiryAreaSize;
+  // Exactly the bytes the device (or the VMware host) handed over.
+  std::vector<unsigned char> answer;
   std::shared_ptr<PzDevice> device;
   PzDeviceScsiIface* scsi = nullptr;
   CWvError error;
   if (vmware) {
     std::string hex;
     parseJSONString(deviceSpec, "standardinqury", hex);
-    walk = std::min(hex.size(), kInquiryAreaSize);
-    HexToBytes(hex, area.data(), kInquiryAreaSize);
+    answer.assign(area.begin(),
+                  area.begin() + HexToBytes(hex, area.data(), kInquiryAreaSize));
   } else {
     device = PzDeviceTree::getDevice(deviceSpec, &error);
     if (!device) {
@@ -161,7 +279,7 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
       dbg.DebugLvl(DBG_ERROR, fn, "'%s' is not SCSI device", deviceSpec.c_str());
       return false;
     }
-    if (!SendInquiry(scsi, false, area.data(), &error)) {
+    if (!SendInquiry(scsi, false, area.data(), answer, &error)) {
       dbg.DebugLvl(DBG_ERROR, fn,
                    "Fail to send scsi inquiry cdb, caught exception:%s",
                    error.text().c_str());
@@ -169,45 +287,87 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
     }
   }
 
-  vendor = FieldText(area.data(), kVendorOffset, kVendorLength);
-  product = FieldText(area.data(), kProductOffset, kProductLength);
-  std::string microcode;
-  if (walk >= kMicrocodeOffset + kMicrocodeLength)
-    microcode = HexOf(&area[kMicrocodeOffset], kMicrocodeLength);
-  if (walk > kSymDevOffset)
-    symDev = FieldText(area.data(), kSymDevOffset, kSymDevLength);
-  std::string hex = HexOf(area.data(), walk);
+  StandardInquiryInfo std;
+  parseStandardInquiry(answer.data(), answer.size(), std);
+  vendor = std.vendor;
+  product = std.product;
+  const bool ours = vendor.compare(0, kVendorEMCLength, kVendorEMC) == 0;
+  std::string hex = HexOf(answer.data(), std.validLength);
   dbg.DebugLvl(kLevelDump, fn, "SCSI Inquiry data (Basic) HEX (first 1024 bytes only)");
 
-  std::string symm3, symm4, lunArrayId;
+  std::string symm3, symm4, lunArrayId, naaDev;
   if (vmware) {
-    symm3 = HexOf(&area[kVmwSymm3Offset], kSerialBytes);
-    symm4 = HexOf(&area[kVmwSymm4Offset], kSerialBytes);
+    symm3 = std.symm3;
+    symm4 = std.symm4;
     std::string uuid;
     parseJSONString(deviceSpec, "lunuuid", uuid);
     if (uuid.size() > kLunUuidSerialOffset)
       lunArrayId = uuid.substr(kLunUuidSerialOffset, kLunUuidSerialLength);
+    if (uuid.size() >= kLunUuidNaaOffset + 2 * kNaaBytes) {
+      unsigned char naa[kNaaBytes];
+      HexToBytes(uuid.substr(kLunUuidNaaOffset, 2 * kNaaBytes), naa, kNaaBytes);
+      std::string serial;
+      parseSymmetrixNaa(naa, kNaaBytes, serial, naaDev);
+    }
   } else {
     std::string head = hex.substr(0, kDumpLimit);
     for (size_t i = 0; i < head.size(); i += kDumpLineLength)
       dbg.DebugLvl(kLevelDump, fn, "%s", head.substr(i, kDumpLineLength).c_str());
-    if (!SendInquiry(scsi, true, area.data(), &error)) {
+    std::vector<unsigned char> page;
+    if (!SendInquiry(scsi, true, area.data(), page, &error)) {
       dbg.DebugLvl(DBG_ERROR, fn,
                    "Fail to send scsi inquiry cdb, caught exception: %s",
                    error.text().c_str());
       return false;
     }
-    symm3 = HexOf(&area[kPageSymm3Offset], kSerialBytes);
-    symm4 = HexOf(&area[kPageSymm4Offset], kSerialBytes);
+    DeviceIdPageInfo ids;
+    parseDeviceIdPage(page.data(), page.size(), ids);
+    if (!ids.valid)
+      dbg.DebugLvl(kLevelSummary, fn,
+                   "Device Identification page of [%s] not usable: %zu bytes, page code [%s]",
+                   deviceSpec.c_str(), page.size(),
+                   page.size() > kPageCodeOffset ? HexOf(&page[kPageCodeOffset], 1).c_str() : "");
+    else if (ids.identifier.empty())
+      dbg.DebugLvl(kLevelSummary, fn,
+                   "Device Identification page of [%s] names no device of these arrays",
+                   deviceSpec.c_str());
+    else
+      dbg.DebugLvl(kLevelDump, fn, "Device identifier [%s] (%s layout)",
+                   ids.identifier.c_str(), ids.oldLayout ? "older" : "SPC");
+    symm3 = ids.symm3;
+    symm4 = ids.symm4;
+    naaDev = ids.device;
     dbg.DebugLvl(kLevelDump, fn, "SYMM3 [%s] SYMM4 [%s] Microcode [%s]",
-                 symm3.c_str(), symm4.c_str(), microcode.c_str());
+                 symm3.c_str(), symm4.c_str(), std.microcode.c_str());
     DumpHex("SCSI Inquiry data (Page 80) HEX (first 1024 bytes only)",
-            HexOf(area.data(), kInquiryAreaSize));
+            HexOf(page.data(), page.size()));
   }
+
+  // Identifiers only of a device of these arrays, never another vendor's.
+  const char* devFrom = kFromNowhere;
+  if (!ours) {
+    symm3.clear();
+    symm4.clear();
+    lunArrayId.clear();
+  } else if (std.vendorArea) {
+    symDev = std.symDev;
+    devFrom = kFromVendorArea;
+  } else if (!naaDev.empty()) {
+    symDev = naaDev;
+    devFrom = kFromIdentifier;
+  }
+  const char* microcodeFrom =
+      std.microcode.empty() ? kFromNowhere : std.vendorArea ? kFromVendorArea
+                                                            : kFromRevision;
 
   std::string* candidates[] = {&symm4, &symm3, &lunArrayId};
   CorrectArrayId(candidates, lunArrayId.empty() ? 2 : 3);
   symDev = StdDevName(symDev);
+  dbg.DebugLvl(kLevelSummary, fn,
+               "Device number [%s] from %s, microcode [%s] from %s "
+               "(%zu valid bytes of standard inquiry data)",
+               symDev.c_str(), devFrom, std.microcode.c_str(), microcodeFrom,
+               std.validLength);
 
   if (!lunArrayId.empty()) {
     dbg.DebugLvl(kLevelSummary, fn,

@@ -9,7 +9,8 @@
 #include <vector>
 
 #include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
+#include "common/Strings.h"
+#include "common/VMAXParams.h"
 
 // Device identifiers.
 std::string StdDevName(const std::string& dev);
@@ -21,17 +22,19 @@ std::string DeviceWWNToString(const unsigned char* bytes);
 std::string WWNToString(const unsigned char* bytes);
 std::string StringToWWN(const std::string& text);
 std::string ToLower(const std::string& text);
+// The organisation identifier (OUI) of an NAA designator; 0 when too short.
+unsigned long naaOrganisationId(const unsigned char* naa, size_t length);
+// A 16-byte NAA-6 device identifier of these arrays (OUI 0x000097 or
+// 0x006048): the array serial (12 hex digits of bytes 4..9) and, when the
+// tail reads "S" and hex characters, those characters left-padded to five
+// (else an empty device). False, outputs untouched, for any other identifier.
+bool parseSymmetrixNaa(const unsigned char* naa, size_t length,
+                       std::string& serial, std::string& device);
 
 // Name-value scanner. The value of an item named "hostPassword" is never
 // logged, and logged record texts have that value replaced by "****".
 bool parseJSONString(const std::string& text, const std::string& name,
                      std::string& value);
-// Copies at most `size` bytes of the value into `area` (no terminator);
-// returns the number copied, -1 on failure or when the value does not fit.
-int parseJSONString(const std::string& text, const std::string& name,
-                    char* area, size_t size);
-bool parseJsonString(PZSO::SnapInfo* si, const std::string& text,
-                     const std::string& name, std::string& value);
 // Copy of `text` with the value of any "hostPassword" item replaced by ****.
 std::string maskSecrets(const std::string& text);
 
@@ -39,26 +42,34 @@ std::string maskSecrets(const std::string& text);
 bool getArrayInfoFromDB(PZSO::SnapInfo* si, const std::vector<std::string>& ids,
                         std::string& usedId, char* buffer, short size,
                         bool skipCache);
-bool getArrayInfoFromDB(PZSO::SnapInfo* si, std::string& id, char* buffer,
-                        short size, bool skipCache);
-bool getArrayInfo(PZSO::SnapInfo* si, const std::vector<std::string>& ids,
-                  std::string& usedId, int& engineId, std::string& hostName,
-                  std::string& userName, std::string& password,
-                  bool skipCache);
-bool getArrayInfo(PZSO::SnapInfo* si, const std::string& id, int& engineId,
-                  std::string& hostName, std::string& userName,
-                  std::string& password, bool skipCache);
-bool parseArrayInfo(const std::string& record, int& engineId,
-                    std::string& hostName, std::string& userName,
-                    std::string& password);
-std::string concatStrings(const std::vector<std::string>& items,
-                          const char* separator);
-std::string concatStrings(const std::list<std::string>& items,
-                          const char* separator);
-void PrintStringList(PZSO::SnapInfo* si, const std::string& title,
-                     const std::list<std::string>& items);
 
 // SCSI inquiry identification.
+// What a standard INQUIRY answer holds. The valid bytes are those the device
+// returned, cut to the length it claims (byte 4 + 5); nothing past them is
+// read.
+struct StandardInquiryInfo {
+  size_t validLength = 0;
+  std::string vendor, product;
+  bool vendorArea = false;  // the long vendor-specific area is present
+  std::string microcode;    // hex of the vendor area, else the product revision
+  std::string symDev;       // device characters of the vendor area
+  std::string symm3, symm4; // serials of the vendor area (VMware hosts)
+};
+void parseStandardInquiry(const unsigned char* data, size_t returned,
+                          StandardInquiryInfo& info);
+// What a Device Identification page (0x83) holds: the LU's NAA designator
+// found by walking the designators, or the identifier of the older layout
+// that follows the page header directly.
+struct DeviceIdPageInfo {
+  bool valid = false;      // page code 0x83 and a complete header
+  bool oldLayout = false;
+  std::string symm4;       // serial of the LU's NAA designator
+  std::string symm3;       // serial of the older layout's identifier
+  std::string device;      // five device characters of the identifier's tail
+  std::string identifier;  // the 16 designator bytes as hex
+};
+void parseDeviceIdPage(const unsigned char* data, size_t returned,
+                       DeviceIdPageInfo& info);
 bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
                                 std::string& product,
                                 std::vector<std::string>& arrayIds,

@@ -1,5 +1,12 @@
 #include "hostruntime/DatabaseBackend.h"
 
+#ifdef PZ_HAVE_POSTGRESQL
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <mutex>
+#endif
+
 #include "hostruntime/Env.h"
 #include "hostruntime/SqliteHostDatabase.h"
 #ifdef PZ_HAVE_POSTGRESQL
@@ -7,6 +14,15 @@
 #endif
 
 namespace hostrt {
+
+bool HostDatabase::Reserve(const std::vector<Reservation>& request,
+                           std::vector<bool>* granted, std::string* error) {
+  std::vector<std::string> devices;
+  if (!ReserveFirstFree(request, &devices, error)) return false;
+  granted->clear();
+  for (const std::string& d : devices) granted->push_back(!d.empty());
+  return true;
+}
 
 namespace {
 
@@ -25,6 +41,53 @@ SettingReader ReaderOf(Env* env) {
     return env->GetSetting(section, key, value);
   };
 }
+
+#ifdef PZ_HAVE_POSTGRESQL
+// Any object of this library: dladdr of its address names the file the
+// runtime was loaded from.
+const char kRuntimeAnchor = 0;
+
+// The module's file beside the loaded runtime, or empty.
+std::string ModuleBesideRuntime() {
+  Dl_info info;
+  if (!dladdr(&kRuntimeAnchor, &info) || !info.dli_fname) return std::string();
+  std::string path = info.dli_fname;
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return std::string();
+  return path.substr(0, slash + 1) + PZ_PG_MODULE_FILE;
+}
+
+// The PostgreSQL module's entry point, loaded on first use: from beside the
+// runtime (build tree, any install prefix), else by its name through the
+// loader's search (the packages' library directory). The module stays loaded
+// for the life of the process; a failure is tried again on the next call.
+PgModuleOpen LoadPgModule(std::string* error) {
+  static std::mutex mu;
+  static PgModuleOpen open = nullptr;
+  std::lock_guard<std::mutex> lock(mu);
+  if (open) return open;
+  std::string why;
+  void* handle = nullptr;
+  std::string beside = ModuleBesideRuntime();
+  if (!beside.empty() && access(beside.c_str(), F_OK) == 0) {
+    // The module is there: what keeps it from loading (libpq missing, say)
+    // is the answer, not a search elsewhere.
+    handle = dlopen(beside.c_str(), RTLD_NOW | RTLD_LOCAL);
+  } else {
+    handle = dlopen(PZ_PG_MODULE_FILE, RTLD_NOW | RTLD_LOCAL);
+  }
+  if (handle) {
+    open = reinterpret_cast<PgModuleOpen>(dlsym(handle, kPgModuleOpenSymbol));
+    if (!open) why = dlerror();
+  } else {
+    why = dlerror();
+  }
+  if (!open && error)
+    *error = std::string("PostgreSQL backend requested but the module ") + PZ_PG_MODULE_FILE +
+             " cannot be loaded: " + why;
+  return open;
+}
+#endif
 
 }  // namespace
 
@@ -62,10 +125,15 @@ std::unique_ptr<HostDatabase> OpenHostDatabase(const DatabaseLocation& where,
       return SqliteHostDatabase::Open(where.sqlitePath, error);
     case DatabaseBackend::kPostgresql: {
 #ifdef PZ_HAVE_POSTGRESQL
+      PgModuleOpen open = LoadPgModule(error);
+      if (!open) return nullptr;
       PgConnectParams params;
       params.conninfo = where.conninfo;
       params.passfile = where.passfile;
-      return PgHostDatabase::Open(params, error);
+      std::string why;
+      std::unique_ptr<HostDatabase> db(open(&params, &why));
+      if (!db && error) *error = why;
+      return db;
 #else
       if (error) *error = "this host was built without PostgreSQL support";
       return nullptr;

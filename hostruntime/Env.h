@@ -26,6 +26,7 @@ struct ProcessOutcome {
   bool started = false;      // false: could not be started (exit code -1)
   int exitCode = -1;         // 128 + signal when killed
   bool killedAtLimit = false;
+  bool cancelled = false;    // stopped (or never started) by a signal
   std::string output;
   std::string error;
   std::string startError;    // why it could not be started
@@ -98,7 +99,7 @@ class Env {
   // Host database; null when the host has none.
   virtual HostDatabase* Database() = 0;
 
-  // Host initiators, devices and rescans (real Linux host or simulated).
+  // Host initiators, devices and rescans.
   virtual HostSystem* System() = 0;
 
   // SCSI pass-through.

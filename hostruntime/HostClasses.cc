@@ -8,29 +8,18 @@
 
 #include "host/HostServices.h"
 #include "host/PZMMSnapAPI.h"
+#include "host/PzClock.h"
 #include "host/PzDeviceTree.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/HostDatabase.h"
 #include "hostruntime/ProcessRunner.h"
+#include "hostruntime/LogMask.h"
 #include "hostruntime/Settings.h"
 
 using hostrt::CurrentEnv;
 
 namespace {
-
-std::string VFormat(const char* format, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  char small[512];
-  int n = vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  if (n < 0) return std::string();
-  if (size_t(n) < sizeof small) return std::string(small, size_t(n));
-  std::string big(size_t(n) + 1, '\0');
-  vsnprintf(&big[0], big.size(), format, args);
-  big.resize(size_t(n));
-  return big;
-}
+constexpr long long kLimitMsPerSecond = 1000;
 
 void DebugLog(int level, const char* function, std::string text) {
   hostrt::LogRecord r;
@@ -70,9 +59,22 @@ int PzProcess::run(const std::string& commandLine, const std::string* input,
   hostrt::ProcessOutcome outcome;
   CurrentEnv()->RunProcess(spec, &outcome);
   if (output) *output = outcome.output;
-  if (error) *error = outcome.started ? outcome.error : outcome.startError;
-  if (!outcome.started) return -1;
+  // A tool whose exit status could not be collected has not succeeded.
+  bool ran = outcome.started && outcome.exitCode >= 0;
+  if (error) *error = ran ? outcome.error : outcome.startError;
+  if (!ran) return -1;
+  if (outcome.cancelled && error)
+    *error += "(stopped: the job was cancelled by a signal)";
   killed_ = outcome.killedAtLimit;
+  if (killed_ && error) {
+    // What the caller shows as the tool's error says why it ended.
+    std::string limit =
+        spec.timeoutMs % kLimitMsPerSecond == 0
+            ? std::to_string(spec.timeoutMs / kLimitMsPerSecond) + " s"
+            : std::to_string(spec.timeoutMs) + " ms";
+    std::string why = "timed out after " + limit + ": " + hostrt::MaskSecrets(commandLine);
+    *error = error->empty() ? why : why + "; " + *error;
+  }
   if (killed_) {
     DebugLog(-1, "PzProcess::system",
              FXString::Format("Command [%s] was killed at its time limit of "
@@ -90,28 +92,28 @@ void EvDebug::DebugLvl(int level, const char* function, const char* format,
                        ...) {
   va_list args;
   va_start(args, format);
-  DebugLog(level, function, VFormat(format, args));
+  DebugLog(level, function, FXString::FormatV(format, args));
   va_end(args);
 }
 
 void EvDebug::Debug(const char* function, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  DebugLog(2, function, VFormat(format, args));
+  DebugLog(2, function, FXString::FormatV(format, args));
   va_end(args);
 }
 
 void EvDebug::Error(const char* function, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  DebugLog(-1, function, VFormat(format, args));
+  DebugLog(-1, function, FXString::FormatV(format, args));
   va_end(args);
 }
 
 void EvDebug::EvEvent(int severity, const char* format, ...) {
   va_list args;
   va_start(args, format);
-  DebugLog(severity >= 2 ? -1 : 1, "EvEvent", VFormat(format, args));
+  DebugLog(severity >= 2 ? -1 : 1, "EvEvent", FXString::FormatV(format, args));
   va_end(args);
 }
 
@@ -271,10 +273,24 @@ std::string CWvString::Format(const std::string& pattern,
 
 // ---- FXString
 
+std::string FXString::FormatV(const char* format, va_list args) {
+  va_list copy;
+  va_copy(copy, args);
+  char small[512];
+  int n = vsnprintf(small, sizeof small, format, copy);
+  va_end(copy);
+  if (n < 0) return std::string();
+  if (size_t(n) < sizeof small) return std::string(small, size_t(n));
+  std::string big(size_t(n) + 1, '\0');
+  vsnprintf(&big[0], big.size(), format, args);
+  big.resize(size_t(n));
+  return big;
+}
+
 std::string FXString::Format(const char* format, ...) {
   va_list args;
   va_start(args, format);
-  std::string s = VFormat(format, args);
+  std::string s = FXString::FormatV(format, args);
   va_end(args);
   return s;
 }
@@ -319,7 +335,7 @@ class EnvLogWriter : public CLogWriterInterface {
              ...) override {
     va_list args;
     va_start(args, format);
-    std::string text = VFormat(format, args);
+    std::string text = FXString::FormatV(format, args);
     va_end(args);
     DebugLog(level, function,
              FXString::Format("(line %d) %s", line, text.c_str()));
@@ -344,6 +360,20 @@ bool ParseVPLEXBackendMetadata(const std::string& value, std::string& serial,
 
 // ---- PZMMSnapAPI over the host database
 
+namespace {
+
+void SplitAlternatives(const std::string& text, std::vector<std::string>* out) {
+  size_t start = 0;
+  while (start < text.size()) {
+    size_t end = text.find(SM_ACTIVE_SNAP_ALTERNATIVE_SEPARATOR, start);
+    if (end == std::string::npos) end = text.size();
+    if (end > start) out->push_back(text.substr(start, end - start));
+    start = end + 1;
+  }
+}
+
+}  // namespace
+
 PZMMSnapAPI::PZMMSnapAPI(int client) : client_(client) {}
 
 bool PZMMSnapAPI::activeSnapOperation(long long jobId,
@@ -366,6 +396,7 @@ bool PZMMSnapAPI::activeSnapOperation(long long jobId,
     r.source = e.SourceDevice;
     r.target = e.TargetDevice;
     r.jobId = jobId;
+    if (op == ActiveSnapReserve) SplitAlternatives(e.Extra1, &r.alternatives);
     request.push_back(r);
   }
   std::string error;
@@ -387,11 +418,13 @@ bool PZMMSnapAPI::activeSnapOperation(long long jobId,
       return true;
     }
     case ActiveSnapReserve: {
-      std::vector<bool> granted;
-      if (!db->Reserve(request, &granted, &error)) break;
+      std::vector<std::string> granted;
+      if (!db->ReserveFirstFree(request, &granted, &error)) break;
       response = msg.getActiveSnapInfoList();
-      for (size_t i = 0; i < response.size() && i < granted.size(); ++i)
-        response[i].Status = granted[i] ? SM_ACTIVE_SNAP_GRANTED : 0;
+      for (size_t i = 0; i < response.size() && i < granted.size(); ++i) {
+        response[i].Status = granted[i].empty() ? 0 : SM_ACTIVE_SNAP_GRANTED;
+        if (!granted[i].empty()) response[i].TargetDevice = granted[i];
+      }
       msg.setActiveSnapInfoList(response);
       return true;
     }
@@ -458,4 +491,14 @@ std::shared_ptr<PzDevice> PzDeviceTree::getDevice(const std::string& path,
     return nullptr;
   }
   return std::make_shared<EnvDevice>(path, std::move(dev));
+}
+
+int64_t PzClock::nowMicros() { return hostrt::CurrentEnv()->NowMicros(); }
+
+void PzClock::localTime(std::time_t when, std::tm* out) {
+  hostrt::CurrentEnv()->LocalTime(when, out);
+}
+
+void PzClock::sleepMs(int64_t ms) {
+  if (ms > 0) hostrt::CurrentEnv()->SleepMs(ms);
 }

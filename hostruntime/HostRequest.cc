@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "host/HostConstants.h"
+#include "host/HostServices.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/HostDatabase.h"
 #include "hostruntime/HostSystem.h"
@@ -60,6 +61,7 @@ HostSnapInfo::HostSnapInfo() : arrayInfoCache(std::make_shared<ArrayInfoCache>()
 int HostSnapInfo::setSnapUniqueId(const char* uid) {
   if (!uid || !*uid) return 1;
   snapUniqueId = uid;
+  Changed();
   return 0;
 }
 
@@ -101,7 +103,14 @@ bool HostSnapInfo::isSnapFlagSet(int flag) {
 
 unsigned int HostSnapInfo::getSnapFlags() { return snapFlags; }
 int HostSnapInfo::getStatus() { return status; }
-void HostSnapInfo::setStatus(int s) { status = s; }
+void HostSnapInfo::setStatus(int s) {
+  status = s;
+  Changed();
+}
+
+void HostSnapInfo::Changed() {
+  if (onChange) onChange(*this);
+}
 
 int HostSnapInfo::getHostTypeInfo(char* buffer, short* size) {
   return CopyOut(hostTypeInfo, buffer, size);
@@ -109,18 +118,21 @@ int HostSnapInfo::getHostTypeInfo(char* buffer, short* size) {
 
 int HostSnapInfo::setDevicePath(const char* path) {
   devicePath = path ? path : "";
+  Changed();
   return 0;
 }
 
 int HostSnapInfo::setMetadata(int type, const char* value) {
   if (value) metadata[type] = value;
   else metadata.erase(type);
+  Changed();
   return 0;
 }
 
 void HostSnapInfo::setErrorInfo(int code, const char* text) {
   errorCode = code;
   errorText = text ? text : "";
+  Changed();
 }
 
 int HostSnapInfo::getErrorInfo(int* code, char* text, short size) {
@@ -138,20 +150,9 @@ void HostSnapInfo::reportEvent(int severity, const char* message) {
 void HostSnapInfo::log(int level, const char* function, const char* format,
                        ...) {
   if (!format) return;
-  va_list args, copy;
+  va_list args;
   va_start(args, format);
-  va_copy(copy, args);
-  char small[1024];
-  int n = vsnprintf(small, sizeof small, format, copy);
-  va_end(copy);
-  std::string text;
-  if (n >= 0 && size_t(n) < sizeof small) {
-    text.assign(small, size_t(n));
-  } else if (n >= 0) {
-    text.resize(size_t(n) + 1);
-    vsnprintf(&text[0], text.size(), format, args);
-    text.resize(size_t(n));
-  }
+  std::string text = FXString::FormatV(format, args);
   va_end(args);
   LogText(level, function ? function : "", text);
 }
@@ -234,8 +235,14 @@ bool HostSnapInfo::isSRDFAsync() { return srdfAsync; }
 bool HostSnapInfo::isJobFlagSet(uint64_t flag) {
   return flag != 0 && (jobFlags & flag) == flag;
 }
-void HostSnapInfo::setJobFlag(uint64_t flag) { jobFlags |= flag; }
-void HostSnapInfo::clearJobFlag(uint64_t flag) { jobFlags &= ~flag; }
+void HostSnapInfo::setJobFlag(uint64_t flag) {
+  jobFlags |= flag;
+  Changed();
+}
+void HostSnapInfo::clearJobFlag(uint64_t flag) {
+  jobFlags &= ~flag;
+  Changed();
+}
 
 int HostSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
   if (!decoded) return 1;
@@ -318,10 +325,8 @@ void FillHostFacts(HostSnapInfo* request) {
   if (!request) return;
   HostSystem* system = CurrentEnv()->System();
   request->hostTypeInfo = system ? system->HostType("") : kHostTypeLinux;
-  std::string simulated;
-  if (request->hostTypeInfo == kHostTypeVmware &&
-      CurrentEnv()->GetSetting("Host", "simulatedHost", &simulated))
-    request->vmHostId = simulated;
+  if (system && request->hostTypeInfo == kHostTypeVmware)
+    request->vmHostId = system->VmHostId("");
 }
 
 }  // namespace hostrt

@@ -39,6 +39,7 @@ class HostSnapInfo : public PZSO::SnapInfo {
   using EventCallback = std::function<void(int severity, const std::string&)>;
   using LogCallback = std::function<void(int level, const std::string& function,
                                          const std::string& text)>;
+  using ChangeCallback = std::function<void(const HostSnapInfo&)>;
 
   HostSnapInfo();
 
@@ -70,6 +71,10 @@ class HostSnapInfo : public PZSO::SnapInfo {
   std::vector<std::pair<int, std::string>> events;
   EventCallback onEvent;  // optional, e.g. live display
   LogCallback onLog;      // optional, e.g. live display
+  // Called after every change of the state the host keeps (status, error,
+  // device path, metadata, job flags, snapshot name), so the host can write
+  // it through before the plug-in's next step.
+  ChangeCallback onChange;
 
   // --- array information: the current record and the cache of records
   std::string arrayInfoSerial;
@@ -114,12 +119,15 @@ class HostSnapInfo : public PZSO::SnapInfo {
   bool getDevicePath(std::string& path) override;
   bool getMetadata(int type, std::string& value) override;
 
+  // Tells onChange that the kept state changed.
+  void Changed();
+
   // Writes one line to the request log (and the callback) as is.
   void LogText(int level, const std::string& function, const std::string& text);
 };
 
-// Sets what the host knows about itself on a request: its host type ("vmware"
-// for a simulated ESX host, whose name becomes the VM host identifier).
+// Sets what the host knows about itself on a request: its host type
+// ("vmware" for an ESX host, which also gives its VM host identifier).
 void FillHostFacts(HostSnapInfo* request);
 
 // Operating-system utilities of one call over the environment's HostSystem.

@@ -1,5 +1,6 @@
-// Host initiators, devices and rescans: a real Linux host (sysfs, SCSI) or a
-// simulated host of the array simulator.
+// Host initiators, devices and rescans: a real Linux host (sysfs, SCSI), or
+// another implementation that the program installs (the array simulator's
+// hosts).
 #pragma once
 
 #include <string>
@@ -29,6 +30,9 @@ class HostSystem {
                       std::string* error) = 0;
   // "vmware" for an ESX host, "linux" otherwise.
   virtual std::string HostType(const std::string& host) = 0;
+  // The identifier of an ESX host as its requests carry it; empty when the
+  // host does not know it.
+  virtual std::string VmHostId(const std::string& /*host*/) { return std::string(); }
 };
 
 }  // namespace hostrt

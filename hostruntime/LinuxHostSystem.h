@@ -1,6 +1,5 @@
 // Host initiators, devices and rescans of a real Linux host, read from sysfs
-// under a root directory (the machine's "/" normally, a fake tree in tests),
-// and of a host simulated by the array simulator.
+// under a root directory (the machine's "/" normally, a fake tree in tests).
 #pragma once
 
 #include <map>
@@ -48,11 +47,5 @@ class LinuxHostSystem : public HostSystem {
   std::string localName_;
 };
 
-// A host of the simulated world `world` (the simulator's state directory);
-// `localName` is the simulated host this machine (`machineName`) plays.
-// Null without the simulator or without a world or name.
-std::unique_ptr<HostSystem> NewSimulatedHostSystem(const std::string& world,
-                                                   const std::string& localName,
-                                                   const std::string& machineName);
 
 }  // namespace hostrt

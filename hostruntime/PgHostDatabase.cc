@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <cstring>
 #include <numeric>
+#include <set>
+#include <utility>
 
 #include "hostruntime/Env.h"
 #include "hostruntime/SecretCodec.h"
@@ -21,6 +23,9 @@ namespace {
 
 // Serialises schema upgrades of processes that connect at the same time.
 constexpr long long kSchemaLockKey = 0x707a686f7374;  // "pzhost"
+// First half of the transaction lock that reserves of one array take (the
+// second half is the array serial's hash).
+constexpr int kReserveLockKey = 0x707a7276;  // "pzrv"
 // Group and other permission bits: a passfile must have none of them.
 constexpr mode_t kForeignAccess = S_IRWXG | S_IRWXO;
 
@@ -390,38 +395,54 @@ std::vector<size_t> LockOrder(const std::vector<Reservation>& request) {
 
 }  // namespace
 
-bool PgHostDatabase::Reserve(const std::vector<Reservation>& request,
-                             std::vector<bool>* granted, std::string* error) {
+bool PgHostDatabase::ReserveFirstFree(const std::vector<Reservation>& request,
+                                      std::vector<std::string>* granted,
+                                      std::string* error) {
   const std::string now =
       std::to_string(static_cast<long long>(CurrentEnv()->NowMicros() / 1000000));
-  const std::vector<size_t> order = LockOrder(request);
-  std::vector<bool> result;
+  std::set<std::string> arrays;
+  for (const Reservation& r : request)
+    if (!r.array.empty()) arrays.insert(r.array);
+  std::vector<std::string> result;
   bool ok = Transact("reserve", [&](Session& s) {
-    result.assign(request.size(), false);
-    for (size_t i : order) {
+    result.assign(request.size(), std::string());
+    // Reserves of one array take turns (arrays in name order, so two
+    // requests never wait for each other): a request that walks its
+    // alternatives never waits on a row another reserve inserted and has
+    // not committed yet. Only a release's delete can hold a row it needs.
+    for (const std::string& a : arrays)
+      if (!s.Exec("SELECT pg_advisory_xact_lock($1, hashtext($2))",
+                  {std::to_string(kReserveLockKey), a}))
+        return false;
+    std::set<std::pair<std::string, std::string>> given;
+    for (size_t i = 0; i < request.size(); ++i) {
       const Reservation& r = request[i];
-      if (r.array.empty() || r.target.empty()) continue;
+      if (r.array.empty()) continue;
       const std::string id = std::to_string(r.smSnapId);
-      Session::Rows rows;
-      // The unique (array, target) key decides: a concurrent holder's
-      // insert makes this one wait for its outcome, then do nothing.
-      if (!s.Exec("INSERT INTO reservations(\"array\", target, source, sm_snap_id, "
-                  "job_id, created) VALUES($1, $2, $3, $4, $5, $6) "
-                  "ON CONFLICT (\"array\", target) DO NOTHING",
-                  {r.array, r.target, r.source, id, std::to_string(r.jobId), now},
-                  &rows))
-        return false;
-      if (rows.affected == 1) {
-        result[i] = true;
-        continue;
+      for (size_t k = 0; k <= r.alternatives.size() && result[i].empty(); ++k) {
+        const std::string& candidate = k == 0 ? r.target : r.alternatives[k - 1];
+        if (candidate.empty() || given.count({r.array, candidate})) continue;
+        Session::Rows rows;
+        if (!s.Exec("INSERT INTO reservations(\"array\", target, source, sm_snap_id, "
+                    "job_id, created) VALUES($1, $2, $3, $4, $5, $6) "
+                    "ON CONFLICT (\"array\", target) DO NOTHING",
+                    {r.array, candidate, r.source, id, std::to_string(r.jobId), now},
+                    &rows))
+          return false;
+        if (rows.affected == 1) {
+          result[i] = candidate;
+          continue;
+        }
+        if (k != 0) continue;
+        if (!s.Exec("SELECT sm_snap_id FROM reservations WHERE \"array\" = $1 AND "
+                    "target = $2",
+                    {r.array, candidate}, &rows))
+          return false;
+        // Held already by the same requester: granted again, as a retry of a
+        // request whose answer was lost must be.
+        if (rows.rows.size() == 1 && rows.rows[0][0] == id) result[i] = candidate;
       }
-      if (!s.Exec("SELECT sm_snap_id FROM reservations WHERE \"array\" = $1 AND "
-                  "target = $2",
-                  {r.array, r.target}, &rows))
-        return false;
-      // Held already by the same requester: granted again, as a retry of a
-      // request whose answer was lost must be.
-      result[i] = rows.rows.size() == 1 && rows.rows[0][0] == id;
+      if (!result[i].empty()) given.insert({r.array, result[i]});
     }
     if (beforeCommit_) beforeCommit_(s.ServerPid());
     return true;
@@ -527,6 +548,38 @@ bool PgHostDatabase::ListArrayDetails(std::vector<ArrayDetailsRow>* out,
   return true;
 }
 
+bool PgHostDatabase::RemoveArray(const std::string& serial,
+                                 std::vector<Reservation>* holding, bool* removed,
+                                 std::string* error) {
+  bool ok = Transact("remove array", [&](Session& s) {
+    holding->clear();
+    *removed = false;
+    Session::Rows held, info, details;
+    // The reservation rows are locked, so none is granted meanwhile and
+    // then left pointing at a removed array.
+    if (!s.Exec("SELECT sm_snap_id, source, target, job_id FROM reservations "
+                "WHERE \"array\" = $1 ORDER BY target FOR UPDATE",
+                {serial}, &held))
+      return false;
+    for (const auto& r : held.rows) {
+      Reservation e;
+      e.array = serial;
+      e.smSnapId = std::atoi(r[0].c_str());
+      e.source = r[1];
+      e.target = r[2];
+      e.jobId = std::atoll(r[3].c_str());
+      holding->push_back(e);
+    }
+    if (!holding->empty()) return true;
+    if (!s.Exec("DELETE FROM array_info WHERE serial = $1", {serial}, &info) ||
+        !s.Exec("DELETE FROM array_details WHERE array_name = $1", {serial}, &details))
+      return false;
+    *removed = info.affected + details.affected > 0;
+    return true;
+  }, error);
+  return ok;
+}
+
 bool PgHostDatabase::ListAllReservations(std::vector<ReservationEntry>* out,
                                          std::string* error) {
   Session::Rows rows;
@@ -562,3 +615,8 @@ bool PgHostDatabase::ForceRelease(const std::string& array, const std::string& t
 }
 
 }  // namespace hostrt
+
+extern "C" __attribute__((visibility("default"))) hostrt::HostDatabase* pzhostrt_pg_open(
+    const hostrt::PgConnectParams* params, std::string* error) {
+  return hostrt::PgHostDatabase::Open(*params, error).release();
+}

@@ -4,6 +4,10 @@
 // unique (array, target) constraint decides who gets a device, so two hosts
 // are never both granted it. Serialization failures, deadlocks and lost
 // connections are retried a bounded number of times, then reported.
+//
+// The class lives in the module libpzhostrt_pg (linked to libpq), apart from
+// the runtime: the runtime loads it with dlopen when a home names the
+// PostgreSQL backend and reaches it only through PgModuleOpen below.
 #pragma once
 
 #include <functional>
@@ -60,8 +64,9 @@ class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
   bool QueryReservations(const std::string& array,
                          std::vector<Reservation>* out,
                          std::string* error) override;
-  bool Reserve(const std::vector<Reservation>& request,
-               std::vector<bool>* granted, std::string* error) override;
+  bool ReserveFirstFree(const std::vector<Reservation>& request,
+                        std::vector<std::string>* granted,
+                        std::string* error) override;
   bool Release(const std::vector<Reservation>& request,
                std::string* error) override;
 
@@ -83,6 +88,8 @@ class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
                         std::string* error) override;
   bool ListAllReservations(std::vector<ReservationEntry>* out,
                            std::string* error) override;
+  bool RemoveArray(const std::string& serial, std::vector<Reservation>* holding,
+                   bool* removed, std::string* error) override;
   bool ForceRelease(const std::string& array, const std::string& target,
                     bool* removed, std::string* error) override;
 
@@ -107,4 +114,15 @@ class PgHostDatabase : public HostDatabase, public HostDatabaseAdmin {
 // in the connection string, a passfile readable by its owner only.
 bool CheckPgConnectParams(const PgConnectParams& params, std::string* error);
 
+}  // namespace hostrt
+
+// The module's one entry point, looked up by name (kPgModuleOpenSymbol) by
+// the runtime: PgHostDatabase::Open behind a C name. The caller owns the
+// database; null with `error` set when it cannot be opened.
+extern "C" hostrt::HostDatabase* pzhostrt_pg_open(const hostrt::PgConnectParams* params,
+                                                  std::string* error);
+
+namespace hostrt {
+constexpr const char* kPgModuleOpenSymbol = "pzhostrt_pg_open";
+using PgModuleOpen = decltype(&pzhostrt_pg_open);
 }  // namespace hostrt

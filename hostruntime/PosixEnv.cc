@@ -107,8 +107,72 @@ bool PosixEnv::SettingsUsable(std::string* error) {
   return settingsError_.empty();
 }
 
+void PosixEnv::SetCheckpoint(Checkpoint checkpoint) {
+  std::lock_guard<std::mutex> lock(checkpointMu_);
+  checkpoint_ = std::move(checkpoint);
+}
+
+bool PosixEnv::RunCheckpoint(std::string* error) {
+  Checkpoint checkpoint;
+  {
+    std::lock_guard<std::mutex> lock(checkpointMu_);
+    checkpoint = checkpoint_;
+  }
+  return !checkpoint || checkpoint(error);
+}
+
+void PosixEnv::SetCommandObserver(CommandObserver observer) {
+  std::lock_guard<std::mutex> lock(checkpointMu_);
+  commandObserver_ = std::move(observer);
+}
+
+void PosixEnv::SetWaitObserver(WaitObserver observer) {
+  std::lock_guard<std::mutex> lock(checkpointMu_);
+  waitObserver_ = std::move(observer);
+}
+
+namespace {
+// Command durations are progress of the job, in the debug log by default.
+constexpr int kCommandLogLevel = 1;
+constexpr int64_t kNanosPerMilli = 1000000;
+constexpr int64_t kMillisPerSec = 1000;
+
+int64_t MonotonicMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return int64_t(ts.tv_sec) * kMillisPerSec + ts.tv_nsec / kNanosPerMilli;
+}
+}  // namespace
+
 void PosixEnv::RunProcess(const ProcessSpec& spec, ProcessOutcome* out) {
+  std::string why;
+  if (!RunCheckpoint(&why)) {
+    *out = ProcessOutcome();
+    out->startError = "not started: the job's state could not be stored: " + why;
+    return;
+  }
+  int64_t start = MonotonicMs();
   RunChildProcess(spec, out);
+  CommandRecord command;
+  command.commandLine = MaskSecrets(spec.commandLine);
+  command.exitCode = out->exitCode;
+  command.started = out->started;
+  command.killedAtLimit = out->killedAtLimit;
+  command.durationMs = MonotonicMs() - start;
+  LogRecord record;
+  record.level = kCommandLogLevel;
+  record.function = "RunProcess";
+  record.text = "Command [" + command.commandLine + "] exit code [" +
+                std::to_string(command.exitCode) + "] took [" +
+                std::to_string(command.durationMs) + "] ms" +
+                (command.killedAtLimit ? " (killed at its time limit)" : "");
+  Log(record);
+  CommandObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(checkpointMu_);
+    observer = commandObserver_;
+  }
+  if (observer) observer(command);
 }
 
 bool PosixEnv::OpenWritable(const std::string& path, int flags, int mode,
@@ -187,16 +251,34 @@ void PosixEnv::LocalTime(std::time_t when, std::tm* out) {
   localtime_r(&when, out);
 }
 
+namespace {
+// Fixed waits are progress of the job, in the debug log by default.
+constexpr int kWaitLogLevel = 1;
+}  // namespace
+
 void PosixEnv::SleepMs(int64_t ms) {
+  // Whatever the wait is for, the state so far is kept before it; a failure
+  // shows at the next tool, which is not started.
+  RunCheckpoint(nullptr);
   // Tests and the demo scale the host's fixed waits down (0: no wait).
   std::string scale;
   double factor = 1.0;
   if (GetSetting("Host", "sleepScale", &scale)) factor = atof(scale.c_str());
   int64_t scaled = int64_t(double(ms) * factor);
   if (scaled <= 0) return;
-  timespec ts = {time_t(scaled / 1000), long(scaled % 1000) * 1000000};
-  while (nanosleep(&ts, &ts) != 0 && errno == EINTR) {
+  LogRecord record;
+  record.level = kWaitLogLevel;
+  record.function = "SleepMs";
+  record.text = "Waiting [" + std::to_string(scaled) + "] ms";
+  Log(record);
+  WaitObserver observer;
+  {
+    std::lock_guard<std::mutex> lock(checkpointMu_);
+    observer = waitObserver_;
   }
+  if (observer) observer(scaled);
+  // A job stopped by a signal does not sit out its waits.
+  SleepCancellable(scaled);
 }
 
 bool PosixEnv::GetSetting(const std::string& section, const std::string& key,
@@ -289,7 +371,10 @@ void PosixEnv::Log(const LogRecord& record) {
   snprintf(stamp + n, sizeof stamp - n, ".%03d", int(micros / 1000 % 1000));
   std::string line = std::string(stamp) + " " + std::to_string(getpid()) +
                      " [" + std::to_string(record.level) + "] ";
-  if (request) line += "<" + std::to_string(record.smSnapId) + "> ";
+  if (request) {
+    line += "<" + std::to_string(record.smSnapId) + "> ";
+    if (long long job = jobId_.load()) line += "{job " + std::to_string(job) + "} ";
+  }
   line += record.function + ": " + OneLine(MaskSecrets(record.text)) + "\n";
   // O_APPEND: lines of several processes never overwrite each other.
   int fd = ::open(file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
@@ -325,26 +410,11 @@ HostDatabase* PosixEnv::OpenDatabase(std::string* error) {
   return database_.get();
 }
 
-// A simulated host when the settings name one, else this Linux machine.
+// This Linux machine (below [Host] sysRoot, for a test's copy of sysfs).
 HostSystem* PosixEnv::System() {
   std::lock_guard<std::mutex> lock(systemMu_);
   if (system_) return system_.get();
-  std::string simulated, world, root;
-  if (GetSetting("Host", "simulatedHost", &simulated) && !simulated.empty()) {
-    GetSetting("EventManager", "SYMAPI_HOME_DIR", &world);
-    // The name this machine answers to (the physical-machine setting, else
-    // gethostname) is also the simulated host it plays.
-    system_ = NewSimulatedHostSystem(world, simulated, HostName());
-    if (!system_) {
-      LogRecord r;
-      r.level = -1;
-      r.function = "PosixEnv::System";
-      r.text = "Simulated host [" + simulated + "] needs the simulator and "
-               "EventManager/SYMAPI_HOME_DIR naming its world";
-      Log(r);
-    }
-    return system_.get();
-  }
+  std::string root;
   GetSetting("Host", "sysRoot", &root);
   system_.reset(new LinuxHostSystem(root, HostName()));
   return system_.get();
@@ -353,9 +423,7 @@ HostSystem* PosixEnv::System() {
 bool PosixEnv::OpenScsiDevice(const std::string& path,
                               std::unique_ptr<ScsiDevice>* device,
                               std::string* error) {
-  std::string world;
-  GetSetting("EventManager", "SYMAPI_HOME_DIR", &world);
-  return OpenScsiPath(path, world, nullptr, device, error);
+  return OpenScsiPath(path, nullptr, device, error);
 }
 
 // The transport of a client is a command line in section "RemoteClients":

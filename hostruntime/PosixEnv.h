@@ -2,6 +2,9 @@
 // settings.ini, tmp/, logs/ and the host database.
 #pragma once
 
+#include <atomic>
+#include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -33,6 +36,30 @@ class PosixEnv : public Env {
   // False (with the reason) when settings.ini could not be read or parsed
   // at the last load; the host then runs on the settings it had before.
   bool SettingsUsable(std::string* error);
+
+  // Called before every tool starts and before every fixed wait, so that
+  // the host makes the job's state durable before the array can change
+  // again. When it fails (with the reason) the tool is not started.
+  using Checkpoint = std::function<bool(std::string* error)>;
+  void SetCheckpoint(Checkpoint checkpoint);
+
+  // Called after every tool has ended (or failed to start), with its
+  // command line (secrets masked), exit code and wall time; the debug log
+  // gets the same line.
+  struct CommandRecord {
+    std::string commandLine;
+    int exitCode = -1;
+    bool started = false;
+    bool killedAtLimit = false;
+    int64_t durationMs = 0;
+  };
+  using CommandObserver = std::function<void(const CommandRecord& command)>;
+  void SetCommandObserver(CommandObserver observer);
+  // Called before every fixed wait that is really waited, with its length.
+  using WaitObserver = std::function<void(int64_t ms)>;
+  void SetWaitObserver(WaitObserver observer);
+  // The job whose lines the request log carries (0: none).
+  void SetJobId(long long jobId) { jobId_ = jobId; }
 
   void RunProcess(const ProcessSpec& spec, ProcessOutcome* out) override;
   bool OpenWritable(const std::string& path, int flags, int mode,
@@ -70,8 +97,14 @@ class PosixEnv : public Env {
 
  private:
   bool LogLevelWanted(const LogRecord& record);
+  bool RunCheckpoint(std::string* error);
 
   std::string home_;
+  std::mutex checkpointMu_;
+  Checkpoint checkpoint_;
+  CommandObserver commandObserver_;
+  WaitObserver waitObserver_;
+  std::atomic<long long> jobId_{0};
   std::mutex mu_;
   IniFile settings_;
   bool settingsLoaded_ = false;

@@ -21,4 +21,18 @@ bool SplitCommandLine(const std::string& line, std::vector<std::string>* argv,
 // concurrently, and kills the group at the time limit.
 void RunChildProcess(const ProcessSpec& spec, ProcessOutcome* out);
 
+// Stopping a job on a signal. CancelProcesses is async-signal-safe, for a
+// signal handler: it remembers `signal`, passes it on to the process group
+// of every tool running now, and from then on no new tool starts (such runs
+// fail with `cancelled` set). A running tool that outlives the signal by
+// kCancelGraceMs is killed. SleepCancellable returns early once cancelled.
+constexpr int kCancelGraceMs = 5000;
+void CancelProcesses(int signal);
+// The signal that cancelled the job, or 0.
+int CancelSignal();
+// Back to the state before any cancel (tests).
+void ResetCancel();
+// Sleeps `ms` milliseconds unless (or until) the job is cancelled.
+void SleepCancellable(int64_t ms);
+
 }  // namespace hostrt

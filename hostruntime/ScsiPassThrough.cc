@@ -12,9 +12,6 @@
 #include <cstring>
 #include <vector>
 
-#ifdef PZ_HAVE_SIMULATOR
-#include "simulator/hostview/HostView.h"
-#endif
 
 namespace hostrt {
 
@@ -38,7 +35,6 @@ constexpr size_t kDescriptorSenseAscq = 3;
 constexpr uint8_t kSenseKeyMask = 0x0f;
 constexpr uint8_t kSenseKeyNoSense = 0x0;
 constexpr uint8_t kSenseKeyRecovered = 0x1;
-constexpr const char* kSimulatedPrefix = "symsim:";
 
 std::string Hex(unsigned value) {
   char text[16];
@@ -101,39 +97,6 @@ class SgScsiDevice : public ScsiDevice {
   ScsiIoctl* ioctl_;
 };
 
-#ifdef PZ_HAVE_SIMULATOR
-// INQUIRY of a simulated device, answered from the simulator's state.
-class SimulatedScsiDevice : public ScsiDevice {
- public:
-  SimulatedScsiDevice(std::string path, std::unique_ptr<symsim::HostView> view)
-      : path_(std::move(path)), view_(std::move(view)) {}
-
-  int SendCdb(const uint8_t* cdb, size_t cdbLength, uint8_t* buffer,
-              size_t bufferSize, int /*direction*/, int /*timeoutSecs*/,
-              std::string* error) override {
-    if (!cdb || cdbLength < kInquiryCdbLength || cdb[kCdbOpcode] != kScsiOpInquiry ||
-        (!buffer && bufferSize)) {
-      if (error) *error = path_ + ": only INQUIRY is answered for simulated devices";
-      return -1;
-    }
-    bool evpd = (cdb[kCdbInquiryFlags] & kInquiryEvpd) != 0;
-    size_t allocation = size_t(cdb[kCdbInquiryLengthHigh]) << 8 | cdb[kCdbInquiryLengthLow];
-    std::vector<uint8_t> data;
-    std::string text;
-    if (!view_->Inquiry(path_, evpd, cdb[kCdbInquiryPage], &data, &text)) {
-      if (error) *error = path_ + ": " + (text.empty() ? "no such device" : text);
-      return -1;
-    }
-    size_t n = std::min({data.size(), bufferSize, allocation});
-    if (n) memcpy(buffer, data.data(), n);
-    return int(n);
-  }
-
- private:
-  std::string path_;
-  std::unique_ptr<symsim::HostView> view_;
-};
-#endif
 
 }  // namespace
 
@@ -204,29 +167,8 @@ int DecodeSgIoResult(const sg_io_hdr_t& hdr, std::string* error) {
   return transferred < 0 ? 0 : transferred;
 }
 
-bool OpenScsiPath(const std::string& path, const std::string& simulatorWorld,
-                  ScsiIoctl* ioctl, std::unique_ptr<ScsiDevice>* device,
-                  std::string* error) {
-  if (path.compare(0, strlen(kSimulatedPrefix), kSimulatedPrefix) == 0) {
-#ifdef PZ_HAVE_SIMULATOR
-    if (simulatorWorld.empty()) {
-      if (error) *error = "no simulated world configured for " + path;
-      return false;
-    }
-    std::string text;
-    std::unique_ptr<symsim::HostView> view = symsim::HostView::Open(simulatorWorld, &text);
-    if (!view) {
-      if (error) *error = "simulated world " + simulatorWorld + ": " + text;
-      return false;
-    }
-    device->reset(new SimulatedScsiDevice(path, std::move(view)));
-    return true;
-#else
-    (void)simulatorWorld;
-    if (error) *error = "this host runtime has no simulator for " + path;
-    return false;
-#endif
-  }
+bool OpenScsiPath(const std::string& path, ScsiIoctl* ioctl,
+                  std::unique_ptr<ScsiDevice>* device, std::string* error) {
   if (!ioctl) ioctl = SystemScsiIoctl();
   int fd = ioctl->Open(path, error);
   if (fd < 0) return false;

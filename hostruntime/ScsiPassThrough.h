@@ -1,5 +1,5 @@
-// SCSI pass-through of the host: Linux SG_IO for device files, the array
-// simulator's host view for "symsim:" paths. Failures are texts.
+// SCSI pass-through of the host: Linux SG_IO for device files. Failures are
+// texts.
 #pragma once
 
 #include <scsi/sg.h>
@@ -47,10 +47,9 @@ void BuildSgIoRequest(const uint8_t* cdb, size_t cdbLength, uint8_t* buffer,
 // (host status), driver, or SCSI status with the sense key and codes.
 int DecodeSgIoResult(const sg_io_hdr_t& hdr, std::string* error);
 
-// Opens `path` for pass-through: SG_IO for device files through `ioctl`,
-// the simulated world at `simulatorWorld` for "symsim:" paths.
-bool OpenScsiPath(const std::string& path, const std::string& simulatorWorld,
-                  ScsiIoctl* ioctl, std::unique_ptr<ScsiDevice>* device,
-                  std::string* error);
+// Opens the device file `path` for SG_IO through `ioctl` (null: the
+// kernel's).
+bool OpenScsiPath(const std::string& path, ScsiIoctl* ioctl,
+                  std::unique_ptr<ScsiDevice>* device, std::string* error);
 
 }  // namespace hostrt

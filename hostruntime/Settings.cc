@@ -1,6 +1,8 @@
 #include "hostruntime/Settings.h"
 
 #include <cstdlib>
+#include <set>
+#include <utility>
 
 #include "host/HostServices.h"
 #include "hostruntime/Env.h"
@@ -13,17 +15,23 @@ const char* kBlanks = " \t\r";
 
 bool IniFile::Parse(const std::string& text, std::string* error) {
   sections_.clear();
+  lines_.clear();
   std::string section;
   bool haveSection = false;
   size_t lineNo = 0, start = 0;
   while (start <= text.size()) {
     size_t end = text.find('\n', start);
     if (end == std::string::npos) end = text.size();
-    std::string line = FXString::Trim(text.substr(start, end - start), kBlanks);
+    Line kept;
+    kept.text = text.substr(start, end - start);
+    std::string line = FXString::Trim(kept.text, kBlanks);
     ++lineNo;
     start = end + 1;
+    // A final line break ends the last line; it opens no empty one.
+    bool last = end == text.size();
     if (line.empty() || line[0] == '#' || line[0] == ';') {
-      if (end == text.size()) break;
+      if (!(last && kept.text.empty())) lines_.push_back(kept);
+      if (last) break;
       continue;
     }
     if (line[0] == '[') {
@@ -39,16 +47,22 @@ bool IniFile::Parse(const std::string& text, std::string* error) {
       }
       sections_[section];
       haveSection = true;
+      kept.kind = LineKind::kSection;
+      kept.section = section;
     } else {
       size_t eq = line.find('=');
       if (eq == std::string::npos || eq == 0 || !haveSection) {
         if (error) *error = "malformed setting at line " + std::to_string(lineNo);
         return false;
       }
-      sections_[section][FXString::Trim(line.substr(0, eq), kBlanks)] =
-          FXString::Trim(line.substr(eq + 1), kBlanks);
+      kept.kind = LineKind::kEntry;
+      kept.section = section;
+      kept.key = FXString::Trim(line.substr(0, eq), kBlanks);
+      kept.value = FXString::Trim(line.substr(eq + 1), kBlanks);
+      sections_[section][kept.key] = kept.value;
     }
-    if (end == text.size()) break;
+    lines_.push_back(kept);
+    if (last) break;
   }
   return true;
 }
@@ -100,10 +114,42 @@ bool IniFile::Remove(const std::string& section, const std::string& key) {
 }
 
 std::string IniFile::Serialize() const {
+  // The last line (header or entry) of each section as read: new entries of
+  // the section follow it, ahead of the comments that open the next one.
+  std::map<std::string, size_t> lastLine;
+  for (size_t i = 0; i < lines_.size(); ++i)
+    if (lines_[i].kind != LineKind::kOther) lastLine[lines_[i].section] = i;
+  std::set<std::pair<std::string, std::string>> written;
+  auto entry = [](const std::string& key, const std::string& value) {
+    return key + " = " + value + "\n";
+  };
   std::string out;
+  for (size_t i = 0; i < lines_.size(); ++i) {
+    const Line& line = lines_[i];
+    if (line.kind == LineKind::kEntry) {
+      std::string value;
+      // A key read twice is written once, where it first stood.
+      if (Get(line.section, line.key, &value) &&
+          written.insert({line.section, line.key}).second)
+        out += value == line.value ? line.text + "\n" : entry(line.key, value);
+    } else {
+      out += line.text + "\n";
+    }
+    if (line.kind == LineKind::kOther) continue;
+    auto last = lastLine.find(line.section);
+    if (last == lastLine.end() || last->second != i) continue;
+    auto s = sections_.find(line.section);
+    if (s == sections_.end()) continue;
+    for (const auto& kv : s->second)
+      if (written.insert({s->first, kv.first}).second) out += entry(kv.first, kv.second);
+  }
   for (const auto& s : sections_) {
+    if (lastLine.count(s.first)) continue;
+    bool separated = out.empty() || (out.size() >= 2 &&
+                                     out.compare(out.size() - 2, 2, "\n\n") == 0);
+    if (!separated) out += "\n";
     out += "[" + s.first + "]\n";
-    for (const auto& kv : s.second) out += kv.first + " = " + kv.second + "\n";
+    for (const auto& kv : s.second) out += entry(kv.first, kv.second);
     out += "\n";
   }
   return out;

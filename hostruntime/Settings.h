@@ -4,6 +4,7 @@
 
 #include <map>
 #include <string>
+#include <vector>
 
 namespace hostrt {
 
@@ -11,6 +12,10 @@ namespace hostrt {
 constexpr const char* kAdditionalSettings = "~Fieldunit";
 constexpr long long kDefaultCommandTimeLimitSecs = 3600;
 
+// The settings of one INI text. Serialize() writes the text it was parsed
+// from with its comments, blank lines and order kept: an entry that changed
+// is rewritten in place, a removed one is dropped, a new one follows the last
+// entry of its section, a new section comes at the end.
 class IniFile {
  public:
   // Parses INI text; false (with the line number in `error`) on a malformed
@@ -34,7 +39,16 @@ class IniFile {
   }
 
  private:
+  enum class LineKind { kOther, kSection, kEntry };
+  struct Line {
+    LineKind kind = LineKind::kOther;
+    std::string section;  // the section it stands in (or opens)
+    std::string key;      // kEntry
+    std::string value;    // kEntry, as read
+    std::string text;     // the line as read, without its line break
+  };
   std::map<std::string, std::map<std::string, std::string>> sections_;
+  std::vector<Line> lines_;
 };
 
 // Time limit of one child process: additional setting nSymCliTimeoutMs when

@@ -10,15 +10,17 @@
 #include <cstdint>
 #include <cstring>
 #include <ctime>
+#include <set>
+#include <utility>
 
+#include "hostruntime/DatabaseFile.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/SecretCodec.h"
+#include "hostruntime/SqliteStatement.h"
 
 namespace hostrt {
 
 namespace {
-
-constexpr mode_t kDatabaseMode = 0600;
 
 // Schema steps: step i brings a database from version i to version i + 1.
 const char* const kUpgradeSteps[] = {
@@ -53,36 +55,7 @@ std::string DbError(sqlite3* db, const std::string& what) {
   return what + ": " + sqlite3_errmsg(db);
 }
 
-// One prepared statement; finalised on scope exit.
-class Statement {
- public:
-  Statement(sqlite3* db, const char* sql) {
-    rc_ = sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr);
-  }
-  ~Statement() { sqlite3_finalize(stmt_); }
-  bool ok() const { return rc_ == SQLITE_OK; }
-  Statement& Text(int i, const std::string& v) {
-    sqlite3_bind_text(stmt_, i, v.data(), int(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  Statement& Int(int i, long long v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int Step() { return sqlite3_step(stmt_); }
-  std::string ColumnText(int i) {
-    const unsigned char* t = sqlite3_column_text(stmt_, i);
-    return t ? std::string(reinterpret_cast<const char*>(t),
-                           size_t(sqlite3_column_bytes(stmt_, i)))
-             : std::string();
-  }
-  long long ColumnInt(int i) { return sqlite3_column_int64(stmt_, i); }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-  int rc_;
-};
+using Statement = SqliteStatement;
 
 // A write transaction taken at once (BEGIN IMMEDIATE): the decision and the
 // write it leads to happen under one lock. Rolled back unless committed.
@@ -107,18 +80,6 @@ class WriteTransaction {
   bool done_ = false;
 };
 
-bool CreatePrivateFile(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, kDatabaseMode);
-  if (fd < 0)
-    return Fail(error, "cannot create host database " + path + ": " + strerror(errno));
-  // The file holds credentials: whatever made it, only its owner reads it.
-  int rc = fchmod(fd, kDatabaseMode);
-  int saved = errno;
-  ::close(fd);
-  if (rc != 0)
-    return Fail(error, "cannot protect host database " + path + ": " + strerror(saved));
-  return true;
-}
 
 }  // namespace
 
@@ -140,20 +101,21 @@ std::unique_ptr<SqliteHostDatabase> SqliteHostDatabase::Open(
     Fail(error, "no host database path");
     return nullptr;
   }
-  if (!CreatePrivateFile(path, error)) return nullptr;
+  if (!PreparePrivateDatabaseFile(path, error)) return nullptr;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_FULLMUTEX, nullptr);
   if (rc != SQLITE_OK) {
-    Fail(error, "cannot open host database " + path + ": " +
-                    (db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
+    Fail(error, "cannot open host database " +
+                    DescribeDatabaseFailure(
+                        path, rc, db ? sqlite3_errmsg(db) : sqlite3_errstr(rc)));
     sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::unique_ptr<SqliteHostDatabase> self(new SqliteHostDatabase(db, path));
   if (!self->Exec("PRAGMA journal_mode=WAL", error) ||
-      !self->Exec("PRAGMA synchronous=NORMAL", error) ||
+      !self->Exec("PRAGMA synchronous=FULL", error) ||
       !self->Exec("PRAGMA foreign_keys=ON", error) || !self->Upgrade(error))
     return nullptr;
   return self;
@@ -182,7 +144,7 @@ bool SqliteHostDatabase::Upgrade(std::string* error) {
     Statement q(db_, "SELECT version FROM schema_version");
     if (!q.ok()) return Fail(error, DbError(db_, "schema version"));
     if (q.Step() == SQLITE_ROW) {
-      version = int(q.ColumnInt(0));
+      version = int(q.Int(0));
       haveRow = true;
     }
   }
@@ -196,7 +158,7 @@ bool SqliteHostDatabase::Upgrade(std::string* error) {
   if (version != kSchemaVersion || !haveRow) {
     Statement w(db_, haveRow ? "UPDATE schema_version SET version = ?"
                              : "INSERT INTO schema_version(version) VALUES(?)");
-    if (!w.ok() || w.Int(1, kSchemaVersion).Step() != SQLITE_DONE)
+    if (!w.ok() || w.Bind(1, kSchemaVersion).Step() != SQLITE_DONE)
       return Fail(error, DbError(db_, "cannot record schema version"));
   }
   if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit schema"));
@@ -208,7 +170,7 @@ bool SqliteHostDatabase::SchemaVersion(int* version, std::string* error) {
   Statement q(db_, "SELECT version FROM schema_version");
   if (!q.ok() || q.Step() != SQLITE_ROW)
     return Fail(error, DbError(db_, "schema version"));
-  *version = int(q.ColumnInt(0));
+  *version = int(q.Int(0));
   return true;
 }
 
@@ -232,15 +194,15 @@ bool SqliteHostDatabase::AllocateIds(HostIdKind kind, int count, long long floor
   {
     Statement q(db_, "SELECT next_id FROM host_ids WHERE kind = ?");
     if (!q.ok()) return Fail(error, DbError(db_, "id counters"));
-    if (q.Text(1, name).Step() != SQLITE_ROW)
+    if (q.Bind(1, name).Step() != SQLITE_ROW)
       return Fail(error, "host database " + path_ + " has no " + name + " counter");
-    next = q.ColumnInt(0);
+    next = q.Int(0);
   }
   long long start = std::max(next, floor);
   if (start > MaxHostId(kind) - (count - 1))
     return Fail(error, "host database " + path_ + " has no " + name + " left");
   Statement w(db_, "UPDATE host_ids SET next_id = ? WHERE kind = ?");
-  if (!w.ok() || w.Int(1, start + count).Text(2, name).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, start + count).Bind(2, name).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot allocate " + name));
   if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit " + name));
   *first = start;
@@ -253,10 +215,10 @@ bool SqliteHostDatabase::GetArrayInfoRecord(const std::string& serial,
   std::lock_guard<std::mutex> lock(mu_);
   Statement q(db_, "SELECT record FROM array_info WHERE serial = ?");
   if (!q.ok()) return Fail(error, DbError(db_, "array information"));
-  int rc = q.Text(1, serial).Step();
+  int rc = q.Bind(1, serial).Step();
   if (rc == SQLITE_DONE) return Fail(error, "array " + serial + " is not known");
   if (rc != SQLITE_ROW) return Fail(error, DbError(db_, "array information"));
-  *record = q.ColumnText(0);
+  *record = q.Text(0);
   return true;
 }
 
@@ -267,15 +229,15 @@ bool SqliteHostDatabase::GetArrayDetails(int arrayNumber, ArrayDetailsRow* row,
               "SELECT array_name, control_host, user_name, encoded_password "
               "FROM array_details WHERE array_number = ?");
   if (!q.ok()) return Fail(error, DbError(db_, "array details"));
-  int rc = q.Int(1, arrayNumber).Step();
+  int rc = q.Bind(1, arrayNumber).Step();
   if (rc == SQLITE_DONE)
     return Fail(error, "array number " + std::to_string(arrayNumber) + " is not known");
   if (rc != SQLITE_ROW) return Fail(error, DbError(db_, "array details"));
   row->arrayNumber = arrayNumber;
-  row->arrayName = q.ColumnText(0);
-  row->controlHost = q.ColumnText(1);
-  row->userName = q.ColumnText(2);
-  row->encodedPassword = q.ColumnText(3);
+  row->arrayName = q.Text(0);
+  row->controlHost = q.Text(1);
+  row->userName = q.Text(2);
+  row->encodedPassword = q.Text(3);
   return true;
 }
 
@@ -290,36 +252,44 @@ bool SqliteHostDatabase::QueryReservations(const std::string& array,
   return true;
 }
 
-bool SqliteHostDatabase::Reserve(const std::vector<Reservation>& request,
-                                 std::vector<bool>* granted,
-                                 std::string* error) {
+bool SqliteHostDatabase::ReserveFirstFree(const std::vector<Reservation>& request,
+                                          std::vector<std::string>* granted,
+                                          std::string* error) {
   std::lock_guard<std::mutex> lock(mu_);
   WriteTransaction tx(db_);
   if (!tx.began()) return Fail(error, DbError(db_, "cannot lock reservations"));
-  std::vector<bool> result;
+  std::vector<std::string> result;
+  std::set<std::pair<std::string, std::string>> given;  // (array, target) of this call
   long long now = static_cast<long long>(CurrentEnv()->NowMicros() / 1000000);
+  Statement q(db_, "SELECT sm_snap_id FROM reservations WHERE array = ? AND target = ?");
+  Statement w(db_,
+              "INSERT INTO reservations(array, target, source, sm_snap_id, "
+              "job_id, created) VALUES(?, ?, ?, ?, ?, ?)");
+  if (!q.ok() || !w.ok()) return Fail(error, DbError(db_, "reservations"));
   for (const Reservation& r : request) {
-    if (r.array.empty() || r.target.empty()) {
-      result.push_back(false);
-      continue;
+    std::string got;
+    for (size_t k = 0; r.array.size() && k <= r.alternatives.size() && got.empty(); ++k) {
+      const std::string& candidate = k == 0 ? r.target : r.alternatives[k - 1];
+      if (candidate.empty() || given.count({r.array, candidate})) continue;
+      q.Reset();
+      int rc = q.Bind(1, r.array).Bind(2, candidate).Step();
+      if (rc == SQLITE_ROW) {
+        // Only the device asked for by name is granted again to its holder.
+        if (k == 0 && q.Int(0) == r.smSnapId) got = candidate;
+        continue;
+      }
+      if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "reservations"));
+      w.Reset();
+      if (w.Bind(1, r.array).Bind(2, candidate).Bind(3, r.source)
+              .Bind(4, r.smSnapId).Bind(5, r.jobId).Bind(6, now).Step() != SQLITE_DONE)
+        return Fail(error, DbError(db_, "cannot reserve " + candidate));
+      got = candidate;
     }
-    Statement q(db_, "SELECT sm_snap_id FROM reservations WHERE array = ? AND target = ?");
-    if (!q.ok()) return Fail(error, DbError(db_, "reservations"));
-    int rc = q.Text(1, r.array).Text(2, r.target).Step();
-    if (rc == SQLITE_ROW) {
-      result.push_back(q.ColumnInt(0) == r.smSnapId);
-      continue;
-    }
-    if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "reservations"));
-    Statement w(db_,
-                "INSERT INTO reservations(array, target, source, sm_snap_id, "
-                "job_id, created) VALUES(?, ?, ?, ?, ?, ?)");
-    if (!w.ok() || w.Text(1, r.array).Text(2, r.target).Text(3, r.source)
-                           .Int(4, r.smSnapId).Int(5, r.jobId).Int(6, now)
-                           .Step() != SQLITE_DONE)
-      return Fail(error, DbError(db_, "cannot reserve " + r.target));
-    result.push_back(true);
+    if (!got.empty()) given.insert({r.array, got});
+    result.push_back(got);
   }
+  q.Reset();
+  w.Reset();
   if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit reservations"));
   *granted = result;
   return true;
@@ -335,7 +305,7 @@ bool SqliteHostDatabase::Release(const std::vector<Reservation>& request,
                 "DELETE FROM reservations WHERE array = ? AND target = ? AND "
                 "sm_snap_id = ?");
     if (!w.ok() ||
-        w.Text(1, r.array).Text(2, r.target).Int(3, r.smSnapId).Step() != SQLITE_DONE)
+        w.Bind(1, r.array).Bind(2, r.target).Bind(3, r.smSnapId).Step() != SQLITE_DONE)
       return Fail(error, DbError(db_, "cannot release " + r.target));
   }
   if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit release"));
@@ -348,7 +318,7 @@ bool SqliteHostDatabase::PutArrayInfoRecord(const std::string& serial,
   if (serial.empty()) return Fail(error, "an array serial is needed");
   std::lock_guard<std::mutex> lock(mu_);
   Statement w(db_, "INSERT OR REPLACE INTO array_info(serial, record) VALUES(?, ?)");
-  if (!w.ok() || w.Text(1, serial).Text(2, record).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, serial).Bind(2, record).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot store array " + serial));
   return true;
 }
@@ -357,7 +327,7 @@ bool SqliteHostDatabase::RemoveArrayInfoRecord(const std::string& serial,
                                                bool* removed, std::string* error) {
   std::lock_guard<std::mutex> lock(mu_);
   Statement w(db_, "DELETE FROM array_info WHERE serial = ?");
-  if (!w.ok() || w.Text(1, serial).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, serial).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot remove array " + serial));
   if (removed) *removed = sqlite3_changes(db_) > 0;
   return true;
@@ -370,7 +340,7 @@ bool SqliteHostDatabase::ListArrayInfoSerials(std::vector<std::string>* serials,
   if (!q.ok()) return Fail(error, DbError(db_, "arrays"));
   serials->clear();
   int rc;
-  while ((rc = q.Step()) == SQLITE_ROW) serials->push_back(q.ColumnText(0));
+  while ((rc = q.Step()) == SQLITE_ROW) serials->push_back(q.Text(0));
   if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "arrays"));
   return true;
 }
@@ -382,9 +352,9 @@ bool SqliteHostDatabase::PutArrayDetails(const ArrayDetailsRow& row,
   Statement w(db_,
               "INSERT OR REPLACE INTO array_details(array_number, array_name, "
               "control_host, user_name, encoded_password) VALUES(?, ?, ?, ?, ?)");
-  if (!w.ok() || w.Int(1, row.arrayNumber).Text(2, row.arrayName)
-                         .Text(3, row.controlHost).Text(4, row.userName)
-                         .Text(5, EncodeSecret(password)).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, row.arrayNumber).Bind(2, row.arrayName)
+                         .Bind(3, row.controlHost).Bind(4, row.userName)
+                         .Bind(5, EncodeSecret(password)).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot store array details"));
   return true;
 }
@@ -393,7 +363,7 @@ bool SqliteHostDatabase::RemoveArrayDetails(int arrayNumber, bool* removed,
                                             std::string* error) {
   std::lock_guard<std::mutex> lock(mu_);
   Statement w(db_, "DELETE FROM array_details WHERE array_number = ?");
-  if (!w.ok() || w.Int(1, arrayNumber).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, arrayNumber).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot remove array details"));
   if (removed) *removed = sqlite3_changes(db_) > 0;
   return true;
@@ -410,14 +380,52 @@ bool SqliteHostDatabase::ListArrayDetails(std::vector<ArrayDetailsRow>* rows,
   int rc;
   while ((rc = q.Step()) == SQLITE_ROW) {
     ArrayDetailsRow row;
-    row.arrayNumber = int(q.ColumnInt(0));
-    row.arrayName = q.ColumnText(1);
-    row.controlHost = q.ColumnText(2);
-    row.userName = q.ColumnText(3);
-    row.encodedPassword = q.ColumnText(4);
+    row.arrayNumber = int(q.Int(0));
+    row.arrayName = q.Text(1);
+    row.controlHost = q.Text(2);
+    row.userName = q.Text(3);
+    row.encodedPassword = q.Text(4);
     rows->push_back(row);
   }
   if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "array details"));
+  return true;
+}
+
+bool SqliteHostDatabase::RemoveArray(const std::string& serial,
+                                     std::vector<Reservation>* holding,
+                                     bool* removed, std::string* error) {
+  std::lock_guard<std::mutex> lock(mu_);
+  holding->clear();
+  *removed = false;
+  WriteTransaction tx(db_);
+  if (!tx.began()) return Fail(error, DbError(db_, "cannot lock host database"));
+  Statement q(db_,
+              "SELECT sm_snap_id, source, target, job_id FROM reservations "
+              "WHERE array = ? ORDER BY target");
+  if (!q.ok()) return Fail(error, DbError(db_, "reservations"));
+  q.Bind(1, serial);
+  int rc;
+  while ((rc = q.Step()) == SQLITE_ROW) {
+    Reservation r;
+    r.array = serial;
+    r.smSnapId = int(q.Int(0));
+    r.source = q.Text(1);
+    r.target = q.Text(2);
+    r.jobId = q.Int(3);
+    holding->push_back(r);
+  }
+  if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "reservations"));
+  if (!holding->empty()) return true;
+  int changes = 0;
+  for (const char* sql : {"DELETE FROM array_info WHERE serial = ?",
+                          "DELETE FROM array_details WHERE array_name = ?"}) {
+    Statement w(db_, sql);
+    if (!w.ok() || w.Bind(1, serial).Step() != SQLITE_DONE)
+      return Fail(error, DbError(db_, "cannot remove array " + serial));
+    changes += sqlite3_changes(db_);
+  }
+  if (!tx.Commit()) return Fail(error, DbError(db_, "cannot commit the removal"));
+  *removed = changes > 0;
   return true;
 }
 
@@ -432,12 +440,12 @@ bool SqliteHostDatabase::ListAllReservations(std::vector<ReservationEntry>* out,
   int rc;
   while ((rc = q.Step()) == SQLITE_ROW) {
     ReservationEntry e;
-    e.reservation.smSnapId = int(q.ColumnInt(0));
-    e.reservation.array = q.ColumnText(1);
-    e.reservation.source = q.ColumnText(2);
-    e.reservation.target = q.ColumnText(3);
-    e.reservation.jobId = q.ColumnInt(4);
-    e.createdSeconds = q.ColumnInt(5);
+    e.reservation.smSnapId = int(q.Int(0));
+    e.reservation.array = q.Text(1);
+    e.reservation.source = q.Text(2);
+    e.reservation.target = q.Text(3);
+    e.reservation.jobId = q.Int(4);
+    e.createdSeconds = q.Int(5);
     out->push_back(e);
   }
   if (rc != SQLITE_DONE) return Fail(error, DbError(db_, "reservations"));
@@ -449,7 +457,7 @@ bool SqliteHostDatabase::ForceRelease(const std::string& array,
                                       std::string* error) {
   std::lock_guard<std::mutex> lock(mu_);
   Statement w(db_, "DELETE FROM reservations WHERE array = ? AND target = ?");
-  if (!w.ok() || w.Text(1, array).Text(2, target).Step() != SQLITE_DONE)
+  if (!w.ok() || w.Bind(1, array).Bind(2, target).Step() != SQLITE_DONE)
     return Fail(error, DbError(db_, "cannot release " + target));
   if (removed) *removed = sqlite3_changes(db_) > 0;
   return true;

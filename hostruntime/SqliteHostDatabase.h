@@ -58,6 +58,12 @@ class HostDatabaseAdmin {
                                 std::string* error) = 0;
   virtual bool ListAllReservations(std::vector<ReservationEntry>* out,
                                    std::string* error) = 0;
+  // Removes the record and every details row of array `serial` in one
+  // transaction, unless targets of the array are reserved: then nothing is
+  // removed and `*holding` lists the reservations.
+  virtual bool RemoveArray(const std::string& serial,
+                           std::vector<Reservation>* holding, bool* removed,
+                           std::string* error) = 0;
   // Removes the reservation of (array, target) whoever holds it.
   virtual bool ForceRelease(const std::string& array, const std::string& target,
                             bool* removed, std::string* error) = 0;
@@ -92,8 +98,9 @@ class SqliteHostDatabase : public HostDatabase, public HostDatabaseAdmin {
   bool QueryReservations(const std::string& array,
                          std::vector<Reservation>* out,
                          std::string* error) override;
-  bool Reserve(const std::vector<Reservation>& request,
-               std::vector<bool>* granted, std::string* error) override;
+  bool ReserveFirstFree(const std::vector<Reservation>& request,
+                        std::vector<std::string>* granted,
+                        std::string* error) override;
   bool Release(const std::vector<Reservation>& request,
                std::string* error) override;
 
@@ -115,6 +122,8 @@ class SqliteHostDatabase : public HostDatabase, public HostDatabaseAdmin {
                         std::string* error) override;
   bool ListAllReservations(std::vector<ReservationEntry>* out,
                            std::string* error) override;
+  bool RemoveArray(const std::string& serial, std::vector<Reservation>* holding,
+                   bool* removed, std::string* error) override;
   bool ForceRelease(const std::string& array, const std::string& target,
                     bool* removed, std::string* error) override;
 

@@ -15,6 +15,7 @@ namespace {
 
 // Client id of the plug-in's requests to the active-snap service.
 constexpr int kActiveSnapClient = 2;
+const char kStandInSeparator[] = {SM_ACTIVE_SNAP_ALTERNATIVE_SEPARATOR, '\0'};
 
 // Holders (host snap ids) of each reserved target device.
 using Holders = std::map<std::string, std::set<int>>;
@@ -99,6 +100,47 @@ bool QueryActiveSnaps(SnapInfo* si, long jobId, const std::string& arrayName,
   return true;
 }
 
+// Marks reserved each param of `sent` whose entry the response grants. A
+// grant belongs to the one device that asked for it. Several devices of one
+// snapshot share a host snap id, so the id alone would also mark devices
+// whose own entry was refused. Entries come back in request order; a
+// granted entry names the device granted, its target or a stand-in.
+void ApplyGrants(SnapInfo* si, const SMActiveSnapInfoMsg::List& response,
+                 const std::vector<VMAXSnapParam*>& sent) {
+  static const char* kFn = "SetActiveSnaps";
+  std::vector<bool> matched(sent.size(), false);
+  auto asked = [](const VMAXSnapParam& p, const SMActiveSnapInfo& e) {
+    if (SnapIdOf(p) != e.getSMSnapId() || p.sourceDevice != e.getSourceDevice())
+      return false;
+    if (p.targetDevice == e.getTargetDevice()) return true;
+    for (const std::string& d : p.extraDevices)
+      if (d == e.getTargetDevice()) return true;
+    return false;
+  };
+  for (size_t r = 0; r < response.size(); ++r) {
+    const SMActiveSnapInfo& e = response[r];
+    LogEntry(si, kFn, e);
+    if (e.getStatus() != SM_ACTIVE_SNAP_GRANTED) continue;
+    size_t i = r;
+    if (i >= sent.size() || matched[i] || !asked(*sent[i], e))
+      for (i = 0; i < sent.size(); ++i)
+        if (!matched[i] && asked(*sent[i], e)) break;
+    if (i == sent.size()) continue;
+    matched[i] = true;
+    VMAXSnapParam& p = *sent[i];
+    if (p.targetDevice != e.getTargetDevice()) {
+      PZ_LOG(si, LOG_PROGRESS, kFn,
+             "Target [%s] of source [%s] snap [%s] is reserved by another job, "
+             "reserved [%s] instead",
+             p.targetDevice.c_str(), p.sourceDevice.c_str(), p.snapUid.c_str(),
+             e.getTargetDevice().c_str());
+      p.targetDevice = e.getTargetDevice();
+    }
+    p.reserved = true;
+    p.extraDevices.clear();
+  }
+}
+
 }  // namespace
 
 bool GetActiveSnaps(SnapInfo* si, long jobId, std::string arrayName,
@@ -121,6 +163,7 @@ bool SetActiveSnaps(SnapInfo* si, long jobId, VMAXSnapParamList& l) {
   for (VMAXSnapParam& p : l.params) {
     if (p.reserved || p.targetDevice.empty()) continue;
     entries.push_back(EntryFor(p, l.serial));
+    entries.back().setExtra1(concatStrings(p.extraDevices, kStandInSeparator));
     sent.push_back(&p);
     desc += p.sourceDevice + "-" + p.targetDevice + " ";
     LogEntry(si, kFn, entries.back());
@@ -140,25 +183,7 @@ bool SetActiveSnaps(SnapInfo* si, long jobId, VMAXSnapParamList& l) {
     return false;
   }
   PZ_LOG(si, LOG_DETAIL, kFn, "SetActiveSnaps response:");
-  // A grant belongs to the one device that asked for it. Several devices of
-  // one snapshot share a host snap id, so the id alone would also mark
-  // devices whose own entry was refused.
-  std::vector<bool> matched(sent.size(), false);
-  for (const SMActiveSnapInfo& e : msg.getActiveSnapInfoList()) {
-    LogEntry(si, kFn, e);
-    if (e.getStatus() != SM_ACTIVE_SNAP_GRANTED) continue;
-    for (size_t i = 0; i < sent.size(); ++i) {
-      if (matched[i]) continue;
-      const VMAXSnapParam& p = *sent[i];
-      if (SnapIdOf(p) == e.getSMSnapId() &&
-          p.targetDevice == e.getTargetDevice() &&
-          p.sourceDevice == e.getSourceDevice()) {
-        matched[i] = true;
-        sent[i]->reserved = true;
-        break;
-      }
-    }
-  }
+  ApplyGrants(si, msg.getActiveSnapInfoList(), sent);
   size_t count = 0;
   for (const VMAXSnapParam& p : l.params)
     if (p.reserved && !p.targetDevice.empty()) ++count;

@@ -5,15 +5,10 @@
 #include <list>
 #include <string>
 
-#include "engine/PZSOVMAX.h"
+#include "config/VMAXConfig.h"
 #include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
-
-// Logs through a request when there is one.
-#define PZ_LOG(si, level, function, ...)                \
-  do {                                                  \
-    if (si) (si)->log((level), (function), __VA_ARGS__); \
-  } while (0)
+#include "common/VMAXParams.h"
+#include "common/Vocabulary.h"
 
 // Sets a status and clears the request's error.
 inline void SetOutcome(PZSO::SnapInfo* si, int status) {
@@ -41,4 +36,11 @@ inline std::list<std::string> TargetsOf(const VMAXSnapParamList& l) {
   std::list<std::string> out;
   for (const VMAXSnapParam& p : l.params) out.push_back(p.targetDevice);
   return out;
+}
+
+// An additional setting of at least 1, or its default when absent.
+inline int PositiveSetting(const char* key, int fallback) {
+  int value = fallback;
+  GetRegInt(nullptr, key, &value);
+  return value < 1 ? 1 : value;
 }

@@ -4,11 +4,14 @@
 
 #include <cstdint>
 
-#include "hostruntime/Env.h"
+#include "host/PzClock.h"
 
 constexpr int64_t kMillisPerSecond = 1000;
 
 inline void WaitSeconds(int seconds) {
-  if (seconds > 0)
-    hostrt::CurrentEnv()->SleepMs(int64_t(seconds) * kMillisPerSecond);
+  if (seconds > 0) PzClock::sleepMs(int64_t(seconds) * kMillisPerSecond);
+}
+
+inline void WaitMillis(int64_t ms) {
+  PzClock::sleepMs(ms);
 }

@@ -1,8 +1,13 @@
 // Target selection and reservation: pick a free target of exactly the
 // source's size from the configured storage group, reserve it in the host
 // database (with retries), record it and link it to the snapshot.
+#include <cstdint>
+#include <random>
 #include <unordered_map>
+#include <utility>
 #include <vector>
+
+#include "common/ConfigKeys.h"
 
 #include "hostdev/VMAXUtils.h"
 #include "orchestration/OrchestrationUtil.h"
@@ -13,8 +18,38 @@ using PZSO::SnapInfo;
 
 namespace {
 
-constexpr int kReserveAttempts = 3;
-constexpr int kReserveRetryWaitSecs = 10;
+// Stand-in targets sent with each reserve entry. Enough for as many other
+// jobs as this one racing for the same devices; a job that finds them all
+// taken chooses again after a short wait.
+constexpr size_t kMaxStandIns = 64;
+constexpr int64_t kMicrosPerSecond = 1000000;
+
+// The reservation retry policy (additional settings).
+struct RetryPolicy {
+  int attempts;
+  int waitMs;
+  int64_t deadlineMicros;
+};
+
+RetryPolicy ReadRetryPolicy() {
+  RetryPolicy r;
+  r.attempts = PositiveSetting(vmaxcfg::kSettingReserveRetryAttempts,
+                               vmaxcfg::kDefaultReserveRetryAttempts);
+  r.waitMs = PositiveSetting(vmaxcfg::kSettingReserveRetryWaitMs,
+                             vmaxcfg::kDefaultReserveRetryWaitMs);
+  int maxSecs = PositiveSetting(vmaxcfg::kSettingReserveRetryMaxSecs,
+                                vmaxcfg::kDefaultReserveRetryMaxSecs);
+  r.deadlineMicros = PzClock::nowMicros() + maxSecs * kMicrosPerSecond;
+  return r;
+}
+
+// A wait between half the configured one and all of it, so that jobs that
+// lost the same race do not come back at the same moment.
+int64_t JitteredWaitMs(std::minstd_rand& random, int waitMs) {
+  int64_t low = waitMs / 2;
+  std::uniform_int_distribution<int64_t> pick(low, waitMs);
+  return pick(random);
+}
 
 const VMAXLun* FindSourceProps(
     const std::unordered_map<std::string, VMAXLun>& props,
@@ -70,6 +105,24 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
   std::unordered_set<std::string> chosen;
   for (const VMAXSnapParam& p : l.params)
     if (p.reserved && !p.targetDevice.empty()) chosen.insert(p.targetDevice);
+  // The free devices nobody has reserved, by size, in array listing order.
+  // Every device before a size's cursor has been given to an earlier param,
+  // so each param's walk starts there: first fit in O(devices + params).
+  struct Pool {
+    std::vector<const std::string*> devices;
+    size_t next = 0;
+  };
+  std::unordered_map<uint64_t, Pool> pools;
+  for (const VMAXLun& c : freeList) {
+    if (activeSnapDevs.count(c.deviceId)) {
+      PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
+             "Device is already used - entry in ActiveSnapDevs [%s] ",
+             c.deviceId.c_str());
+      continue;
+    }
+    pools[c.cylinders].devices.push_back(&c.deviceId);
+  }
+  std::vector<std::pair<VMAXSnapParam*, uint64_t>> picked;
   std::vector<VMAXSnapParam*> keptOld;  // no match; kept an earlier target
   for (VMAXSnapParam& p : l.params) {
     if (p.reserved) {
@@ -79,6 +132,7 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
              p.targetDevice.c_str(), p.sourceDevice.c_str(), p.snapUid.c_str());
       continue;
     }
+    p.extraDevices.clear();
     const VMAXLun* src = FindSourceProps(props, p.sourceDevice);
     if (!src) {
       PZ_LOG(snapInfo, LOG_FAILURE, kFn,
@@ -88,26 +142,21 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
     }
     PZ_LOG(snapInfo, LOG_DETAIL, kFn, "Source device [%s] cylinder count [%zu]",
            p.sourceDevice.c_str(), size_t(src->cylinders));
-    const VMAXLun* pick = nullptr;
-    for (const VMAXLun& c : freeList) {
-      if (activeSnapDevs.count(c.deviceId)) {
-        PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
-               "Device is already used - entry in ActiveSnapDevs [%s] ",
-               c.deviceId.c_str());
-        continue;
-      }
-      if (chosen.count(c.deviceId)) continue;
-      if (c.cylinders == src->cylinders) {
-        pick = &c;
-        break;
-      }
+    const std::string* pick = nullptr;
+    auto pool = pools.find(src->cylinders);
+    if (pool != pools.end()) {
+      Pool& pl = pool->second;
+      while (pl.next < pl.devices.size() && chosen.count(*pl.devices[pl.next]))
+        ++pl.next;
+      if (pl.next < pl.devices.size()) pick = pl.devices[pl.next++];
     }
     if (!pick) {
       if (!p.targetDevice.empty()) keptOld.push_back(&p);
       continue;
     }
-    chosen.insert(pick->deviceId);
-    p.targetDevice = pick->deviceId;
+    chosen.insert(*pick);
+    p.targetDevice = *pick;
+    picked.emplace_back(&p, src->cylinders);
     PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
            "Found eligible target device [%s] for snap [%s] source [%s]",
            p.targetDevice.c_str(), p.snapUid.c_str(), p.sourceDevice.c_str());
@@ -133,6 +182,17 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
     PZ_LOG(snapInfo, LOG_FAILURE, kFn, "%s", l.errStr.c_str());
     return false;
   }
+  // Stand-ins for the reservation: the free devices of the same size that no
+  // param of this list was given, in listing order. When another job has
+  // just reserved a chosen target, the host database grants the first of
+  // them that is still free, in the same request.
+  std::unordered_map<uint64_t, std::list<std::string>> spares;
+  for (auto& [cylinders, pl] : pools) {
+    std::list<std::string>& out = spares[cylinders];
+    for (size_t i = pl.next; i < pl.devices.size() && out.size() < kMaxStandIns; ++i)
+      if (!chosen.count(*pl.devices[i])) out.push_back(*pl.devices[i]);
+  }
+  for (auto& [p, cylinders] : picked) p->extraDevices = spares[cylinders];
   PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
          "Found eligible target devices for all the snaps");
   return true;
@@ -156,85 +216,16 @@ bool VMAXAPI::ReserveTarget(VMAXSnapParamList& l, long jobId) {
   PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
          "Target devices will be selected from storage group [%s]",
          config.linkDeviceStorageGroup.c_str());
-  SnapInfo* front = w.params.front().snapInfo;
   std::vector<bool> wasReserved;
   for (const VMAXSnapParam& p : w.params) wasReserved.push_back(p.reserved);
-  const std::vector<bool> keepNone(w.params.size(), false);
-
-  bool reservedAll = false;
-  for (int attempt = 1; attempt <= kReserveAttempts; ++attempt) {
-    if (attempt > 1) WaitSeconds(kReserveRetryWaitSecs);
-    std::unordered_set<std::string> active;
-    if (!GetActiveSnaps(front, jobId, w.serial, active)) {
-      ReleaseGranted(front, jobId, w, wasReserved, keepNone);
-      return false;
-    }
-    if (!FindTarget(w, active)) {
-      PZ_LOG(snapInfo, LOG_FAILURE, kFn, "Failed to find target devices.");
-      l.errStr = w.errStr;
-      ReleaseGranted(front, jobId, w, wasReserved, keepNone);
-      return false;
-    }
-    if (SetActiveSnaps(front, jobId, w)) {
-      reservedAll = true;
-      break;
-    }
-    PZ_LOG(snapInfo, LOG_FAILURE, kFn,
-           "Failed to reserve one or more target devices at attempt [%d of %d]",
-           attempt, kReserveAttempts);
-  }
-  if (!reservedAll) {
-    PZ_LOG(snapInfo, LOG_FAILURE, kFn, "Failed to reserve target devices");
-    ReleaseGranted(front, jobId, w, wasReserved, keepNone);
+  if (!ReserveFoundTargets(w, l, jobId, wasReserved) ||
+      !RecordTargets(w, l, jobId, wasReserved))
     return false;
-  }
-
-  // Record every target before the link: a link that fails half way may
-  // still have linked some pairs, and the unmap finds them through 150.
-  for (const VMAXSnapParam& p : w.params) {
-    if (!p.snapInfo || p.snapInfo->setMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE,
-                                               p.targetDevice.c_str()) != 0) {
-      PZ_LOG(snapInfo, LOG_FAILURE, kFn,
-             "Failed to save target [%s] of snap [%s] source [%s] in metadata "
-             "[SM_MDT_MAPPED_TARGET_DEVICE]",
-             p.targetDevice.c_str(), p.snapUid.c_str(), p.sourceDevice.c_str());
-      ReleaseGranted(front, jobId, w, wasReserved, keepNone);
-      return false;
-    }
-    PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
-           "snap [%s] source [%s] metadata [SM_MDT_MAPPED_TARGET_DEVICE:%s]",
-           p.snapUid.c_str(), p.sourceDevice.c_str(), p.targetDevice.c_str());
-  }
 
   bool linked = arrayApi->LinkTarget(w);
   if (!linked) {
-    // Ask the array which pairs the failed command linked after all: those
-    // keep their reservation (the unmap undoes them); the rest are freed.
     PZ_LOG(snapInfo, LOG_FAILURE, kFn, "Failed to link target devices to snaps");
-    VMAXSnapParamList probe(w);
-    std::vector<bool> keep(w.params.size(), false);
-    if (!arrayApi->IsSnapLinked(probe)) {
-      PZ_LOG(snapInfo, LOG_FAILURE, kFn,
-             "Could not check which target devices were linked, keeping "
-             "their reservations");
-      return false;
-    }
-    auto pp = probe.params.begin();
-    size_t i = 0;
-    for (VMAXSnapParam& p : w.params) {
-      if (pp == probe.params.end()) break;
-      if (pp->targetLinked) {
-        keep[i] = true;
-        p.targetLinked = true;
-        PZ_LOG(snapInfo, LOG_FAILURE, kFn,
-               "Target device [%s] was linked to snap [%s] source [%s]",
-               p.targetDevice.c_str(), p.snapUid.c_str(),
-               p.sourceDevice.c_str());
-      }
-      ++pp;
-      ++i;
-    }
-    ReleaseGranted(front, jobId, w, wasReserved, keep);
+    if (!KeepWhatAFailedLinkLinked(w, jobId, wasReserved)) return false;
   }
 
   // Copy the results back by position: `w` holds the unlinked params of `l`
@@ -247,4 +238,124 @@ bool VMAXAPI::ReserveTarget(VMAXSnapParamList& l, long jobId) {
     ++wi;
   }
   return linked;
+}
+
+// Chooses and reserves a target for every param of `w`. Each attempt reads
+// the reservations again, so a retry chooses among the devices nobody holds
+// now; the waits between attempts are short and jittered, and attempts stop
+// at a deadline. On failure the reason is in l.errStr and what this call was
+// granted is released.
+bool VMAXAPI::ReserveFoundTargets(VMAXSnapParamList& w, VMAXSnapParamList& l,
+                                  long jobId, const std::vector<bool>& wasReserved) {
+  static const char* kFn = "ReserveTarget";
+  SnapInfo* front = w.params.front().snapInfo;
+  const std::vector<bool> keepNone(w.params.size(), false);
+  const RetryPolicy policy = ReadRetryPolicy();
+  std::minstd_rand random(static_cast<std::minstd_rand::result_type>(
+      uint64_t(jobId) * 7919u + uint64_t(SnapIdOf(w.params.front())) +
+      uint64_t(PzClock::nowMicros())));
+  int attempt = 1;
+  for (;; ++attempt) {
+    std::unordered_set<std::string> active;
+    if (!GetActiveSnaps(front, jobId, w.serial, active)) {
+      l.errStr = "Failed to read the target device reservations of array [" +
+                 w.serial + "] from the host database";
+      ReleaseGranted(front, jobId, w, wasReserved, keepNone);
+      return false;
+    }
+    if (!FindTarget(w, active)) {
+      PZ_LOG(snapInfo, LOG_FAILURE, kFn, "Failed to find target devices.");
+      l.errStr = w.errStr.empty()
+                     ? "Failed to find target devices in storage group [" +
+                           config.linkDeviceStorageGroup + "]"
+                     : w.errStr;
+      ReleaseGranted(front, jobId, w, wasReserved, keepNone);
+      return false;
+    }
+    if (SetActiveSnaps(front, jobId, w)) return true;
+    PZ_LOG(snapInfo, LOG_FAILURE, kFn,
+           "Failed to reserve one or more target devices at attempt [%d of %d]",
+           attempt, policy.attempts);
+    if (attempt >= policy.attempts ||
+        PzClock::nowMicros() >= policy.deadlineMicros)
+      break;
+    WaitMillis(JitteredWaitMs(random, policy.waitMs));
+  }
+  PZ_LOG(snapInfo, LOG_FAILURE, kFn, "Failed to reserve target devices");
+  std::string refused;
+  for (const VMAXSnapParam& p : w.params)
+    if (!p.reserved) refused += p.snapUid + ",";
+  l.errStr = "Target devices for snaps [" + refused +
+             "] were reserved by other jobs in every one of " +
+             std::to_string(attempt) +
+             " attempts: no free target device is left in storage group [" +
+             config.linkDeviceStorageGroup +
+             "] for them. Please add or free target devices.";
+  PZ_LOG(snapInfo, LOG_FAILURE, kFn, "%s", l.errStr.c_str());
+  ReleaseGranted(front, jobId, w, wasReserved, keepNone);
+  return false;
+}
+
+// Records every target before the link: a link that fails half way may
+// still have linked some pairs, and the unmap finds them through 150.
+bool VMAXAPI::RecordTargets(VMAXSnapParamList& w, VMAXSnapParamList& l, long jobId,
+                            const std::vector<bool>& wasReserved) {
+  static const char* kFn = "ReserveTarget";
+  for (const VMAXSnapParam& p : w.params) {
+    if (!p.snapInfo || p.snapInfo->setMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE,
+                                               p.targetDevice.c_str()) != 0) {
+      PZ_LOG(snapInfo, LOG_FAILURE, kFn,
+             "Failed to save target [%s] of snap [%s] source [%s] in metadata "
+             "[SM_MDT_MAPPED_TARGET_DEVICE]",
+             p.targetDevice.c_str(), p.snapUid.c_str(), p.sourceDevice.c_str());
+      l.errStr = "Failed to record target device [" + p.targetDevice +
+                 "] of snap [" + p.snapUid + "] in the request";
+      ReleaseGranted(w.params.front().snapInfo, jobId, w, wasReserved,
+                     std::vector<bool>(w.params.size(), false));
+      return false;
+    }
+    PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
+           "snap [%s] source [%s] metadata [SM_MDT_MAPPED_TARGET_DEVICE:%s]",
+           p.snapUid.c_str(), p.sourceDevice.c_str(), p.targetDevice.c_str());
+  }
+  return true;
+}
+
+// After a failed link, asks the array which pairs the command linked after
+// all: those keep their reservation (the unmap undoes them); the rest are
+// freed and no longer recorded, or the host would take the snapshot for
+// mounted. False when the array cannot tell (every reservation is kept).
+bool VMAXAPI::KeepWhatAFailedLinkLinked(VMAXSnapParamList& w, long jobId,
+                                        const std::vector<bool>& wasReserved) {
+  static const char* kFn = "ReserveTarget";
+  VMAXSnapParamList probe(w);
+  std::vector<bool> keep(w.params.size(), false);
+  if (!arrayApi->IsSnapLinked(probe)) {
+    PZ_LOG(snapInfo, LOG_FAILURE, kFn,
+           "Could not check which target devices were linked, keeping "
+           "their reservations");
+    return false;
+  }
+  auto pp = probe.params.begin();
+  size_t i = 0;
+  for (VMAXSnapParam& p : w.params) {
+    if (pp == probe.params.end()) break;
+    if (pp->targetLinked) {
+      keep[i] = true;
+      p.targetLinked = true;
+      PZ_LOG(snapInfo, LOG_FAILURE, kFn,
+             "Target device [%s] was linked to snap [%s] source [%s]",
+             p.targetDevice.c_str(), p.snapUid.c_str(), p.sourceDevice.c_str());
+    }
+    ++pp;
+    ++i;
+  }
+  ReleaseGranted(w.params.front().snapInfo, jobId, w, wasReserved, keep);
+  i = 0;
+  for (VMAXSnapParam& p : w.params) {
+    if (!keep[i] && !wasReserved[i] && p.snapInfo)
+      p.snapInfo->setMetadata(PZSO::SM_MDT_MAPPED_TARGET_DEVICE, nullptr);
+    ++i;
+  }
+  return true;
 }

@@ -4,11 +4,12 @@
 #include <memory>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "array/ArrayAPI.h"
-#include "config/VMAXSnapConfig.h"
+#include "common/VMAXSnapConfig.h"
 #include "host/SnapInfo.h"
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
 class VMAXAPI {
  public:
@@ -42,6 +43,21 @@ class VMAXAPI {
   PZSO::PZOSUtil* osUtil;
   VMAXSnapConfig config;
   int mode = 0;
+
+ private:
+  // The steps of ReserveTarget.
+  bool ReserveFoundTargets(VMAXSnapParamList& w, VMAXSnapParamList& l, long jobId,
+                           const std::vector<bool>& wasReserved);
+  bool RecordTargets(VMAXSnapParamList& w, VMAXSnapParamList& l, long jobId,
+                     const std::vector<bool>& wasReserved);
+  bool KeepWhatAFailedLinkLinked(VMAXSnapParamList& w, long jobId,
+                                 const std::vector<bool>& wasReserved);
+  // The steps of MapSnaps and UnmapSnaps.
+  bool ChooseMountGroup(VMAXSnapParamList& l, const std::vector<std::string>& reachable,
+                        std::string* sg, std::unordered_set<std::string>* inGroup);
+  bool UnmapStaleTargets(VMAXSnapParamList& l, const std::vector<std::string>& targets,
+                         long jobId, size_t* unlinked);
+  bool DetachTargets(VMAXSnapParamList& w, long jobId);
 };
 
 // Target reservation records in the host database.

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
   app.add_option("args", args, "arguments of the operation");
   app.positionals_at_end();
   app.footer(pzarray::OperationsHelp());
+  app.set_version_flag("--version", "pzarray " PZ_VERSION);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {

@@ -11,6 +11,7 @@
 #include "hostruntime/SecretCodec.h"
 #include "hostruntime/SqliteHostDatabase.h"
 #include "pzhost/Inquiry.h"
+#include "pzhost/SettingRules.h"
 #include "pzhost/Verbs.h"
 
 namespace pzhost {
@@ -121,7 +122,6 @@ int RunInit(const GlobalOptions& global, Output* out, const InitOptions& o) {
                home.dir + ": " + error);
     return kExitFailure;
   }
-  ::chmod(catalogPath.c_str(), kPrivateFileMode);
   if (!SaveSettings(home, ini, &error)) {
     out->Error(error);
     return kExitFailure;
@@ -158,7 +158,7 @@ int RunArrayAdd(Session& s, const ArrayOptions& o) {
     password.assign(std::istreambuf_iterator<char>(std::cin),
                     std::istreambuf_iterator<char>());
   } else if (!o.passwordFile.empty()) {
-    if (!ReadWholeFile(o.passwordFile, &password, &error)) {
+    if (!ReadPrivateFile(o.passwordFile, &password, &error)) {
       out.Error(error);
       return kExitFailure;
     }
@@ -213,19 +213,76 @@ int RunArrayList(Session& s) {
   }
   nlohmann::json list = nlohmann::json::array();
   for (const hostrt::ArrayDetailsRow& r : rows) {
+    // An array added without a password holds the encoding of an empty one.
+    std::string plain;
+    bool stored = hostrt::DecodeSecret(r.encodedPassword, &plain) && !plain.empty();
     s.out().Line(std::to_string(r.arrayNumber) + "  " + r.arrayName +
                  "  host " + (r.controlHost.empty() ? "-" : r.controlHost) +
                  "  user " + (r.userName.empty() ? "-" : r.userName) +
-                 "  password " +
-                 (r.encodedPassword.empty() ? "none" : "stored"));
+                 "  password " + (stored ? "stored" : "none"));
     list.push_back({{"number", r.arrayNumber},
                     {"serial", r.arrayName},
                     {"host", r.controlHost},
                     {"user", r.userName},
-                    {"password", !r.encodedPassword.empty()}});
+                    {"password", stored}});
   }
   if (rows.empty()) s.out().Line("no arrays");
   s.out().doc()["arrays"] = list;
+  return kExitSuccess;
+}
+
+int RunArrayRemove(Session& s, const std::string& serial, int number) {
+  hostrt::HostDatabaseAdmin* admin = s.admin();
+  std::vector<hostrt::ArrayDetailsRow> rows;
+  std::string error;
+  if (!admin || !admin->ListArrayDetails(&rows, &error)) {
+    s.out().Error(admin ? error : "the host database is not available");
+    return kExitFailure;
+  }
+  std::string target = serial;
+  if (target.empty()) {
+    for (const hostrt::ArrayDetailsRow& r : rows)
+      if (r.arrayNumber == number) target = r.arrayName;
+    if (target.empty()) {
+      s.out().Error("no array has array number " + std::to_string(number));
+      return kExitFailure;
+    }
+  } else if (!IsArraySerial(target)) {
+    s.out().Error("--serial is the 12-digit array serial, not " + target);
+    return kExitFailure;
+  }
+  std::vector<hostrt::Reservation> holding;
+  bool removed = false;
+  if (!admin->RemoveArray(target, &holding, &removed, &error)) {
+    s.out().Error(error);
+    return kExitFailure;
+  }
+  if (!holding.empty()) {
+    std::string list;
+    nlohmann::json held = nlohmann::json::array();
+    for (const hostrt::Reservation& r : holding) {
+      list += (list.empty() ? "" : ", ") + r.target + " (source " + r.source +
+              ", SMSnapId " + std::to_string(r.smSnapId) + ", job " +
+              std::to_string(r.jobId) + ")";
+      held.push_back({{"target", r.target},
+                      {"source", r.source},
+                      {"smSnapId", r.smSnapId},
+                      {"jobId", r.jobId}});
+    }
+    s.out().doc()["reservations"] = held;
+    s.out().Error("array " + target + " is not removed: targets of it are "
+                  "reserved: " + list +
+                  " (unmount their snapshots, or pzhost reservations "
+                  "--reconcile frees those of ended jobs)");
+    return kExitFailure;
+  }
+  if (!removed) {
+    s.out().Error("no array " + target + " in the host database");
+    return kExitFailure;
+  }
+  s.out().Line("array " + target + " removed");
+  s.out().doc()["serial"] = target;
+  s.out().doc()["removed"] = true;
   return kExitSuccess;
 }
 
@@ -250,9 +307,23 @@ bool SaveAndReload(Session& s) {
 }  // namespace
 
 int RunConfigSet(Session& s, bool snap, const std::string& section,
-                 const std::string& key, const std::string& value) {
+                 const std::string& key, const std::string& value, bool force) {
   if (!ScopeGiven(s, snap, section)) return kExitFailure;
-  std::string error;
+  std::string error, why;
+  // Nothing is stored unless it is read as meant: a misspelt key or a value
+  // the reader would take as its default is refused before any write.
+  SettingCheck check = snap ? CheckSnapConfig(key, value, &why)
+                            : CheckSetting(section, key, value, &why);
+  if (check == SettingCheck::kInvalid) {
+    s.out().Error(why + "; nothing changed");
+    return kExitFailure;
+  }
+  if (check == SettingCheck::kUnknown && !force) {
+    s.out().Error(why + "; nothing changed (--force stores it anyway)");
+    return kExitFailure;
+  }
+  if (check == SettingCheck::kUnknown)
+    s.out().Line("note: " + why + "; stored as --force asks");
   if (snap) {
     if (!s.catalog().SetSnapConfig(key, value, &error)) {
       s.out().Error(error);
@@ -374,7 +445,7 @@ int RunDevices(Session& s) {
       j["vendor"] = facts.vendor;
       j["product"] = facts.product;
       j["serial"] = facts.serial;
-      j["device"] = facts.device;
+      j["device"] = DeviceNumber(facts.device);
     } else {
       j["error"] = why;
     }

@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+#include "hostruntime/DatabaseFile.h"
+#include "hostruntime/SqliteStatement.h"
+
 namespace pzhost {
 
 namespace {
@@ -53,53 +56,37 @@ const char* const kMigrations[] = {
     "  DEFAULT 0;"
     "ALTER TABLE catalog_devices ADD COLUMN mounted INTEGER NOT NULL"
     "  DEFAULT 0;",
+    // 2 -> 3: the array commands each job ran, for its timeline.
+    "CREATE TABLE IF NOT EXISTS catalog_job_commands ("
+    "  command_id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  job_id INTEGER NOT NULL, started_ms INTEGER NOT NULL,"
+    "  duration_ms INTEGER NOT NULL, exit_code INTEGER NOT NULL,"
+    "  timed_out INTEGER NOT NULL DEFAULT 0, command TEXT NOT NULL);"
+    "CREATE INDEX IF NOT EXISTS catalog_job_commands_job"
+    "  ON catalog_job_commands(job_id);",
 };
 static_assert(sizeof kMigrations / sizeof kMigrations[0] ==
                   size_t(kCatalogSchemaVersion),
               "one migration step per catalog version");
 
-// A prepared statement that finalizes itself.
-class Stmt {
- public:
-  Stmt(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK)
-      stmt_ = nullptr;
-  }
-  ~Stmt() { sqlite3_finalize(stmt_); }
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-  bool ok() const { return stmt_ != nullptr; }
-  Stmt& Bind(int i, long long v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  Stmt& Bind(int i, const std::string& v) {
-    sqlite3_bind_text(stmt_, i, v.c_str(), int(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  // SQLITE_ROW, SQLITE_DONE or an error code.
-  int Step() { return stmt_ ? sqlite3_step(stmt_) : SQLITE_ERROR; }
-  long long Int(int col) { return sqlite3_column_int64(stmt_, col); }
-  std::string Text(int col) {
-    const unsigned char* t = sqlite3_column_text(stmt_, col);
-    return t ? reinterpret_cast<const char*>(t) : std::string();
-  }
-  std::string Error() const { return sqlite3_errmsg(db_); }
+// The failure with the file it concerns and what an operator can do.
+std::string Why(sqlite3* db, const std::string& message) {
+  const char* file = sqlite3_db_filename(db, "main");
+  return message + hostrt::DatabaseFailureHint(sqlite3_extended_errcode(db)) +
+         (file && *file ? std::string(" [") + file + "]" : std::string());
+}
 
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
+using Stmt = hostrt::SqliteStatement;
 
 bool Fail(std::string* error, const std::string& what, sqlite3* db) {
-  if (error) *error = what + ": " + sqlite3_errmsg(db);
+  if (error) *error = what + ": " + Why(db, sqlite3_errmsg(db));
   return false;
 }
 
 // Runs a statement to completion.
 bool Run(Stmt& s, std::string* error, const char* what) {
   if (!s.ok() || s.Step() != SQLITE_DONE) {
-    if (error) *error = std::string(what) + ": " + s.Error();
+    if (error) *error = std::string(what) + ": " + Why(s.db(), sqlite3_errmsg(s.db()));
     return false;
   }
   return true;
@@ -111,6 +98,7 @@ Catalog::~Catalog() { sqlite3_close(db_); }
 
 std::unique_ptr<Catalog> Catalog::Open(const std::string& path,
                                        std::string* error) {
+  if (!hostrt::PreparePrivateDatabaseFile(path, error)) return nullptr;
   sqlite3* db = nullptr;
   int rc = sqlite3_open_v2(path.c_str(), &db,
                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE |
@@ -118,14 +106,16 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& path,
                            nullptr);
   if (rc != SQLITE_OK) {
     if (error)
-      *error = "cannot open the host database " + path + ": " +
-               (db ? sqlite3_errmsg(db) : "out of memory");
+      *error = "cannot open the host database " +
+               hostrt::DescribeDatabaseFailure(
+                   path, rc, db ? sqlite3_errmsg(db) : "out of memory");
     sqlite3_close(db);
     return nullptr;
   }
   sqlite3_busy_timeout(db, kBusyTimeoutMs);
   std::unique_ptr<Catalog> catalog(new Catalog(db));
-  if (!catalog->Exec("PRAGMA journal_mode=WAL; PRAGMA foreign_keys=ON;",
+  if (!catalog->Exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=FULL;"
+                     " PRAGMA foreign_keys=ON;",
                      error) ||
       !catalog->Migrate(error))
     return nullptr;
@@ -135,7 +125,7 @@ std::unique_ptr<Catalog> Catalog::Open(const std::string& path,
 bool Catalog::Exec(const char* sql, std::string* error) {
   char* message = nullptr;
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
-    if (error) *error = message ? message : sqlite3_errmsg(db_);
+    if (error) *error = Why(db_, message ? message : sqlite3_errmsg(db_));
     sqlite3_free(message);
     return false;
   }
@@ -161,7 +151,9 @@ bool Catalog::Migrate(std::string* error) {
   }
   for (int v = version; ok && v < kCatalogSchemaVersion; ++v)
     ok = Exec(kMigrations[v], error);
-  if (ok) {
+  // A catalog at this version is left unwritten: a verb that only reads
+  // then commits nothing and waits for no sync of the file.
+  if (ok && version != kCatalogSchemaVersion) {
     Stmt s(db_,
            "INSERT OR REPLACE INTO catalog_meta(key, value) "
            "VALUES('schema_version', ?)");
@@ -197,26 +189,137 @@ bool Catalog::EndJob(long long jobId, int result, long long now,
   return Run(s, error, "cannot record the end of the job");
 }
 
+namespace {
+
+void ReadJob(Stmt& s, JobRecord* job) {
+  job->id = s.Int(0);
+  job->operation = s.Text(1);
+  job->snapshotId = int(s.Int(2));
+  job->started = s.Int(3);
+  job->ended = s.Int(4);
+  job->result = int(s.Int(5));
+  job->pid = int(s.Int(6));
+  job->host = s.Text(7);
+}
+
+constexpr const char* kJobColumns =
+    "SELECT job_id, operation, snapshot_id, started, ended, result, pid, host"
+    " FROM catalog_jobs ";
+
+}  // namespace
+
+bool Catalog::SetJobSnapshot(long long jobId, int snapshotId,
+                             std::string* error) {
+  Stmt s(db_, "UPDATE catalog_jobs SET snapshot_id=? WHERE job_id=?");
+  s.Bind(1, snapshotId).Bind(2, jobId);
+  return Run(s, error, "cannot record the job's snapshot");
+}
+
+bool Catalog::OpenJobs(std::vector<JobRecord>* jobs, std::string* error) {
+  jobs->clear();
+  Stmt s(db_, (std::string(kJobColumns) + "WHERE ended=0 ORDER BY job_id").c_str());
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    JobRecord job;
+    ReadJob(s, &job);
+    jobs->push_back(job);
+  }
+  if (rc != SQLITE_DONE) return Fail(error, "cannot read jobs", db_);
+  return true;
+}
+
+bool Catalog::MarkInterrupted(long long jobId, long long now, bool* marked,
+                              std::string* error) {
+  Stmt s(db_, "UPDATE catalog_jobs SET ended=?, result=? WHERE job_id=? AND ended=0");
+  s.Bind(1, now).Bind(2, kJobResultInterrupted).Bind(3, jobId);
+  if (!Run(s, error, "cannot record the interrupted job")) return false;
+  *marked = sqlite3_changes(db_) == 1;
+  return true;
+}
+
+bool Catalog::LastJobOf(int snapshotId, JobRecord* job, bool* found,
+                        std::string* error) {
+  Stmt s(db_, (std::string(kJobColumns) +
+               "WHERE snapshot_id=? ORDER BY job_id DESC LIMIT 1").c_str());
+  s.Bind(1, snapshotId);
+  int rc = s.Step();
+  *found = rc == SQLITE_ROW;
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+    return Fail(error, "cannot read jobs", db_);
+  if (*found) ReadJob(s, job);
+  return true;
+}
+
+bool Catalog::ListJobs(std::vector<JobRecord>* jobs, std::string* error) {
+  jobs->clear();
+  Stmt s(db_, (std::string(kJobColumns) + "ORDER BY job_id").c_str());
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    JobRecord job;
+    ReadJob(s, &job);
+    jobs->push_back(job);
+  }
+  if (rc != SQLITE_DONE) return Fail(error, "cannot read jobs", db_);
+  return true;
+}
+
+bool Catalog::AddJobCommand(long long jobId, const JobCommand& command,
+                            std::string* error) {
+  Stmt s(db_,
+         "INSERT INTO catalog_job_commands(job_id, started_ms, duration_ms,"
+         " exit_code, timed_out, command) VALUES(?, ?, ?, ?, ?, ?)");
+  s.Bind(1, jobId).Bind(2, command.startedMs).Bind(3, command.durationMs)
+      .Bind(4, command.exitCode).Bind(5, command.timedOut ? 1 : 0)
+      .Bind(6, command.commandLine);
+  return Run(s, error, "cannot record the job's command");
+}
+
+bool Catalog::JobCommands(long long jobId, std::vector<JobCommand>* commands,
+                          std::string* error) {
+  commands->clear();
+  Stmt s(db_,
+         "SELECT started_ms, duration_ms, exit_code, timed_out, command FROM "
+         "catalog_job_commands WHERE job_id=? ORDER BY command_id");
+  s.Bind(1, jobId);
+  int rc;
+  while ((rc = s.Step()) == SQLITE_ROW) {
+    JobCommand c;
+    c.startedMs = s.Int(0);
+    c.durationMs = s.Int(1);
+    c.exitCode = int(s.Int(2));
+    c.timedOut = s.Int(3) != 0;
+    c.commandLine = s.Text(4);
+    commands->push_back(c);
+  }
+  if (rc != SQLITE_DONE) return Fail(error, "cannot read the job's commands", db_);
+  return true;
+}
+
+bool Catalog::SaveDevices(const SnapshotRecord& snap,
+                          const std::vector<size_t>& positions,
+                          std::string* error) {
+  if (positions.empty()) return true;
+  if (!Exec("BEGIN IMMEDIATE", error)) return false;
+  bool ok = true;
+  for (size_t i = 0; ok && i < positions.size(); ++i)
+    ok = positions[i] < snap.devices.size() &&
+         WriteDevice(snap.id, snap.devices[positions[i]], error);
+  if (!ok) {
+    Exec("ROLLBACK", nullptr);
+    return false;
+  }
+  return Exec("COMMIT", error);
+}
+
 bool Catalog::GetJob(long long jobId, JobRecord* job, bool* found,
                      std::string* error) {
-  Stmt s(db_,
-         "SELECT job_id, operation, snapshot_id, started, ended, result, pid,"
-         " host FROM catalog_jobs WHERE job_id=?");
+  Stmt s(db_, (std::string(kJobColumns) + "WHERE job_id=?").c_str());
   s.Bind(1, jobId);
   int rc = s.Step();
   *found = rc == SQLITE_ROW;
   if (rc != SQLITE_ROW && rc != SQLITE_DONE)
     return Fail(error, "cannot read job", db_);
-  if (*found) {
-    job->id = s.Int(0);
-    job->operation = s.Text(1);
-    job->snapshotId = int(s.Int(2));
-    job->started = s.Int(3);
-    job->ended = s.Int(4);
-    job->result = int(s.Int(5));
-    job->pid = int(s.Int(6));
-    job->host = s.Text(7);
-  }
+  if (*found) ReadJob(s, job);
   return true;
 }
 

@@ -14,7 +14,7 @@ struct sqlite3;
 namespace pzhost {
 
 // Current layout of the catalog tables (catalog_meta "schema_version").
-constexpr int kCatalogSchemaVersion = 2;
+constexpr int kCatalogSchemaVersion = 3;
 
 // What the host keeps of one device request between jobs.
 struct DeviceRecord {
@@ -43,6 +43,10 @@ struct SnapshotRecord {
   std::vector<DeviceRecord> devices;
 };
 
+// Results a job row carries besides the verb's exit code.
+constexpr int kJobResultRunning = -1;      // no end recorded (yet)
+constexpr int kJobResultInterrupted = -2;  // its process ended without one
+
 struct JobRecord {
   long long id = 0;
   std::string operation;
@@ -52,6 +56,15 @@ struct JobRecord {
   int result = -1;
   int pid = 0;
   std::string host;
+};
+
+// An array command a job ran (secrets masked), for the job's timeline.
+struct JobCommand {
+  long long startedMs = 0;  // milliseconds since the epoch
+  long long durationMs = 0;
+  int exitCode = -1;
+  bool timedOut = false;  // killed at its time limit
+  std::string commandLine;
 };
 
 class Catalog {
@@ -75,6 +88,24 @@ class Catalog {
   bool EndJob(long long jobId, int result, long long now, std::string* error);
   bool GetJob(long long jobId, JobRecord* job, bool* found,
               std::string* error);
+  // A backup's snapshot is made after its job has begun.
+  bool SetJobSnapshot(long long jobId, int snapshotId, std::string* error);
+  // Jobs with no recorded end, oldest first.
+  bool OpenJobs(std::vector<JobRecord>* jobs, std::string* error);
+  // Records that an open job's process is gone; false in `*marked` when
+  // the job has ended meanwhile.
+  bool MarkInterrupted(long long jobId, long long now, bool* marked,
+                       std::string* error);
+  // Every job, oldest first.
+  bool ListJobs(std::vector<JobRecord>* jobs, std::string* error);
+  bool AddJobCommand(long long jobId, const JobCommand& command,
+                     std::string* error);
+  // The commands of a job in the order they ran.
+  bool JobCommands(long long jobId, std::vector<JobCommand>* commands,
+                   std::string* error);
+  // The newest job of a snapshot.
+  bool LastJobOf(int snapshotId, JobRecord* job, bool* found,
+                 std::string* error);
 
   // Creates a snapshot with its devices; a device without an SMSnapId is
   // given a new one, one with an SMSnapId keeps it (it must be unused).
@@ -82,6 +113,10 @@ class Catalog {
   // Stores the snapshot's name, array and every device's state in one
   // transaction.
   bool SaveSnapshot(const SnapshotRecord& snapshot, std::string* error);
+  // Stores the devices at `positions` (indexes into snapshot.devices) in
+  // one transaction: what a running job writes through as it goes.
+  bool SaveDevices(const SnapshotRecord& snapshot,
+                   const std::vector<size_t>& positions, std::string* error);
   bool GetSnapshot(int id, SnapshotRecord* snapshot, bool* found,
                    std::string* error);
   bool ListSnapshots(std::vector<SnapshotRecord>* out, std::string* error);

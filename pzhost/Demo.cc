@@ -20,6 +20,8 @@ constexpr int kDemoArrayNumber = 1;
 constexpr const char* kDemoClient = "demo-backup-host";
 constexpr const char* kTargetGroupConfig = "SMCONFIG_LINK_DEVICE_STORAGE_GROUP";
 constexpr int kMaxOpenFds = 16;
+// The demo's reverts act on its own throw-away world.
+const ChangeOptions kConfirmed{false, true};
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return ::remove(path);
@@ -150,7 +152,7 @@ bool Demo::Setup(std::string* error) {
   array.number = kDemoArrayNumber;
   if (RunArrayAdd(*session_, array) != kExitSuccess ||
       RunConfigSet(*session_, true, "", kTargetGroupConfig,
-                   demo_.value("targetStorageGroup", "")) != kExitSuccess) {
+                   demo_.value("targetStorageGroup", ""), false) != kExitSuccess) {
     *error = "cannot configure the demo home";
     return false;
   }
@@ -271,11 +273,11 @@ int Demo::Run() {
   ok = ok && Step("mount snapshot " + std::to_string(snap1), kExitSuccess,
                   [&](Session& s) { return RunMount(s, snap1, false); });
   ok = ok && Step("revert while mounted (refused)", kExitFailure,
-                  [&](Session& s) { return RunRevert(s, snap1); });
+                  [&](Session& s) { return RunRevert(s, snap1, kConfirmed); });
   ok = ok && Step("unmount snapshot " + std::to_string(snap1), kExitSuccess,
-                  [&](Session& s) { return RunUnmount(s, snap1); });
+                  [&](Session& s) { return RunUnmount(s, snap1, {}); });
   ok = ok && Step("revert the sources from snapshot " + std::to_string(snap1),
-                  kExitSuccess, [&](Session& s) { return RunRevert(s, snap1); });
+                  kExitSuccess, [&](Session& s) { return RunRevert(s, snap1, kConfirmed); });
   ok = ok && Step("second backup of the same devices", kExitSuccess,
                   [&](Session& s) {
                     int c = RunBackup(s, {first, second}, false, false);
@@ -294,9 +296,9 @@ int Demo::Run() {
                       " has vanished: status 24)",
                   kExitSuccess, [](Session& s) { return RunReconcile(s); });
   ok = ok && Step("delete snapshot " + std::to_string(snap2), kExitSuccess,
-                  [&](Session& s) { return RunDelete(s, snap2); });
+                  [&](Session& s) { return RunDelete(s, snap2, {}); });
   ok = ok && Step("delete snapshot " + std::to_string(snap1), kExitSuccess,
-                  [&](Session& s) { return RunDelete(s, snap1); });
+                  [&](Session& s) { return RunDelete(s, snap1, {}); });
   ok = ok && Step("reservations (none left)", kExitSuccess,
                   [](Session& s) { return RunReservations(s, false); });
   ok = ok && Step("list (empty)", kExitSuccess,

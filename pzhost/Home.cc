@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 namespace pzhost {
@@ -56,6 +57,14 @@ std::string AbsolutePath(const std::string& given) {
   return dir;
 }
 
+namespace {
+
+// Reads the open file `fd` to its end and closes it.
+bool ReadAndClose(int fd, const std::string& path, std::string* content,
+                  std::string* error);
+
+}  // namespace
+
 bool ReadWholeFile(const std::string& path, std::string* content,
                    std::string* error) {
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -63,6 +72,42 @@ bool ReadWholeFile(const std::string& path, std::string* content,
     if (error) *error = "cannot read " + path + ": " + strerror(errno);
     return false;
   }
+  return ReadAndClose(fd, path, content, error);
+}
+
+bool ReadPrivateFile(const std::string& path, std::string* content,
+                     std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0) {
+    if (error) *error = "cannot read " + path + ": " + strerror(errno);
+    return false;
+  }
+  // The mode of the file opened, not of whatever the path names later.
+  struct stat st;
+  std::string why;
+  if (::fstat(fd, &st) != 0)
+    why = "cannot read " + path + ": " + strerror(errno);
+  else if (!S_ISREG(st.st_mode))
+    why = path + " is not a regular file";
+  else if ((st.st_mode & (S_IRGRP | S_IROTH)) != 0) {
+    char mode[16];
+    snprintf(mode, sizeof mode, "%04o",
+             unsigned(st.st_mode & (S_IRWXU | S_IRWXG | S_IRWXO)));
+    why = path + " may be read by group or others (mode " + mode +
+          "); a password file must be private: chmod 600 " + path;
+  }
+  if (!why.empty()) {
+    ::close(fd);
+    if (error) *error = why;
+    return false;
+  }
+  return ReadAndClose(fd, path, content, error);
+}
+
+namespace {
+
+bool ReadAndClose(int fd, const std::string& path, std::string* content,
+                  std::string* error) {
   content->clear();
   char buf[65536];
   while (true) {
@@ -79,6 +124,8 @@ bool ReadWholeFile(const std::string& path, std::string* content,
   ::close(fd);
   return true;
 }
+
+}  // namespace
 
 bool WriteFileAtomic(const std::string& path, const std::string& content,
                      std::string* error) {

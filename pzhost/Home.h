@@ -61,5 +61,9 @@ bool WriteFileAtomic(const std::string& path, const std::string& content,
                      std::string* error);
 bool ReadWholeFile(const std::string& path, std::string* content,
                    std::string* error);
+// Reads a file holding a secret; refused (nothing read) when group or
+// others may read it or it is not a regular file.
+bool ReadPrivateFile(const std::string& path, std::string* content,
+                     std::string* error);
 
 }  // namespace pzhost

@@ -1,4 +1,5 @@
 #include "pzhost/Inquiry.h"
+#include "pzhost/Output.h"
 
 #include <cstdio>
 #include <vector>
@@ -92,7 +93,7 @@ bool InquireDevice(const std::string& path, InquiryFacts* facts,
 std::string DescribeInquiry(const InquiryFacts& f) {
   std::string s = "vendor " + f.vendor + ", product " + f.product;
   if (!f.serial.empty()) s += ", array " + f.serial;
-  if (!f.device.empty()) s += ", device " + f.device;
+  if (!f.device.empty()) s += ", device " + DeviceNumber(f.device);
   return s;
 }
 

@@ -11,6 +11,12 @@ namespace pzhost {
 namespace {
 
 constexpr const char* kPluginFile = "libPZSOVMAX.so";
+// Where the installed plug-in lies relative to the installation prefix
+// (the multiarch library folder, by its SONAME).
+#ifndef PZ_INSTALLED_PLUGIN
+#define PZ_INSTALLED_PLUGIN "lib/libPZSOVMAX.so"
+#endif
+constexpr const char* kInstalledPlugin = PZ_INSTALLED_PLUGIN;
 
 bool IsFile(const std::string& path) {
   struct stat st;
@@ -89,8 +95,15 @@ std::string LocatePlugin(const std::string& explicitPath,
                          const std::string& programDir) {
   if (!explicitPath.empty()) return explicitPath;
   if (!settingPath.empty()) return settingPath;
+  // The folder above the program's, spelled without "..", so that the path
+  // pzhost reports is the plug-in's own.
+  size_t slash = programDir.rfind('/');
+  std::string up = slash == std::string::npos || slash == 0
+                       ? programDir + "/.."
+                       : programDir.substr(0, slash);
   for (const std::string& candidate :
-       {programDir + "/../" + kPluginFile, programDir + "/../lib/" + kPluginFile}) {
+       {up + "/" + kPluginFile, up + "/" + kInstalledPlugin,
+        up + "/lib/" + kPluginFile}) {
     if (IsFile(candidate)) return candidate;
   }
   return std::string();

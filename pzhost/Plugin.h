@@ -65,7 +65,7 @@ class Plugin {
 
 // Where the plug-in is: `explicitPath` (--plugin), else the setting
 // Host/pluginPath, else next to the program ($ORIGIN/../libPZSOVMAX.so in the
-// build tree, $ORIGIN/../lib/libPZSOVMAX.so installed).
+// build tree, $ORIGIN/../lib/<multiarch>/libPZSOVMAX.so.<major> installed).
 std::string LocatePlugin(const std::string& explicitPath,
                          const std::string& settingPath,
                          const std::string& programDir);

@@ -1,7 +1,5 @@
 // reservations: the host database's target reservations, and removal of the
 // ones whose target the array no longer has linked and whose job has ended.
-#include <signal.h>
-
 #include <cerrno>
 #include <map>
 #include <set>
@@ -112,14 +110,42 @@ bool JobEnded(Session& s, long long jobId, std::string* why) {
     return false;
   }
   if (job.ended != 0) return true;
-  if (job.host == s.HostName() && job.pid > 0 &&
-      ::kill(job.pid, 0) != 0 && errno == ESRCH)
+  // A live job holds its lock; a pid alone may have been reused.
+  if (job.host == s.HostName() && !IsLockHeld(JobLockPath(s.home().dir, jobId)))
     return true;
   *why = "job " + std::to_string(jobId) + " is still running";
   return false;
 }
 
 }  // namespace
+
+bool ReleaseUnlinkedReservations(Session& s, const SnapshotRecord& snapshot,
+                                 int* released, std::string* error) {
+  *released = 0;
+  if (!s.admin() || !s.database()) {
+    if (error) *error = "the host database is not available";
+    return false;
+  }
+  std::set<int> holders;
+  for (const DeviceRecord& d : snapshot.devices) holders.insert(d.smSnapId);
+  std::vector<hostrt::ReservationEntry> entries;
+  if (!s.admin()->ListAllReservations(&entries, error)) return false;
+  std::map<std::string, std::vector<hostrt::Reservation>> byArray;
+  for (const auto& e : entries)
+    if (holders.count(e.reservation.smSnapId))
+      byArray[e.reservation.array].push_back(e.reservation);
+  for (const auto& group : byArray) {
+    std::set<std::string> linked;
+    if (!LinkedTargets(s, group.first, &linked, error)) return false;
+    std::vector<hostrt::Reservation> free;
+    for (const hostrt::Reservation& r : group.second)
+      if (!linked.count(CanonicalDevice(r.target))) free.push_back(r);
+    if (free.empty()) continue;
+    if (!s.database()->Release(free, error)) return false;
+    *released += int(free.size());
+  }
+  return true;
+}
 
 int RunReservations(Session& s, bool reconcile) {
   Output& out = s.out();
@@ -133,10 +159,13 @@ int RunReservations(Session& s, bool reconcile) {
     int snapshotId = 0;
     bool found = false;
     s.catalog().SnapshotOfDevice(r.smSnapId, &snapshotId, &found, nullptr);
-    nlohmann::json j = {{"array", r.array},   {"source", r.source},
-                        {"target", r.target}, {"smSnapId", r.smSnapId},
+    nlohmann::json j = {{"array", r.array},
+                        {"source", DeviceNumber(r.source)},
+                        {"target", DeviceNumber(r.target)},
+                        {"smSnapId", r.smSnapId},
                         {"jobId", r.jobId},   {"snapshot", found ? snapshotId : 0}};
-    std::string text = r.array + " " + r.source + " -> " + r.target +
+    std::string text = r.array + " " + DeviceNumber(r.source) + " -> " +
+                       DeviceNumber(r.target) +
                        "  holder " + std::to_string(r.smSnapId) +
                        (found ? " (snapshot " + std::to_string(snapshotId) + ")"
                               : "") +

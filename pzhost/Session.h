@@ -3,8 +3,11 @@
 // objects of a job built from the catalog and stored back after each call.
 #pragma once
 
+#include <chrono>
 #include <map>
 #include <memory>
+#include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +17,7 @@
 #include "hostruntime/SqliteHostDatabase.h"
 #include "pzhost/Catalog.h"
 #include "pzhost/Home.h"
+#include "pzhost/Locks.h"
 #include "pzhost/Output.h"
 #include "pzhost/Plugin.h"
 
@@ -84,8 +88,28 @@ class Session {
   // A job id from the host database likewise.
   bool AllocateJobId(long long* jobId, std::string* error);
 
+  // A job holds its lock (locks/job-<id>.lock) from before its row exists
+  // until after its end is recorded, so an open row whose lock is free is
+  // a job whose process died.
   bool BeginJob(const std::string& operation, int snapshotId, long long* jobId);
   void EndJob(long long jobId, int result);
+  // Takes the one-job-at-a-time lock of a snapshot for this session's job;
+  // when another job has it, says which.
+  bool LockSnapshot(int snapshotId, std::string* error);
+  // Records, as interrupted, the open jobs of this host whose process is
+  // gone; returns them.
+  bool SweepInterrupted(std::vector<JobRecord>* found, std::string* error);
+
+  // Write-through of one plug-in call: from BeginCall to EndCall, every
+  // change the plug-in makes on the requests reaches the catalog before the
+  // next tool starts or fixed wait begins (a failed write stops the tools).
+  // EndCall stores the outcome; false with the reason.
+  struct CallPart {
+    RequestSet* set;
+    SnapshotRecord* snapshot;
+  };
+  void BeginCall(Step step, const std::vector<CallPart>& parts);
+  bool EndCall(std::string* error);
 
   // Requests for the devices of `snapshot` in job `jobId`: the state the
   // catalog holds, the home's snap configs, clean errors.
@@ -94,6 +118,9 @@ class Session {
   // Keeps what the plug-in left on the requests, in one transaction.
   bool Store(Step step, const RequestSet& set, SnapshotRecord* snapshot,
              std::string* error);
+  // Takes what the plug-in left on the requests into `snapshot` (memory
+  // only).
+  void Absorb(Step step, const RequestSet& set, SnapshotRecord* snapshot);
 
   // Host type of the (simulated or real) local host: "linux" or "vmware".
   std::string HostType();
@@ -104,12 +131,16 @@ class Session {
 
  private:
   bool LoadArrayNumbers(std::string* error);
+  // Announces fixed waits and records the job's commands.
+  void WatchProgress();
+  bool FlushCall(std::string* error);
 
   GlobalOptions options_;
   Output* out_;
   Home home_;
   hostrt::IniFile settings_;
   std::unique_ptr<hostrt::PosixEnv> env_;
+  std::unique_ptr<hostrt::Env> hostEnv_;  // the simulated host over env_, if any
   hostrt::Env* previousEnv_ = nullptr;
   std::unique_ptr<Catalog> catalog_;
   hostrt::HostDatabase* database_ = nullptr;  // owned by env_
@@ -117,6 +148,17 @@ class Session {
   std::unique_ptr<Plugin> plugin_;
   std::map<std::string, std::string> snapConfigs_;
   std::map<std::string, int> arrayNumbers_;
+  std::map<long long, HeldLock> jobLocks_;
+  std::map<int, HeldLock> snapshotLocks_;
+  // The plug-in call being written through.
+  std::mutex callMu_;
+  Step callStep_ = Step::kPrepare;
+  std::vector<CallPart> callParts_;
+  std::vector<std::set<size_t>> callDirty_;
+  std::string callError_;  // sticky: a write failed, no tool may start
+  bool inCall_ = false;
+  std::chrono::steady_clock::time_point callStart_;
+  long long currentJob_ = 0;  // the job whose commands are recorded
 };
 
 // The status the host presents for a device: what the host knows of its

@@ -29,9 +29,14 @@ struct ArrayOptions {
 };
 int RunArrayAdd(Session& s, const ArrayOptions& o);
 int RunArrayList(Session& s);
+// Removes the array (by serial, else by `number`) and its details, unless
+// targets of it are reserved.
+int RunArrayRemove(Session& s, const std::string& serial, int number);
 
+// Refuses a value its reader would not take as meant; a key nothing reads
+// is stored only with `force`.
 int RunConfigSet(Session& s, bool snap, const std::string& section,
-                 const std::string& key, const std::string& value);
+                 const std::string& key, const std::string& value, bool force);
 int RunConfigGet(Session& s, bool snap, const std::string& section,
                  const std::string& key);
 int RunConfigList(Session& s, bool snap, const std::string& section);
@@ -45,12 +50,30 @@ int RunBackup(Session& s, const std::vector<std::string>& devices, bool wwn,
               bool postSnap);
 int RunList(Session& s, bool all);
 int RunMount(Session& s, int snapshotId, bool clone);
-int RunUnmount(Session& s, int snapshotId);
-int RunRevert(Session& s, int snapshotId);
-int RunDelete(Session& s, int snapshotId);
+// unmount, revert and delete: `dryRun` shows from the catalog what the verb
+// would act on and changes nothing; a revert asks on the terminal unless
+// `yes` (and is refused without a terminal).
+struct ChangeOptions {
+  bool dryRun = false;
+  bool yes = false;
+};
+int RunUnmount(Session& s, int snapshotId, const ChangeOptions& o);
+int RunRevert(Session& s, int snapshotId, const ChangeOptions& o);
+int RunDelete(Session& s, int snapshotId, const ChangeOptions& o);
 int RunReconcile(Session& s);
+// Takes into the catalog, as created, the devices of a snapshot that its
+// array holds though the backup job never recorded them (an interrupted
+// backup that reconcile reported).
+int RunAdopt(Session& s, int snapshotId);
 
 int RunReservations(Session& s, bool reconcile);
+// The job history (jobId 0), or one job with the timeline of its commands.
+int RunJobs(Session& s, long long jobId);
+// Releases the reservations held by the devices of `snapshot` whose targets
+// the array no longer has linked (what an interrupted mount or unmount may
+// leave). False with the reason when the array cannot be asked.
+bool ReleaseUnlinkedReservations(Session& s, const SnapshotRecord& snapshot,
+                                 int* released, std::string* error);
 int RunExecRemote(Session& s);
 
 struct DemoOptions {

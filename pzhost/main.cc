@@ -2,12 +2,14 @@
 // database with the snapshot catalog), loads the snapshot-engine plug-in and
 // calls its exports as a backup host would.
 #include <CLI/CLI.hpp>
+#include <signal.h>
 
 #include <cstdio>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "hostruntime/ProcessRunner.h"
 #include "pzhost/Home.h"
 #include "pzhost/Verbs.h"
 
@@ -32,11 +34,97 @@ int WithSession(const GlobalOptions& global, Output* out, bool withDatabase,
   return code;
 }
 
+// SIGINT, SIGTERM and SIGHUP stop the job: the running tool's process
+// group gets the signal, no new tool starts, waits end, the plug-in call
+// fails and its outcome is stored; pzhost then exits with 128 + signal.
+void OnStopSignal(int signal) { hostrt::CancelProcesses(signal); }
+
+void InstallStopHandlers() {
+  struct sigaction action = {};
+  action.sa_handler = OnStopSignal;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+// The name of the first word of `argv` that is neither an option nor the
+// value of a global option: the verb the user asked for (empty: none).
+std::string RequestedVerb(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    std::string word = argv[i];
+    if (word == "--home" || word == "--plugin") {
+      ++i;
+      continue;
+    }
+    if (!word.empty() && word[0] == '-') continue;
+    return word;
+  }
+  return std::string();
+}
+
+bool AskedForJson(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i)
+    if (std::string(argv[i]) == "--json") return true;
+  return false;
+}
+
+// The verb path of the parsed command line ("array add").
+std::string VerbOf(CLI::App& app) {
+  std::string verb;
+  for (CLI::App* at = &app;;) {
+    std::vector<CLI::App*> chosen = at->get_subcommands();
+    if (chosen.empty()) return verb;
+    at = chosen.front();
+    verb += (verb.empty() ? "" : " ") + at->get_name();
+  }
+}
+
+// A command line pzhost cannot take: said on standard error (and as the
+// --json document), exit 2.
+int UsageError(CLI::App& app, const CLI::ParseError& e, int argc,
+               char** argv) {
+  std::string verb = RequestedVerb(argc, argv);
+  std::string message = e.what();
+  bool known = verb.empty();
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    if (sub->get_name() == verb) known = true;
+  if (!known) message = "unknown verb '" + verb + "'";
+  Output out(AskedForJson(argc, argv), false);
+  if (known && !verb.empty()) out.SetVerb(verb);
+  else out.doc()["verb"] = nullptr;
+  out.Error(message);
+  fprintf(stderr, "Run with --help for more information.\n");
+  out.Finish(kExitUsage);
+  return kExitUsage;
+}
+
+// True (with a message that names the option only) when an argument hands
+// a password on the command line.
+bool RefuseSecretArguments(int argc, char** argv) {
+  static const char* const kSecretOptions[] = {"--password", "--passwd", "--pass"};
+  for (int i = 1; i < argc; ++i) {
+    std::string arg = argv[i];
+    if (arg == "--") break;
+    std::string name = arg.substr(0, arg.find('='));
+    for (const char* option : kSecretOptions) {
+      if (name != option) continue;
+      fprintf(stderr,
+              "pzhost: %s is not taken: a password on the command line is seen "
+              "by every user of this machine; use --password-file FILE (mode "
+              "0600) or --password-file - (standard input)\n",
+              option);
+      return true;
+    }
+  }
+  return false;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  InstallStopHandlers();
   CLI::App app{"pzhost: a backup host for the PZSOVMAX snapshot engine"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", "pzhost " PZ_VERSION);
   GlobalOptions global;
   app.add_option("--home", global.home,
                  "host home directory (default $PZHOST_HOME or ~/.pzhost)");
@@ -80,6 +168,15 @@ int main(int argc, char** argv) {
   arrayAdd->add_option("--engine-id", arrayOpts.engineId,
                        "snap engine id serving the array");
   auto* arrayList = arrayCmd->add_subcommand("list", "list arrays");
+  std::string removeSerial;
+  int removeNumber = 0;
+  auto* arrayRemove = arrayCmd->add_subcommand(
+      "remove", "remove an array whose targets no job holds");
+  auto* removeBySerial =
+      arrayRemove->add_option("--serial", removeSerial, "12-digit array serial");
+  arrayRemove->add_option("--num", removeNumber, "host array number")
+      ->excludes(removeBySerial);
+  arrayRemove->require_option(1);
 
   auto* configCmd = app.add_subcommand("config", "snap configs and settings");
   configCmd->require_subcommand(1);
@@ -94,6 +191,8 @@ int main(int argc, char** argv) {
   addScope(configSet);
   configSet->add_option("key", key)->required();
   configSet->add_option("value", value)->required();
+  bool force = false;
+  configSet->add_flag("--force", force, "store a key that nothing reads");
   auto* configGet = configCmd->add_subcommand("get", "show a value");
   addScope(configGet);
   configGet->add_option("key", key)->required();
@@ -126,15 +225,27 @@ int main(int argc, char** argv) {
   auto* mountCmd = app.add_subcommand("mount", "mount a snapshot on this host");
   mountCmd->add_option("snapshot", snapshotId)->required();
   mountCmd->add_flag("--clone", clone, "clone mount");
+  ChangeOptions change;
+  auto addDryRun = [&change](CLI::App* c) {
+    c->add_flag("--dry-run", change.dryRun,
+                "show what it would act on; change nothing");
+  };
   auto* unmountCmd = app.add_subcommand("unmount", "unmount a snapshot");
   unmountCmd->add_option("snapshot", snapshotId)->required();
+  addDryRun(unmountCmd);
   auto* revertCmd =
       app.add_subcommand("revert", "restore the sources from a snapshot");
   revertCmd->add_option("snapshot", snapshotId)->required();
+  addDryRun(revertCmd);
+  revertCmd->add_flag("--yes", change.yes, "do not ask for confirmation");
   auto* deleteCmd = app.add_subcommand("delete", "delete a snapshot");
   deleteCmd->add_option("snapshot", snapshotId)->required();
+  addDryRun(deleteCmd);
   auto* reconcileCmd = app.add_subcommand(
       "reconcile", "check the catalog's snapshots against the arrays");
+  auto* adoptCmd = app.add_subcommand(
+      "adopt", "record as created what an interrupted backup left on the array");
+  adoptCmd->add_option("snapshot", snapshotId)->required();
 
   bool reconcileReservations = false;
   auto* reservationsCmd =
@@ -154,21 +265,30 @@ int main(int argc, char** argv) {
                       "build the demo in this (new) directory and keep it");
 
   auto* versionCmd = app.add_subcommand("version", "the plug-in's version");
+  long long jobId = 0;
+  auto* jobsCmd = app.add_subcommand(
+      "jobs", "the job history, or one job's array commands");
+  jobsCmd->add_option("job", jobId, "a job id: its commands as a timeline");
 
   for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
     sub->fallthrough();
-  for (CLI::App* sub : {arrayAdd, arrayList, configSet, configGet, configUnset,
+  for (CLI::App* sub : {arrayAdd, arrayList, arrayRemove, configSet, configGet, configUnset,
                         configList})
     sub->fallthrough();
 
+  // A secret on the command line is seen by every user of the machine, and
+  // the parser would repeat it in its error: refused here, never echoed.
+  if (RefuseSecretArguments(argc, argv)) return kExitUsage;
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
-    int rc = app.exit(e);
-    return rc == 0 ? kExitSuccess : kExitFailure;
+    // --help and --version are not errors.
+    if (e.get_exit_code() == int(CLI::ExitCodes::Success)) return app.exit(e);
+    return UsageError(app, e, argc, argv);
   }
 
   Output out(global.json, global.verbose);
+  out.SetVerb(VerbOf(app));
   if (*initCmd) {
     init.symcliHome = AbsolutePath(init.symcliHome);
     int code = RunInit(global, &out, init);
@@ -193,11 +313,12 @@ int main(int argc, char** argv) {
   }
   // Editing the home's own settings and configs needs no host database (so a
   // home whose server is unreachable can still be pointed elsewhere).
-  bool withDatabase = !*configCmd && !*listCmd;
+  bool withDatabase = !*configCmd && !*listCmd && !*jobsCmd;
   return WithSession(global, &out, withDatabase, [&](Session& s) -> int {
     if (*arrayAdd) return RunArrayAdd(s, arrayOpts);
     if (*arrayList) return RunArrayList(s);
-    if (*configSet) return RunConfigSet(s, snap, section, key, value);
+    if (*arrayRemove) return RunArrayRemove(s, removeSerial, removeNumber);
+    if (*configSet) return RunConfigSet(s, snap, section, key, value, force);
     if (*configGet) return RunConfigGet(s, snap, section, key);
     if (*configUnset) return RunConfigUnset(s, snap, section, key);
     if (*configList) return RunConfigList(s, snap, section);
@@ -206,11 +327,13 @@ int main(int argc, char** argv) {
     if (*backupCmd) return RunBackup(s, sources, wwn, postSnap);
     if (*listCmd) return RunList(s, all);
     if (*mountCmd) return RunMount(s, snapshotId, clone);
-    if (*unmountCmd) return RunUnmount(s, snapshotId);
-    if (*revertCmd) return RunRevert(s, snapshotId);
-    if (*deleteCmd) return RunDelete(s, snapshotId);
+    if (*unmountCmd) return RunUnmount(s, snapshotId, change);
+    if (*revertCmd) return RunRevert(s, snapshotId, change);
+    if (*deleteCmd) return RunDelete(s, snapshotId, change);
     if (*reconcileCmd) return RunReconcile(s);
+    if (*adoptCmd) return RunAdopt(s, snapshotId);
     if (*reservationsCmd) return RunReservations(s, reconcileReservations);
+    if (*jobsCmd) return RunJobs(s, jobId);
     if (*versionCmd) {
       std::string error;
       if (!s.LoadPlugin(&error)) {

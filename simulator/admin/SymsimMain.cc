@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <climits>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -36,20 +37,30 @@ symcli. Objects are created one by one, e.g.:
   symsim --state W host --name h1 --wwn 10000000c9a1b201 [--esx]
   symsim --state W rescan h1 ; symsim --state W devices h1
 or all at once with `init-demo [--json]`.
+Without --state the world is the directory SYMAPI_HOME_DIR names.
 Settings (symsim set KEY VALUE): se_version, latency_ms, link_define_listings,
-link_define_seconds, restore_listings, restore_seconds (0: at once), se_host
-(the simulated host the tools run on: its devices show their paths in the
-symdev Physical column instead of "Not Visible").
+link_define_seconds, restore_listings (3 when neither restore setting is
+given), restore_seconds (both 0: restores are done at once), se_host (the
+simulated host the tools run on: its devices show their paths in the symdev
+Physical column instead of "Not Visible"), inquiry_mode (how devices answer
+INQUIRY: long, short, designators or old; `inquiry-mode` sets it per device).
 Faults: `fault add --nth N | --pattern REGEX [--exit C] [--message M]
 [--hang SECONDS] [--times N | --always] [--after]`; `fault list`; `fault clear`.
 )";
 
+// symsim-tool lies beside symsim in the build tree and in
+// <prefix>/libexec/symsim/ when installed.
 std::string ToolPath() {
   char buf[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
   if (n <= 0) throw UserError("cannot find the symsim program");
   std::string self(buf, static_cast<size_t>(n));
-  return self.substr(0, self.rfind('/')) + "/symsim-tool";
+  std::string dir = self.substr(0, self.rfind('/'));
+  std::string beside = dir + "/symsim-tool";
+  std::string installed = dir.substr(0, dir.rfind('/')) + "/libexec/symsim/symsim-tool";
+  return access(beside.c_str(), X_OK) != 0 && access(installed.c_str(), X_OK) == 0
+             ? installed
+             : beside;
 }
 
 std::unique_ptr<StateDb> OpenWorld(const std::string& dir) {
@@ -57,6 +68,60 @@ std::unique_ptr<StateDb> OpenWorld(const std::string& dir) {
   std::unique_ptr<StateDb> db = StateDb::Open(dir, false, &error);
   if (!db) throw UserError(error);
   return db;
+}
+
+// The settings a user may change, and what their values must look like.
+enum class SettingKind { kCount, kVersion, kHost, kInquiryMode };
+struct KnownSetting {
+  const char* key;
+  SettingKind kind;
+};
+const KnownSetting kKnownSettings[] = {
+    {symsim::kSetSeVersion, SettingKind::kVersion},
+    {symsim::kSetLatencyMs, SettingKind::kCount},
+    {symsim::kSetDefineListings, SettingKind::kCount},
+    {symsim::kSetDefineSeconds, SettingKind::kCount},
+    {symsim::kSetRestoreListings, SettingKind::kCount},
+    {symsim::kSetRestoreSeconds, SettingKind::kCount},
+    {symsim::kSetSeHost, SettingKind::kHost},
+    {symsim::kSetInquiryMode, SettingKind::kInquiryMode},
+};
+
+void CheckSetting(StateDb* db, const std::string& key, const std::string& value) {
+  const KnownSetting* known = nullptr;
+  std::string names;
+  for (const KnownSetting& k : kKnownSettings) {
+    names += (names.empty() ? "" : ", ") + std::string(k.key);
+    if (key == k.key) known = &k;
+  }
+  if (!known) throw UserError("unknown setting " + key + " (settings: " + names + ")");
+  switch (known->kind) {
+    case SettingKind::kCount:
+      if (!std::regex_match(value, std::regex("[0-9]{1,9}"))) {
+        throw UserError(key + " takes a whole number of 0 or more, not '" + value + "'");
+      }
+      break;
+    case SettingKind::kVersion:
+      if (!std::regex_match(value, std::regex("[0-9]{1,3}(\\.[0-9]{1,4}){1,3}"))) {
+        throw UserError(key + " takes a version such as 9.2.1.6, not '" + value + "'");
+      }
+      break;
+    case SettingKind::kHost: {
+      if (value.empty()) break;
+      Stmt s(db->handle(), "SELECT 1 FROM hosts WHERE name=?");
+      s.Bind(1, value);
+      if (!s.Step()) throw UserError("no simulated host " + value);
+      break;
+    }
+    case SettingKind::kInquiryMode: {
+      symsim::InquiryMode mode;
+      if (!symsim::ParseInquiryMode(value, &mode)) {
+        throw UserError(key + " takes one of " + symsim::InquiryModeNames() + ", not '" +
+                        value + "'");
+      }
+      break;
+    }
+  }
 }
 
 std::vector<int64_t> Devs(const std::string& text) {
@@ -146,12 +211,16 @@ nlohmann::json AuditRows(StateDb* db) {
 
 }  // namespace
 
+// Exit code of a command line symsim cannot take.
+constexpr int kExitUsage = 2;
+
 int main(int argc, char** argv) {
   CLI::App app{"symsim: the simulated VMAX/PowerMax world"};
   app.footer(kHelpFooter);
   app.require_subcommand(1);
+  app.set_version_flag("--version", "symsim " PZ_VERSION);
   std::string dir;
-  app.add_option("--state", dir, "world directory")->required();
+  app.add_option("--state", dir, "world directory (default: $SYMAPI_HOME_DIR)");
 
   std::string seVersion;
   auto* init = app.add_subcommand("init", "create an empty world (state file, bin/ tools)");
@@ -246,6 +315,13 @@ int main(int argc, char** argv) {
   set->add_option("key", key)->required();
   set->add_option("value", value)->required();
 
+  std::string modeText;
+  auto* inquiryMode = app.add_subcommand(
+      "inquiry-mode", "how devices answer INQUIRY: the world's mode, or that of --devs");
+  inquiryMode->add_option("mode", modeText, "long, short, designators or old")->required();
+  inquiryMode->add_option("--sid", serial, "array of --devs");
+  inquiryMode->add_option("--devs", devText, "devices, e.g. 00100:00103,00110");
+
   int64_t latency = 0;
   auto* lat = app.add_subcommand("latency", "delay every tool invocation");
   lat->add_option("ms", latency)->required();
@@ -274,9 +350,19 @@ int main(int argc, char** argv) {
   audit->add_flag("--json", json);
   audit->add_flag("--clear", clear, "empty the audit log");
 
-  CLI11_PARSE(app, argc, argv);
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::ParseError& e) {
+    // --help and --version exit 0; a command line symsim cannot take, 2.
+    return app.exit(e) == 0 ? 0 : kExitUsage;
+  }
 
   try {
+    if (dir.empty()) {
+      const char* home = std::getenv("SYMAPI_HOME_DIR");
+      if (!home || !*home) throw UserError("no world: give --state DIR or set SYMAPI_HOME_DIR");
+      dir = home;
+    }
     if (*init) {
       symsim::InitWorld(dir, ToolPath(), seVersion);
       return 0;
@@ -344,8 +430,20 @@ int main(int argc, char** argv) {
     } else if (*host) {
       symsim::AddHost(db.get(), name, esx, wwns, iscsis);
     } else if (*set) {
+      CheckSetting(db.get(), key, value);
       db->SetSetting(key, value);
+    } else if (*inquiryMode) {
+      CheckSetting(db.get(), symsim::kSetInquiryMode, modeText);
+      if (devText.empty() != serial.empty()) throw UserError("give --sid and --devs together");
+      if (devText.empty()) db->SetSetting(symsim::kSetInquiryMode, modeText);
+      for (int64_t d : Devs(devText)) {
+        Stmt s(db->handle(), "SELECT 1 FROM devices WHERE serial=? AND dev=?");
+        s.Bind(1, serial).Bind(2, d);
+        if (!s.Step()) throw UserError("no device " + symsim::FormatDev(d) + " on " + serial);
+        db->SetSetting(symsim::DeviceInquiryModeKey(serial, d), modeText);
+      }
     } else if (*lat) {
+      if (latency < 0) throw UserError("latency takes a whole number of milliseconds, 0 or more");
       db->SetSetting(symsim::kSetLatencyMs, std::to_string(latency));
     } else if (*faultAdd) {
       if ((nth > 0) == !pattern.empty()) throw UserError("give exactly one of --nth and --pattern");

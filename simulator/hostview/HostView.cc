@@ -1,5 +1,7 @@
 #include "simulator/hostview/HostView.h"
 
+#include <sys/stat.h>
+
 #include <deque>
 #include <mutex>
 #include <set>
@@ -14,39 +16,91 @@ namespace symsim {
 namespace {
 constexpr char kPathPrefix[] = "symsim:";
 
-// Worlds whose write-ahead-log index this process keeps alive.
-constexpr size_t kKeptIndexes = 8;
+// Idle connections kept for the process's life, across all worlds.
+constexpr size_t kIdleConnections = 8;
 
 bool Fail(std::string* error, const std::string& text) {
   if (error) *error = text;
   return false;
 }
 
-// A host opens a view for every device it inquires. When no other
-// connection has the world open, SQLite rebuilds the log's shared-memory
-// index from the whole write-ahead log on open (megabytes in a world of
-// thousands of devices). One idle connection per world, kept for the
-// process's life, keeps that index valid, so an open costs only the schema.
-// It runs no statement after its first read, so it shares nothing with the
-// views.
-void KeepLogIndex(const std::string& stateDir) {
-  static std::mutex mutex;
-  static std::deque<std::pair<std::string, std::unique_ptr<StateDb>>> kept;
-  std::lock_guard<std::mutex> lock(mutex);
-  for (const auto& k : kept)
-    if (k.first == stateDir) return;
-  std::unique_ptr<StateDb> db = StateDb::Open(stateDir, false, nullptr);
-  if (!db) return;
-  try {
-    Stmt first(db->handle(), "SELECT count(*) FROM sqlite_master");
-    first.Step();
-  } catch (const DbError&) {
-    return;
+// Which state file a connection reads: a world removed and made anew under
+// the same directory is another file.
+struct FileId {
+  dev_t device = 0;
+  ino_t inode = 0;
+  bool operator==(const FileId& o) const {
+    return device == o.device && inode == o.inode;
   }
-  if (kept.size() == kKeptIndexes) kept.pop_front();
-  kept.emplace_back(stateDir, std::move(db));
+};
+
+bool StateFileId(const std::string& stateDir, FileId* id) {
+  struct stat st;
+  if (stat(StatePath(stateDir).c_str(), &st) != 0) return false;
+  id->device = st.st_dev;
+  id->inode = st.st_ino;
+  return true;
+}
+
+// A host opens a view for every device it inquires. Opening a connection
+// reads the schema and, when no other connection has the world open, makes
+// SQLite rebuild the write-ahead log's shared-memory index from the whole
+// log (megabytes in a world of thousands of devices). A view's connection
+// is therefore given back when the view ends and handed to the next view of
+// the same state file. An idle connection holds no transaction, so the next
+// view's statements see what the tools have committed since.
+struct IdleConnection {
+  std::string stateDir;
+  FileId file;
+  std::unique_ptr<StateDb> db;
+};
+
+std::mutex& PoolMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+std::deque<IdleConnection>& Pool() {
+  static std::deque<IdleConnection>* pool = new std::deque<IdleConnection>();
+  return *pool;
+}
+
+std::unique_ptr<StateDb> TakeIdle(const std::string& stateDir, const FileId& file) {
+  std::lock_guard<std::mutex> lock(PoolMutex());
+  std::deque<IdleConnection>& pool = Pool();
+  for (auto it = pool.begin(); it != pool.end(); ++it) {
+    if (it->stateDir != stateDir) continue;
+    if (!(it->file == file)) {
+      pool.erase(it);  // the world was made anew; this reads the old file
+      return nullptr;
+    }
+    std::unique_ptr<StateDb> db = std::move(it->db);
+    pool.erase(it);
+    return db;
+  }
+  return nullptr;
+}
+
+void GiveBack(const std::string& stateDir, const FileId& file,
+              std::unique_ptr<StateDb> db) {
+  std::lock_guard<std::mutex> lock(PoolMutex());
+  std::deque<IdleConnection>& pool = Pool();
+  if (pool.size() == kIdleConnections) pool.pop_front();
+  pool.push_back(IdleConnection{stateDir, file, std::move(db)});
 }
 }  // namespace
+
+std::string DeviceInquiryModeKey(const std::string& serial, int64_t dev) {
+  return std::string(kSetInquiryMode) + ":" + serial + ":" + FormatDev(dev);
+}
+
+InquiryMode DeviceInquiryMode(StateDb* db, const std::string& serial, int64_t dev) {
+  InquiryMode mode = InquiryMode::kLong;
+  std::string text = db->Setting(DeviceInquiryModeKey(serial, dev), "");
+  if (text.empty()) text = db->Setting(kSetInquiryMode, "");
+  if (!text.empty()) ParseInquiryMode(text, &mode);
+  return mode;
+}
 
 std::string SimulatedPath(const std::string& host, const std::string& serial,
                           int64_t dev) {
@@ -54,14 +108,29 @@ std::string SimulatedPath(const std::string& host, const std::string& serial,
 }
 
 HostView::HostView(std::unique_ptr<StateDb> db) : db_(std::move(db)) {}
-HostView::~HostView() = default;
+
+HostView::~HostView() {
+  if (!db_ || stateDir_.empty()) return;
+  FileId file;
+  file.device = dev_t(file_.device);
+  file.inode = ino_t(file_.inode);
+  GiveBack(stateDir_, file, std::move(db_));
+}
 
 std::unique_ptr<HostView> HostView::Open(const std::string& stateDir,
                                          std::string* error) {
-  std::unique_ptr<StateDb> db = StateDb::Open(stateDir, false, error);
+  FileId file;
+  bool known = StateFileId(stateDir, &file);
+  std::unique_ptr<StateDb> db = known ? TakeIdle(stateDir, file) : nullptr;
+  if (!db) db = StateDb::Open(stateDir, false, error);
   if (!db) return nullptr;
-  KeepLogIndex(stateDir);
-  return std::unique_ptr<HostView>(new HostView(std::move(db)));
+  std::unique_ptr<HostView> view(new HostView(std::move(db)));
+  if (known) {
+    view->stateDir_ = stateDir;
+    view->file_.device = uint64_t(file.device);
+    view->file_.inode = uint64_t(file.inode);
+  }
+  return view;
 }
 
 bool HostView::IsSimulatedPath(const std::string& path) {
@@ -134,8 +203,9 @@ bool HostView::EsxDeviceEntries(const std::string& host,
     while (s.Step()) {
       std::string serial = s.Text(1);
       int64_t dev = s.Int(2);
+      InquiryMode mode = DeviceInquiryMode(db_.get(), serial, dev);
       entries->push_back("{idatype:vmware,standardinqury:" +
-                         HexBytes(StandardInquiry(serial, s.Text(3), dev)) +
+                         HexBytes(StandardInquiry(serial, s.Text(3), dev, mode)) +
                          ",lunuuid:" + LunUuid(serial, dev) + ",path:" + s.Text(0) + "}");
     }
     return true;
@@ -176,27 +246,30 @@ bool HostView::Inquiry(const std::string& path, bool evpd, uint8_t page,
                        std::vector<uint8_t>* data, std::string* error) {
   try {
     if (!IsSimulatedPath(path)) return Fail(error, "not a simulated device path: " + path);
+    // The host named in the path leads to the row by its key.
+    std::string host = path.substr(sizeof kPathPrefix - 1);
+    host = host.substr(0, host.find(':'));
     Stmt s(db_->handle(),
            "SELECT d.serial, d.dev, a.microcode FROM host_devices d "
            "JOIN arrays a ON a.serial=d.serial "
-           "JOIN devices v ON v.serial=d.serial AND v.dev=d.dev WHERE d.path=?");
-    s.Bind(1, path);
+           "JOIN devices v ON v.serial=d.serial AND v.dev=d.dev "
+           "WHERE d.host=? AND d.path=?");
+    s.Bind(1, host).Bind(2, path);
     if (!s.Step()) return Fail(error, "no such device: " + path);
     std::string serial = s.Text(0);
     int64_t dev = s.Int(1);
     // A device whose masking was removed answers no more (the host still
     // lists it until its next rescan).
-    std::string host = path.substr(sizeof kPathPrefix - 1);
-    host = host.substr(0, host.find(':'));
     if (!DeviceVisible(db_.get(), host, serial, dev)) {
       return Fail(error, "device no longer visible: " + path);
     }
+    InquiryMode mode = DeviceInquiryMode(db_.get(), serial, dev);
     if (!evpd) {
-      *data = StandardInquiry(serial, s.Text(2), dev);
+      *data = StandardInquiry(serial, s.Text(2), dev, mode);
       return true;
     }
     if (page != kPageDeviceId) return Fail(error, "unsupported VPD page");
-    *data = DeviceIdPage(serial, dev);
+    *data = DeviceIdPage(serial, dev, mode);
     return true;
   } catch (const DbError& e) {
     return Fail(error, e.what());

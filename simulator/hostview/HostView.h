@@ -53,7 +53,20 @@ class HostView {
   explicit HostView(std::unique_ptr<StateDb> db);
   bool HostExists(const std::string& host, std::string* error);
   std::unique_ptr<StateDb> db_;
+  // The state file the connection reads, to give it back to the pool of
+  // idle connections (empty: not given back).
+  std::string stateDir_;
+  struct {
+    uint64_t device = 0, inode = 0;
+  } file_;
 };
+
+enum class InquiryMode;
+
+// The setting key of one device's INQUIRY mode, and the mode a device
+// answers with: its own, else the world's, else the long layout.
+std::string DeviceInquiryModeKey(const std::string& serial, int64_t dev);
+InquiryMode DeviceInquiryMode(StateDb* db, const std::string& serial, int64_t dev);
 
 // The stable path of an array device on a simulated host.
 std::string SimulatedPath(const std::string& host, const std::string& serial,

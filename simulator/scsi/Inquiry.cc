@@ -1,5 +1,6 @@
 #include "simulator/scsi/Inquiry.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@ namespace {
 
 // Standard INQUIRY data layout.
 constexpr size_t kStdLength = 136;          // through the device characters
+constexpr size_t kStdShortLength = 36;      // through the product revision
 constexpr size_t kStdAdditionalLength = 4;  // byte holding length - 5
 constexpr size_t kStdHeaderBytes = 5;
 constexpr size_t kStdVersion = 2;
@@ -34,9 +36,19 @@ constexpr size_t kPageCodeByte = 1;
 constexpr size_t kPageLengthByte = 3;  // low byte of the page length
 constexpr size_t kPageHeader = 4;
 constexpr uint8_t kCodeSetBinary = 0x01;
-constexpr uint8_t kAssocLuTypeNaa = 0x03;
-constexpr size_t kDesignatorHeader = 4;
-constexpr size_t kDesignatorLength = 16;
+constexpr uint8_t kCodeSetAscii = 0x02;
+constexpr uint8_t kProtocolFc = 0x00;  // high nibble of byte 0
+constexpr uint8_t kPiv = 0x80;
+constexpr uint8_t kAssocLu = 0x00, kAssocPort = 0x10;
+constexpr uint8_t kTypeT10Vendor = 0x01, kTypeNaa = 0x03, kTypeRelativePort = 0x04,
+                  kTypePortGroup = 0x05;
+constexpr uint8_t kAssocLuTypeNaa = kAssocLu | kTypeNaa;
+// The older arrays' identifier: NAA 6 with OUI 0x006048.
+constexpr uint8_t kNaa6OldPrefix[] = {0x60, 0x06, 0x04, 0x80};
+// Port name of the simulated front-end port in the target port designator.
+constexpr uint8_t kPortName[] = {0x50, 0x00, 0x09, 0x73, 0xf0, 0x0a, 0xb1, 0x04};
+constexpr uint16_t kRelativePort = 0x0001;
+constexpr uint16_t kPortGroup = 0x0001;
 
 constexpr size_t kSerialDigits = 12;
 constexpr size_t kSerialBytes = kSerialDigits / 2;
@@ -70,7 +82,52 @@ void PutText(std::vector<uint8_t>* data, size_t offset, size_t width,
   }
 }
 
+void AddDesignator(std::vector<uint8_t>* page, uint8_t codeSet, uint8_t assocType,
+                   const std::vector<uint8_t>& designator) {
+  page->push_back(codeSet);
+  page->push_back(assocType);
+  page->push_back(0);
+  page->push_back(static_cast<uint8_t>(designator.size()));
+  page->insert(page->end(), designator.begin(), designator.end());
+}
+
+std::vector<uint8_t> Word(uint16_t value) {
+  return {0, 0, static_cast<uint8_t>(value >> 8), static_cast<uint8_t>(value & 0xFF)};
+}
+
+struct ModeName {
+  InquiryMode mode;
+  const char* name;
+};
+const ModeName kModeNames[] = {{InquiryMode::kLong, "long"},
+                               {InquiryMode::kShort, "short"},
+                               {InquiryMode::kDesignators, "designators"},
+                               {InquiryMode::kOldLayout, "old"}};
+
 }  // namespace
+
+bool ParseInquiryMode(const std::string& text, InquiryMode* mode) {
+  for (const ModeName& m : kModeNames) {
+    if (text == m.name) {
+      *mode = m.mode;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string InquiryModeName(InquiryMode mode) {
+  for (const ModeName& m : kModeNames) {
+    if (m.mode == mode) return m.name;
+  }
+  return "long";
+}
+
+std::string InquiryModeNames() {
+  std::string out;
+  for (const ModeName& m : kModeNames) out += (out.empty() ? "" : ", ") + std::string(m.name);
+  return out;
+}
 
 std::vector<uint8_t> NaaDesignator(const std::string& serial, int64_t dev) {
   std::vector<uint8_t> out(std::begin(kNaa6EmcPrefix), std::end(kNaa6EmcPrefix));
@@ -83,15 +140,18 @@ std::vector<uint8_t> NaaDesignator(const std::string& serial, int64_t dev) {
 }
 
 std::vector<uint8_t> StandardInquiry(const std::string& serial,
-                                     const std::string& microcode, int64_t dev) {
-  std::vector<uint8_t> data(kStdLength, 0);
+                                     const std::string& microcode, int64_t dev,
+                                     InquiryMode mode) {
+  const size_t length = mode == InquiryMode::kShort ? kStdShortLength : kStdLength;
+  std::vector<uint8_t> data(length, 0);
   data[kStdVersion] = kSpc4;
   data[kStdResponseFormat] = kResponseFormat2;
-  data[kStdAdditionalLength] = static_cast<uint8_t>(kStdLength - kStdHeaderBytes);
+  data[kStdAdditionalLength] = static_cast<uint8_t>(length - kStdHeaderBytes);
   data[kStdFlags] = kCmdQue;
   PutText(&data, kVendorOffset, kVendorWidth, "EMC");
   PutText(&data, kProductOffset, kProductWidth, "SYMMETRIX");
   PutText(&data, kRevisionOffset, kRevisionWidth, microcode.substr(0, kRevisionWidth));
+  if (mode == InquiryMode::kShort) return data;
   PutText(&data, kVendorSpecificBlanks, kVendorSpecificBlankCount, "");
   // Microcode as packed decimal: "5978.669.669" -> 59 78 06 69.
   std::string family = microcode.substr(0, microcode.find('.'));
@@ -117,16 +177,30 @@ std::vector<uint8_t> StandardInquiry(const std::string& serial,
   return data;
 }
 
-std::vector<uint8_t> DeviceIdPage(const std::string& serial, int64_t dev) {
+std::vector<uint8_t> DeviceIdPage(const std::string& serial, int64_t dev,
+                                  InquiryMode mode) {
   std::vector<uint8_t> page(kPageHeader, 0);
   page[kPageCodeByte] = kPageDeviceId;
-  page.push_back(kCodeSetBinary);
-  page.push_back(kAssocLuTypeNaa);
-  page.push_back(0);
-  page.push_back(static_cast<uint8_t>(kDesignatorLength));
   std::vector<uint8_t> naa = NaaDesignator(serial, dev);
-  page.insert(page.end(), naa.begin(), naa.end());
-  page[kPageLengthByte] = static_cast<uint8_t>(kDesignatorHeader + kDesignatorLength);
+  if (mode == InquiryMode::kOldLayout) {
+    std::copy(std::begin(kNaa6OldPrefix), std::end(kNaa6OldPrefix), naa.begin());
+    page.insert(page.end(), naa.begin(), naa.end());
+  } else if (mode == InquiryMode::kDesignators) {
+    // Vendor, product and serial text of the logical unit.
+    std::string text = "EMC     SYMMETRIX       " + serial + FormatDev(dev);
+    AddDesignator(&page, kCodeSetAscii, kAssocLu | kTypeT10Vendor,
+                  std::vector<uint8_t>(text.begin(), text.end()));
+    AddDesignator(&page, kProtocolFc | kCodeSetBinary, kPiv | kAssocPort | kTypeRelativePort,
+                  Word(kRelativePort));
+    AddDesignator(&page, kProtocolFc | kCodeSetBinary, kPiv | kAssocPort | kTypePortGroup,
+                  Word(kPortGroup));
+    AddDesignator(&page, kProtocolFc | kCodeSetBinary, kPiv | kAssocPort | kTypeNaa,
+                  std::vector<uint8_t>(std::begin(kPortName), std::end(kPortName)));
+    AddDesignator(&page, kCodeSetBinary, kAssocLuTypeNaa, naa);
+  } else {
+    AddDesignator(&page, kCodeSetBinary, kAssocLuTypeNaa, naa);
+  }
+  page[kPageLengthByte] = static_cast<uint8_t>(page.size() - kPageHeader);
   return page;
 }
 

@@ -66,66 +66,21 @@ std::string StatePath(const std::string& worldDir) {
 }
 std::string BinDir(const std::string& worldDir) { return worldDir + "/bin"; }
 
-Stmt::Stmt(sqlite3* db, const char* sql) : db_(db) {
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) {
-    throw DbError(std::string("prepare failed: ") + sqlite3_errmsg(db) +
-                  " in: " + sql);
-  }
-}
-
-Stmt::~Stmt() { sqlite3_finalize(stmt_); }
-
-Stmt& Stmt::Bind(int index, int64_t value) {
-  sqlite3_bind_int64(stmt_, index, value);
-  return *this;
-}
-
-Stmt& Stmt::Bind(int index, const std::string& value) {
-  sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()),
-                    SQLITE_TRANSIENT);
-  return *this;
-}
-
-Stmt& Stmt::BindReal(int index, double value) {
-  sqlite3_bind_double(stmt_, index, value);
-  return *this;
-}
-
-Stmt& Stmt::BindNull(int index) {
-  sqlite3_bind_null(stmt_, index);
-  return *this;
+Stmt::Stmt(sqlite3* db, const char* sql) : SqliteStatement(db, sql) {
+  if (!ok())
+    throw DbError(std::string("prepare failed: ") + sqlite3_errmsg(db) + " in: " + sql);
 }
 
 bool Stmt::Step() {
-  int rc = sqlite3_step(stmt_);
+  int rc = SqliteStatement::Step();
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  throw DbError(std::string("step failed: ") + sqlite3_errmsg(db_));
+  throw DbError(std::string("step failed: ") + sqlite3_errmsg(db()));
 }
 
 void Stmt::Run() {
   while (Step()) {
   }
-}
-
-void Stmt::Reset() {
-  sqlite3_reset(stmt_);
-  sqlite3_clear_bindings(stmt_);
-}
-
-int64_t Stmt::Int(int col) const { return sqlite3_column_int64(stmt_, col); }
-
-double Stmt::Real(int col) const { return sqlite3_column_double(stmt_, col); }
-
-std::string Stmt::Text(int col) const {
-  const unsigned char* text = sqlite3_column_text(stmt_, col);
-  if (text == nullptr) return std::string();
-  return std::string(reinterpret_cast<const char*>(text),
-                     static_cast<size_t>(sqlite3_column_bytes(stmt_, col)));
-}
-
-bool Stmt::IsNull(int col) const {
-  return sqlite3_column_type(stmt_, col) == SQLITE_NULL;
 }
 
 std::unique_ptr<StateDb> StateDb::Open(const std::string& worldDir,

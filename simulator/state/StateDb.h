@@ -9,6 +9,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "hostruntime/SqliteStatement.h"
+
 namespace symsim {
 
 // Raised by statements on SQLite failures; caught at every entry point.
@@ -21,30 +23,32 @@ class DbError : public std::runtime_error {
 std::string StatePath(const std::string& worldDir);
 std::string BinDir(const std::string& worldDir);
 
-class Stmt {
+// A statement of the state file: a failure to prepare or step throws
+// DbError (the tools answer it as an internal error).
+class Stmt : public hostrt::SqliteStatement {
  public:
   Stmt(sqlite3* db, const char* sql);
-  ~Stmt();
-  Stmt(const Stmt&) = delete;
-  Stmt& operator=(const Stmt&) = delete;
-
-  Stmt& Bind(int index, int64_t value);
-  Stmt& Bind(int index, const std::string& value);
-  Stmt& BindNull(int index);
-  Stmt& BindReal(int index, double value);
+  Stmt& Bind(int index, int64_t value) {
+    SqliteStatement::Bind(index, static_cast<long long>(value));
+    return *this;
+  }
+  Stmt& Bind(int index, const std::string& value) {
+    SqliteStatement::Bind(index, value);
+    return *this;
+  }
+  Stmt& BindNull(int index) {
+    SqliteStatement::BindNull(index);
+    return *this;
+  }
+  Stmt& BindReal(int index, double value) {
+    SqliteStatement::BindReal(index, value);
+    return *this;
+  }
   // True while a row is available.
   bool Step();
   // Steps to the end (for statements without rows).
   void Run();
-  void Reset();
-  int64_t Int(int col) const;
-  double Real(int col) const;
-  std::string Text(int col) const;
-  bool IsNull(int col) const;
-
- private:
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
+  int64_t Int(int col) const { return SqliteStatement::Int(col); }
 };
 
 class StateDb {
@@ -96,5 +100,11 @@ constexpr const char kSetInvocations[] = "invocations";
 // carry its device path in the listings' Physical column.
 constexpr const char kSetSeHost[] = "se_host";
 constexpr const char kDefaultSeVersion[] = "9.2.1.6";
+// How devices answer INQUIRY (simulator/scsi/Inquiry.h): the world's mode,
+// and one device's mode under "inquiry_mode:SERIAL:DEV".
+constexpr const char kSetInquiryMode[] = "inquiry_mode";
+// Restore progress: listings until a restore is done when neither setting
+// is given (restore_listings 0 with restore_seconds 0: done at once).
+constexpr int64_t kDefaultRestoreListings = 3;
 
 }  // namespace symsim

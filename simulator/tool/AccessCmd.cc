@@ -1,4 +1,8 @@
 // symaccess: masking (storage, initiator and port groups, masking views).
+// The view and initiator group listings and the initiator and storage group
+// details follow published real samples; the storage and port group name
+// lists, the port group detail, the view detail's own keys and device table
+// and the messages are unconfirmed (docs/simulator-outputs.md).
 #include <set>
 
 #include "simulator/state/DevNum.h"
@@ -10,6 +14,8 @@ namespace symsim {
 namespace {
 
 constexpr int kFc = 0;
+constexpr int64_t kKbPerCylinder = 15 * 128;  // 15 tracks of 128 KB
+constexpr int64_t kKbPerMb = 1024;
 
 std::string GroupType(const std::string& raw) {
   if (raw == "storage" || raw == "stor") return "storage";
@@ -184,8 +190,18 @@ void ViewDetail(Invocation* inv, const ArrayInfo& array, const View& v) {
   ports.Bind(1, array.serial).Bind(2, v.pg);
   while (ports.Step()) o += "       FA-" + ports.Text(0) + "\n";
   o += "     }\n\n";
-  o += "Storage Group Name          : " + v.sg + "\n\n";
-  o += "Sym                                    Host\n";
+  o += "Storage Group Name          : " + v.sg + "\n";
+  // The cascade lines follow the group's name, as in the published storage
+  // group detail ("Number of Storage Groups", "Storage Group Names").
+  std::vector<std::string> children = ChildGroups(inv->db, array.serial, v.sg);
+  o += "   Number of Storage Groups : " + std::to_string(children.size()) + "\n";
+  if (children.empty()) o += "   Storage Group Names      : None\n";
+  for (size_t i = 0; i < children.size(); ++i) {
+    o += std::string(i == 0 ? "   Storage Group Names      : " : "                              ") +
+         Pad(children[i], 26) + "(IsChild)\n";
+  }
+  // The device table's layout is unconfirmed by a published sample.
+  o += "\nSym                                    Host\n";
   o += "Dev     SA Port           Physical     Lun    Cap(MB)\n";
   o += "------  ---------------  -----------  -----  -------\n";
   std::string firstPort = "N/A";
@@ -193,9 +209,13 @@ void ViewDetail(Invocation* inv, const ArrayInfo& array, const View& v) {
   ports.Bind(1, array.serial).Bind(2, v.pg);
   if (ports.Step()) firstPort = "FA-" + ports.Text(0);
   int64_t lun = 1;
+  Stmt cyl(inv->db->handle(), "SELECT cylinders FROM devices WHERE serial=? AND dev=?");
   for (int64_t dev : GroupDevices(inv->db, array.serial, v.sg)) {
+    cyl.Reset();
+    cyl.Bind(1, array.serial).Bind(2, dev);
+    int64_t mb = cyl.Step() ? cyl.Int(0) * kKbPerCylinder / kKbPerMb : 0;
     o += Pad(FormatDev(dev), 8) + Pad(firstPort, 17) + Pad("Not Visible", 13) +
-         PadLeft(std::to_string(lun++), 5) + "\n";
+         PadLeft(std::to_string(lun++), 5) + PadLeft(std::to_string(mb), 9) + "\n";
   }
   o += "\n";
 }

@@ -1,4 +1,5 @@
-// symcli: the banner with the Solutions Enabler version.
+// symcli: the banner with the Solutions Enabler version (its wording beyond
+// "Version V" is unconfirmed).
 #include "simulator/tool/Tool.h"
 
 namespace symsim {

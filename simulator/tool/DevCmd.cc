@@ -16,6 +16,38 @@ namespace {
 constexpr int64_t kKbPerCylinder = 15 * 128;  // 15 tracks of 128 KB
 constexpr int64_t kKbPerMb = 1024;
 const char kNoDevices[] = "No Symmetrix devices were found that match the specified criteria";
+const char kNotVisible[] = "Not Visible";
+
+// Column widths of the listing (without the blank between columns).
+constexpr size_t kDevWidth = 5;
+constexpr size_t kPhysicalWidth = 22;
+constexpr size_t kPortWidth = 7;        // "01D:004", "???:???"
+constexpr size_t kConfigWidth = 14;     // with its trailing blanks
+constexpr size_t kAttributeWidth = 13;  // with its trailing blanks
+constexpr size_t kStatusCapWidth = 10;  // "RW" and the right-aligned capacity
+
+std::string Rule(size_t width) { return std::string(width, '-'); }
+
+// `text` centred in `width` columns (the extra blank on the right).
+std::string Centred(const std::string& text, size_t width) {
+  if (text.size() >= width) return text;
+  size_t left = (width - text.size()) / 2;
+  return std::string(left, ' ') + text + std::string(width - text.size() - left, ' ');
+}
+
+// A host device path in the 22-character Physical column: one word, never
+// wider than the column. A longer path keeps its end (the device part),
+// marked by a leading "..."; how the real tool shortens a long name is
+// unconfirmed.
+std::string PhysicalName(const std::string& path) {
+  static const std::string kCut = "...";
+  std::string name = path;
+  for (char& c : name) {
+    if (c == ' ') c = '_';
+  }
+  if (name.size() <= kPhysicalWidth) return name;
+  return kCut + name.substr(name.size() - (kPhysicalWidth - kCut.size()));
+}
 
 struct DevRow {
   int64_t dev;
@@ -88,32 +120,50 @@ int List(Invocation* inv, const ArrayInfo& array) {
   if (!SelectDevices(inv, array, &rows, &code)) return code;
   bool cyl = inv->args.Has("-cyl");
   std::string& o = inv->out;
+  // The layout of the published listings (title words centred over their
+  // rulers, each column starting where its title starts, the capacity
+  // right-aligned to the ruler's end) with the VMAX3/PowerMax columns: five
+  // device digits and one director column (no DA), whose 7-wide ruler takes
+  // "Dir" as its title where the older arrays' 13-wide one reads "Directors"
+  // (the newer arrays' title is unconfirmed by a published sample).
+  const std::string name = Rule(kDevWidth + 1 + kPhysicalWidth);
+  const std::string dir = Rule(kPortWidth);
+  const std::string device = Rule(kConfigWidth + kAttributeWidth + kStatusCapWidth);
+  const std::string ruler = name + " " + dir + " " + device + "\n";
+  const std::string capTitle = cyl ? "(Cyl)" : "(MB)";
   o += "\nSymmetrix ID: " + array.serial + "\n\n";
-  o += "        Device Name          Directors                  Device\n";
-  o += std::string(28, '-') + " " + std::string(7, '-') + " " + std::string(37, '-') + "\n";
-  o += std::string(69, ' ') + "Cap\n";
-  o += std::string("Sym   Physical               SA :P   Config        Attribute    Sts  ") +
-       (cyl ? "(Cyl)" : "(MB)") + "\n";
-  o += std::string(28, '-') + " " + std::string(7, '-') + " " + std::string(37, '-') + "\n\n";
+  o += Centred("Device Name", name.size()) + " " + Centred("Dir", dir.size()) + " " +
+       Centred("Device", device.size());
+  while (!o.empty() && o.back() == ' ') o.pop_back();
+  o += "\n" + ruler;
+  o += std::string(ruler.size() - 1 - capTitle.size(), ' ') + "Cap\n";
+  o += Pad("Sym", kDevWidth + 1) + Pad("Physical", kPhysicalWidth + 1) + Pad("SA :P", kPortWidth + 1) +
+       Pad("Config", kConfigWidth) + Pad("Attribute", kAttributeWidth) +
+       Pad("Sts", kStatusCapWidth - capTitle.size()) + capTitle + "\n";
+  o += ruler + "\n";
   std::map<int64_t, std::set<std::string>> ports = DevicePorts(inv->db, array.serial);
   std::map<int64_t, std::string> physical;
   std::string seHost = inv->db->Setting(kSetSeHost, "");
   if (!seHost.empty()) {
     Stmt p(inv->db->handle(), "SELECT dev, path FROM host_devices WHERE host=? AND serial=?");
     p.Bind(1, seHost).Bind(2, array.serial);
-    while (p.Step()) physical[p.Int(0)] = p.Text(1);
+    while (p.Step()) physical[p.Int(0)] = PhysicalName(p.Text(1));
   }
   for (const DevRow& r : rows) {
     int64_t cap = cyl ? r.cylinders : r.cylinders * kKbPerCylinder / kKbPerMb;
     auto seen = physical.find(r.dev);
-    o += Pad(FormatDev(r.dev), 6) + Pad(seen == physical.end() ? "Not Visible" : seen->second, 23) + Pad(PortColumn(ports, r.dev), 8) +
-         Pad(r.thin ? "TDEV" : "RAID-5", 14) + Pad("N/Grp'd", 13) + "RW " +
-         PadLeft(std::to_string(cap), 8) + "\n";
+    o += Pad(FormatDev(r.dev), kDevWidth + 1) +
+         Pad(seen == physical.end() ? kNotVisible : seen->second, kPhysicalWidth + 1) +
+         Pad(PortColumn(ports, r.dev), kPortWidth + 1) + Pad(r.thin ? "TDEV" : "RAID-5", kConfigWidth) +
+         Pad("N/Grp'd", kAttributeWidth) + "RW" +
+         PadLeft(std::to_string(cap), kStatusCapWidth - 2) + "\n";
   }
   o += "\n";
   return kExitOk;
 }
 
+// The detail of one device: only its "Device WWN" line has a published
+// counterpart; the other items are unconfirmed.
 int Show(Invocation* inv, const ArrayInfo& array, const std::string& name) {
   int64_t dev = ParseDev(name);
   if (dev < 0 || !DeviceExists(inv->db, array.serial, dev)) {

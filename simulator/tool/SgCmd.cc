@@ -1,4 +1,7 @@
 // symsg: storage groups (list, show, addall, rmall).
+// The XML listing follows the published "symsg list -v" XML sample; the
+// text listing and detail follow the documented command output and are
+// unconfirmed, as are the messages (docs/simulator-outputs.md).
 #include <algorithm>
 #include <cstdio>
 #include <set>
@@ -200,10 +203,13 @@ void ShowGroup(Invocation* inv, const ArrayInfo& array, const Group& g) {
   item("Number of Gatekeepers", "0");
   item("Number of Devices", std::to_string(devs.size()));
   o += "    Devices (" + std::to_string(devs.size()) + "):\n        {\n";
-  o += "        " + std::string(56, '-') + "\n";
+  // As wide as the columns below: device 6, name 28, config 8, status 4
+  // and the capacity 6.
+  const std::string ruler = "        " + std::string(52, '-') + "\n";
+  o += ruler;
   o += "        Sym                               Device        Cap\n";
   o += "        Dev   Pdev Name                   Config  Sts   (MB)\n";
-  o += "        " + std::string(56, '-') + "\n";
+  o += ruler;
   Stmt cyl(inv->db->handle(), "SELECT cylinders, thin FROM devices WHERE serial=? AND dev=?");
   for (int64_t d : devs) {
     cyl.Reset();

@@ -1,4 +1,9 @@
 // symsnapvx: SnapVX snapshots, links and restores.
+// No real snapshot, link or restore listing has been published: their
+// layouts follow the documented command output and are unconfirmed. The
+// "do not have any Snapvx information" text on standard error and the
+// "do not form a Copy session" message follow published real texts; the
+// other messages are unconfirmed (docs/simulator-outputs.md).
 #include <algorithm>
 #include <cctype>
 #include <map>
@@ -125,10 +130,12 @@ std::vector<Restore> Restores(StateDb* db, const std::string& serial) {
   return out;
 }
 
-// Progress over listings or seconds (both 0: at once).
+// Progress over listings or seconds (both 0: at once). `defaultListings`
+// applies when neither setting is given.
 int Progress(StateDb* db, const char* listingsKey, const char* secondsKey, int64_t listings,
-             int64_t elapsed) {
-  int64_t perListings = db->IntSetting(listingsKey, 0);
+             int64_t elapsed, int64_t defaultListings = 0) {
+  bool given = !db->Setting(listingsKey, "").empty() || !db->Setting(secondsKey, "").empty();
+  int64_t perListings = db->IntSetting(listingsKey, given ? 0 : defaultListings);
   int64_t perSeconds = db->IntSetting(secondsKey, 0);
   if (perListings <= 0 && perSeconds <= 0) return kFullPercent;
   int64_t p = 0;
@@ -143,8 +150,11 @@ bool Defined(Invocation* inv, const Link& l) {
 }
 
 int RestorePercent(Invocation* inv, const Restore& r) {
+  // A restore copies for a while on a real array: by default it is done at
+  // the third listing of its progress, so those who follow it poll more
+  // than once.
   return Progress(inv->db, kSetRestoreListings, kSetRestoreSeconds, r.listings,
-                  inv->now - r.started);
+                  inv->now - r.started, kDefaultRestoreListings);
 }
 
 // Failed, Copy, Modified, Defined, Secured.
@@ -500,16 +510,18 @@ int ListSnapshots(Invocation* inv, const ArrayInfo& array, const std::vector<int
       if (linked) flags[1] = 'X';
       if (restore) flags[2] = 'X';
       rows += Pad(FormatDev(d), kDevCol) + Pad(n, kNameCol) + PadLeft(std::to_string(gens), 4) +
-              "  " + flags + " .... " + Timestamp(newest->created) + "\n";
+              " " + flags + " .... " + Timestamp(newest->created) + "\n";
     }
   }
   if (rows.empty()) return inv->Fail(kNoSnapshot);
   std::string& o = inv->out;
   o += Banner(array);
-  o += Rule(86) + "\n";
-  o += Pad("Sym", kDevCol) + Pad("", kNameCol) + " Num  Flags\n";
-  o += Pad("Dev", kDevCol) + Pad("Snapshot Name", kNameCol) + "Gens  FLRG TSEB Last Snapshot Timestamp\n";
-  o += Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) + " ---- ---- ---- ------------------------\n";
+  const std::string ruler =
+      Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) + " ---- ---- ---- ------------------------";
+  o += Rule(ruler.size()) + "\n";
+  o += Pad("Sym", kDevCol) + Pad("", kNameCol) + " Num Flags\n";
+  o += Pad("Dev", kDevCol) + Pad("Snapshot Name", kNameCol) + "Gens FLRG TSEB Last Snapshot Timestamp\n";
+  o += ruler + "\n";
   o += rows + kListLegend;
   return kExitOk;
 }
@@ -551,13 +563,18 @@ int ListLinked(Invocation* inv, const ArrayInfo& array, const std::vector<int64_
   }
   std::string& o = inv->out;
   o += Banner(array);
-  o += Rule(86) + "\n";
+  const std::string ruler =
+      byTarget ? Rule(kDevCol - 1) + " " + Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) +
+                     " ---- ----- ------------------------"
+               : Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) +
+                     " ----- ----- ---- ------------------------";
+  // The banner's rule is as wide as the table's rulers.
+  o += Rule(ruler.size()) + "\n";
   if (byTarget) {
     o += "Sym   Sym\n";
     o += Pad("Tgt", kDevCol) + Pad("Src", kDevCol) + Pad("Snapshot Name", kNameCol) +
          " Gen Flgs  Snapshot Timestamp\n";
-    o += Rule(kDevCol - 1) + " " + Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) +
-         " ---- ----- ------------------------\n";
+    o += ruler + "\n";
     for (const Link& l : shown) {
       o += Pad(FormatDev(l.target), kDevCol) + Pad(FormatDev(l.snap.dev), kDevCol) +
            Pad(l.snap.name, kNameCol) + PadLeft(std::to_string(l.snap.gen), 4) + " " +
@@ -566,7 +583,7 @@ int ListLinked(Invocation* inv, const ArrayInfo& array, const std::vector<int64_
   } else {
     o += Pad("Sym", kDevCol) + Pad("", kNameCol) + "Link  Flgs\n";
     o += Pad("Dev", kDevCol) + Pad("Snapshot Name", kNameCol) + "Dev   FCMDS  Gen Snapshot Timestamp\n";
-    o += Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) + " ----- ----- ---- ------------------------\n";
+    o += ruler + "\n";
     for (const Link& l : shown) {
       o += Pad(FormatDev(l.snap.dev), kDevCol) + Pad(l.snap.name, kNameCol) +
            Pad(FormatDev(l.target), kDevCol) + LinkFlags(inv, l) +
@@ -593,14 +610,16 @@ int ListRestored(Invocation* inv, const ArrayInfo& array, const std::vector<int6
   }
   std::string& o = inv->out;
   o += Banner(array);
-  o += Rule(100) + "\n";
   bool detail = inv->args.Has("-detail");
+  const std::string ruler = Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) +
+                            " ---- ----- ------------------------" +
+                            (detail ? " ---------- ----" : "");
+  o += Rule(ruler.size()) + "\n";
   o += Pad("Sym", kDevCol) + Pad("", kNameCol) + "     Flgs" +
        (detail ? "                               Remaining  Done" : "") + "\n";
   o += Pad("Dev", kDevCol) + Pad("Snapshot Name", kNameCol) + " Gen FCMDS Snapshot Timestamp" +
        (detail ? "         (Tracks)   (%)" : "") + "\n";
-  o += Rule(kDevCol - 1) + " " + Rule(kNameCol - 1) + " ---- ----- ------------------------" +
-       (detail ? " ---------- ----" : "") + "\n";
+  o += ruler + "\n";
   int64_t total = 0;
   Stmt cyl(inv->db->handle(), "SELECT cylinders FROM devices WHERE serial=? AND dev=?");
   for (const Restore& r : shown) {
@@ -621,8 +640,9 @@ int ListRestored(Invocation* inv, const ArrayInfo& array, const std::vector<int6
     o += "\n";
   }
   if (detail) {
-    o += std::string(kDevCol + kNameCol + 35, ' ') + Rule(10) + "\n";
-    o += std::string(kDevCol + kNameCol + 35, ' ') + PadLeft(std::to_string(total), 10) + "\n";
+    // The total stands under the Remaining column.
+    o += std::string(kDevCol + kNameCol + 36, ' ') + Rule(10) + "\n";
+    o += std::string(kDevCol + kNameCol + 36, ' ') + PadLeft(std::to_string(total), 10) + "\n";
   }
   o += kLinkLegend;
   return kExitOk;

@@ -159,8 +159,13 @@ void AddGroupDevices(StateDb* db, const std::string& serial,
 void AddChildGroup(StateDb* db, const std::string& serial,
                    const std::string& parent, const std::string& child) {
   if (parent == child) throw UserError("a storage group cannot be its own child");
+  RequireArray(db, serial);
+  // As symsg refuses to cascade a group that does not exist, the child must
+  // have been created before; the parent is created when it is new.
+  if (!Exists(db, "SELECT 1 FROM sgs WHERE serial=? AND name=?", serial, child)) {
+    throw UserError("The specified Storage Group (" + child + ") was not found");
+  }
   AddGroup(db, serial, parent);
-  AddGroup(db, serial, child);
   if (Exists(db, "SELECT 1 FROM sg_devices WHERE serial=? AND sg=?", serial, parent)) {
     throw UserError("storage group " + parent + " holds devices; it cannot be a parent");
   }

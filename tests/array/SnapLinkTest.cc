@@ -147,7 +147,6 @@ TEST_F(ArrayTest, SnapInfoWithLinkDevsToleratesNoSnapvxInformation) {
   EXPECT_TRUE(api_.GetSnapInfo(info, true));
   EXPECT_FALSE(info.linked);
   EXPECT_TRUE(info.linkDevs.empty());
-  EXPECT_TRUE(si_.hasLog("snapshot [snapA] does not  have any linked device"));
 }
 
 TEST_F(ArrayTest, LinkDevsFlags) {
@@ -210,7 +209,6 @@ TEST_F(ArrayTest, LinkCommandLines) {
   VMAXSnapParamList list = List({{"00A1", "00B1"}});
   EXPECT_TRUE(api_.LinkTarget(list));
   EXPECT_EQ("00A1 00B1\n", FileSeen(0));
-  EXPECT_TRUE(si_.hasLog("snapshot [snapA] devices [00A1:00B1 ,]"));
   list.decoupledClone = true;
   EXPECT_TRUE(api_.LinkTarget(list));
   EXPECT_TRUE(env_.unexpected.empty());
@@ -267,7 +265,6 @@ TEST_F(ArrayTest, IsSnapLinkedMarksPairsAndClearsOthers) {
   ++it;
   EXPECT_FALSE(it->targetLinked);  // right target, other source
   EXPECT_EQ("", it->targetDevice);
-  EXPECT_TRUE(si_.hasLog(" snapshot [snapA] target devs [000B1,000B2,000B3]"));
 }
 
 TEST_F(ArrayTest, IsSnapLinkedNothingLinkedAndFailures) {

@@ -103,13 +103,11 @@ TEST_F(ArrayTest, StorageGroupsOfADeviceSkipTheLinkGroup) {
   sgs.clear();
   EXPECT_TRUE(api_.GetSGListByDevice(kSid, "000A1", sgs));
   EXPECT_TRUE(sgs.empty());
-  EXPECT_TRUE(si_.hasLog("Device [000A1] is not mapped to any storage group "));
 
   env_.scripts.clear();
   Expect(cmd, "", 1, "Symmetrix is locked");
   EXPECT_FALSE(api_.GetSGListByDevice(kSid, "000A1", sgs));
   EXPECT_FALSE(api_.GetSGListByDevice(kSid, "", sgs));
-  EXPECT_TRUE(si_.hasLog("VMAX serial [000197900123] device []"));
 }
 
 const char* kOldShow =
@@ -183,8 +181,6 @@ TEST_F(ArrayTest, ParentGroupsNeedMoreThanALoneP) {
   std::unordered_set<std::string> parents;
   ASSERT_TRUE(api_.GetParentSGList(kSid, parents));
   EXPECT_EQ((std::unordered_set<std::string>{"parent_sg"}), parents);
-  EXPECT_TRUE(si_.hasLog(
-      "VMAX array [000197900123] parent storage groups [parent_sg ]"));
 
   env_.scripts.clear();
   Expect(Cmd("symsg", "list"), "----\nsg 1 ....\n");
@@ -233,7 +229,6 @@ TEST_F(ArrayTest, MaskingViewsOfAnInitiatorFromTheBraceBlock) {
 
   Expect(InitiatorCmd("10000000C9ABCD06"), "", 1, "The specified initiator was not found");
   EXPECT_FALSE(api_.GetMVListByInitiator(kSid, "10000000C9ABCD06", views));
-  EXPECT_TRUE(si_.hasLog("Initiator [10000000C9ABCD06] not found on array"));
 }
 
 const char* kViewDetail =
@@ -319,6 +314,35 @@ TEST_F(ArrayTest, StorageGroupsByInitiatorFailures) {
   EXPECT_TRUE(si_.hasLog(
       "Failed to find masking view for mapping.Please add one or more of "
       "these HBAs to a Masking View []"));
+}
+
+// A view that is gone is skipped; a view whose query failed or was killed
+// at its time limit fails the whole lookup, naming the view, so that no
+// storage group is chosen without knowing what it presents.
+TEST_F(ArrayTest, FailedViewQueryFailsTheLookup) {
+  struct Case {
+    int exitCode;
+    const char* text;
+    bool found;
+  } cases[] = {{1, "Masking view mv_b was not found", true},
+               {1, "Symmetrix is locked", false},
+               {137, "", false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    si_ = testing_host::FakeSnapInfo();
+    env_.scripts.clear();
+    api_ = ArrayAPI_CLI(&si_);
+    Init();
+    Expect(Cmd("symsg", "list"), "-----\nsg 0 ....\nLegend:\n");
+    Expect(InitiatorCmd("10000000C9ABCD01"), "Masking View Names\n{\n mv_a\n mv_b\n}\n");
+    Expect(Cmd("symaccess", "list view -name mv_a -v"),
+           "Masking View Name : mv_a\nStorage Group Name : sg_mount\n");
+    Expect(Cmd("symaccess", "list view -name mv_b -v"), "", c.exitCode, c.text);
+    std::unordered_map<std::string, std::unordered_set<std::string>> out;
+    EXPECT_EQ(c.found, api_.GetSGListByHBA(kSid, {"10000000C9ABCD01"}, out));
+    EXPECT_EQ(c.found, !out.empty());
+    EXPECT_EQ(!c.found, si_.hasLogContaining("Failed to read masking view [mv_b]"));
+  }
 }
 
 }  // namespace

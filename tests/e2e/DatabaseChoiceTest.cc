@@ -1,9 +1,12 @@
 // pzhost init choosing the host database: options that do not fit, a
 // password on the command line, an unreachable server and a newer schema are
 // refused and leave the home as it was; a home whose server is gone fails
-// its database verbs clearly and never falls back to its own file.
+// its database verbs clearly and never falls back to its own file. The
+// PostgreSQL client is mapped only by a home on the server.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+
+#include <filesystem>
 
 #include "hostruntime/SqliteHostDatabase.h"
 #include "tests/support/E2eWorld.h"
@@ -58,7 +61,7 @@ TEST_F(DatabaseChoice, OptionsThatDoNotFitAreRefused) {
   EXPECT_EQ(1, r.exitCode);
   EXPECT_TRUE(Contains(r.err, "needs --db-conninfo")) << r.err;
   r = Init({"--db-backend", "mysql"});
-  EXPECT_EQ(1, r.exitCode);
+  EXPECT_EQ(2, r.exitCode) << "a value the option does not take is a usage error";
   r = Init({"--db-backend", "postgresql", "--db-conninfo", "host=a\nport=2"});
   EXPECT_EQ(1, r.exitCode);
   EXPECT_EQ(before, Settings(home));
@@ -114,6 +117,50 @@ TEST_F(DatabaseChoice, HomeWhoseServerIsGoneFailsItsDatabaseVerbs) {
   Result arrays = w.Pzhost(home, {"array", "list"});
   ASSERT_EQ(0, arrays.exitCode) << arrays.Describe();
   EXPECT_EQ(1u, arrays.json["arrays"].size());
+}
+
+// pzhost with `assignment` (NAME=VALUE) in its environment.
+Result PzhostWith(const std::string& assignment, const std::string& home,
+                  const std::vector<std::string>& args) {
+  std::vector<std::string> argv = {"/usr/bin/env", assignment, PzhostPath(), "--home", home};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return RunProgram(argv);
+}
+
+TEST_F(DatabaseChoice, PostgresqlModuleIsLoadedOnlyForAHomeOnTheServer) {
+  const std::string module = std::string(PZ_BINARY_DIR) + "/libpzhostrt_pg.so.1";
+  if (!std::filesystem::exists(module)) GTEST_SKIP() << "built without PostgreSQL";
+  // The loader lists every file it maps (LD_DEBUG=files, on standard error).
+  Result file = PzhostWith("LD_DEBUG=files", home, {"array", "list"});
+  ASSERT_EQ(0, file.exitCode) << file.Describe();
+  ASSERT_TRUE(Contains(file.err, "libpzhostrt.so.1")) << "no loader trace: " << file.err;
+  EXPECT_FALSE(Contains(file.err, "libpzhostrt_pg")) << file.err;
+  EXPECT_FALSE(Contains(file.err, "libpq.so")) << file.err;
+
+  for (const auto& kv : std::vector<std::pair<std::string, std::string>>{
+           {"backend", "postgresql"}, {"conninfo", kNoServer}})
+    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Database", kv.first,
+                                 kv.second})
+                     .exitCode);
+  // Found beside the runtime (the build tree's runtime has no search path
+  // of its own), it maps libpq and reaches for the server.
+  Result server = PzhostWith("LD_DEBUG=files", home, {"array", "list"});
+  EXPECT_EQ(1, server.exitCode) << server.Describe();
+  EXPECT_TRUE(Contains(server.err, "file=" + module)) << server.err;
+  EXPECT_TRUE(Contains(server.err, "libpq.so")) << server.err;
+  EXPECT_TRUE(Contains(server.err, "cannot connect to the PostgreSQL host database")) << server.err;
+
+  // A runtime with no module beside it, nor on the loader's path.
+  const std::string lonely = w.dir() + "/runtime-alone";
+  std::filesystem::create_directory(lonely);
+  std::filesystem::copy_file(std::string(PZ_BINARY_DIR) + "/libpzhostrt.so.1",
+                             lonely + "/libpzhostrt.so.1");
+  Result missing = PzhostWith("LD_LIBRARY_PATH=" + lonely, home, {"array", "list"});
+  EXPECT_EQ(1, missing.exitCode) << missing.Describe();
+  EXPECT_TRUE(Contains(missing.err,
+                       "PostgreSQL backend requested but the module libpzhostrt_pg.so.1 "
+                       "cannot be loaded: libpzhostrt_pg.so.1: cannot open shared object"))
+      << missing.err;
 }
 
 TEST_F(DatabaseChoice, NewerSchemaIsRefusedAndTheHomeKept) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <map>
 #include <set>
 
 #include "tests/support/E2eWorld.h"
@@ -79,9 +80,18 @@ TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
   Result mount = w.Pzhost(home, {"mount", std::to_string(id)});
   ASSERT_EQ(0, mount.exitCode) << mount.Describe();
   ASSERT_EQ(2u, mount.json["paths"].size());
+  // What mount shows without inquiring again is what INQUIRY reads there.
+  Result devices = w.Pzhost(home, {"devices"});
+  std::map<std::string, nlohmann::json> inquired;
+  for (const auto& d : devices.json["devices"]) inquired[d.value("path", "")] = d;
   for (const auto& p : mount.json["paths"]) {
-    EXPECT_EQ("EMC", p.value("vendor", ""));
-    EXPECT_EQ(w.serial(), p.value("serial", ""));
+    EXPECT_TRUE(p.value("verified", false));
+    auto found = inquired.find(p.value("path", ""));
+    ASSERT_NE(found, inquired.end()) << p.dump() << "\n" << devices.Describe();
+    const nlohmann::json& d = found->second;
+    EXPECT_EQ("EMC", d.value("vendor", ""));
+    EXPECT_EQ(d.value("serial", "?"), p.value("serial", ""));
+    EXPECT_EQ(d.value("device", "?"), p.value("device", ""));
   }
   for (const auto& d : Devices(mount)) {
     EXPECT_EQ(kMapped, d["status"].get<int>());
@@ -99,7 +109,7 @@ TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
   // Revert is refused while mounted, and stays refused: the failed call
   // must not make the catalog forget the mount.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    Result revert = w.Pzhost(home, {"revert", std::to_string(id)});
+    Result revert = w.Pzhost(home, {"revert", "--yes", std::to_string(id)});
     EXPECT_EQ(1, revert.exitCode) << revert.Describe();
     bool refused = false;
     for (const auto& d : Devices(revert))
@@ -116,7 +126,7 @@ TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
   }
   EXPECT_TRUE(Reservations(w, home).empty());
 
-  Result revert = w.Pzhost(home, {"revert", std::to_string(id)});
+  Result revert = w.Pzhost(home, {"revert", "--yes", std::to_string(id)});
   ASSERT_EQ(0, revert.exitCode) << revert.Describe();
   for (const auto& d : Devices(revert))
     EXPECT_EQ(kReverted, d["status"].get<int>());
@@ -163,7 +173,7 @@ TEST_F(LifecycleTest, ReconcileFindsSnapshotTerminatedBehindTheHostsBack) {
   }
   // The vanished snapshot cannot be reverted from, and deletes without
   // array work; the other one deletes on the array.
-  EXPECT_EQ(1, w.Pzhost(home, {"revert", std::to_string(lostId)}).exitCode);
+  EXPECT_EQ(1, w.Pzhost(home, {"revert", "--yes", std::to_string(lostId)}).exitCode);
   EXPECT_EQ(0, w.Pzhost(home, {"delete", std::to_string(lostId)}).exitCode);
   EXPECT_EQ(0, w.Pzhost(home, {"delete", std::to_string(keepId)}).exitCode);
   EXPECT_TRUE(ListSnapshots(w, home).empty());

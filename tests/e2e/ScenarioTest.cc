@@ -1,6 +1,9 @@
 // pzhost scenarios beyond the plain lifecycle: clone mounts, refused input,
 // ESX sources, a remote snap host, failed array steps, catalog upgrades.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <sqlite3.h>
 
 #include <sys/stat.h>
@@ -67,6 +70,50 @@ TEST(Scenario, DecoupledCloneKeepsTargetsInTheGroupAndWritesTheRecord) {
   EXPECT_TRUE(record) << "no VMAX_DClone_ file in " << home << "/logs";
   // Flags of the finished mount are not handed to the next one.
   EXPECT_EQ(0u, d["jobFlags"].get<unsigned long long>() & kDecoupledCloneFlag);
+}
+
+// The host's views also reach a production group that holds the sources and
+// sorts before the mount group: the targets go into the mount group and the
+// production group keeps exactly its devices; unmount takes them out again.
+TEST(Scenario, TargetsGoIntoTheMountGroupNotTheSourcesGroupThatSortsFirst) {
+  if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
+  World w;
+  const std::string prod = "SG_A_prod";
+  std::string sources;
+  for (const nlohmann::json& s : w.demo()["sources"])
+    sources += (sources.empty() ? "" : ",") + s["device"].get<std::string>();
+  for (const auto& args : std::vector<std::vector<std::string>>{
+           {"sg", "--sid", w.serial(), "--name", prod, "--devs", sources},
+           {"view", "--sid", w.serial(), "--name", "MV_A_prod", "--ig",
+            "IG_" + w.host(), "--pg", "PG_" + w.host(), "--sg", prod}}) {
+    Result r = w.Symsim(args);
+    ASSERT_EQ(0, r.exitCode) << r.Describe();
+  }
+  auto members = [&](const std::string& group) {
+    std::set<std::string> out;
+    Result show = w.Symsim({"show", "--json"});
+    for (const nlohmann::json& g : show.json["arrays"][0]["storageGroups"])
+      if (g["name"] == group)
+        for (const nlohmann::json& d : g["devices"]) out.insert(d.get<std::string>());
+    return out;
+  };
+  const std::string mountGroup = w.demo().value("mountStorageGroup", "");
+  const std::set<std::string> prodBefore = members(prod);
+  ASSERT_FALSE(prodBefore.empty());
+  std::string home = w.MakeHome("h", w.host());
+  Result backup = w.Pzhost(home, {"backup", w.Source(0)});
+  ASSERT_EQ(0, backup.exitCode) << backup.Describe();
+  int id = World::SnapshotId(backup);
+  Result mount = w.Pzhost(home, {"mount", std::to_string(id)});
+  ASSERT_EQ(0, mount.exitCode) << mount.Describe();
+  std::string target = Devices(mount)[0]["metadata"].value("150", "");
+  ASSERT_FALSE(target.empty());
+  EXPECT_EQ(prodBefore, members(prod));
+  EXPECT_EQ(1u, members(mountGroup).count(target)) << target;
+  Result unmount = w.Pzhost(home, {"unmount", std::to_string(id)});
+  ASSERT_EQ(0, unmount.exitCode) << unmount.Describe();
+  EXPECT_EQ(prodBefore, members(prod));
+  EXPECT_EQ(0u, members(mountGroup).count(target));
 }
 
 TEST(Scenario, DevicesOfTwoArraysAreRefusedAtBackup) {
@@ -199,6 +246,11 @@ TEST(Scenario, StaleReservationsOfEndedJobsAreReconciled) {
   ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr))
       << sqlite3_errmsg(db);
   sqlite3_close(db);
+  // A running job holds its lock for its life.
+  ::mkdir((home + "/locks").c_str(), 0700);
+  int running = ::open((home + "/locks/job-6.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(running, 0);
+  ASSERT_EQ(0, ::flock(running, LOCK_EX));
   ASSERT_EQ(4u, w.Pzhost(home, {"reservations"}).json["reservations"].size());
 
   Result rec = w.Pzhost(home, {"reservations", "--reconcile"});
@@ -258,7 +310,7 @@ TEST(Scenario, InitUpgradesAnOldCatalogAndKeepsItsSnapshots) {
   Result init = w.Pzhost(home, {"init", "--symcli-home", w.world()});
   ASSERT_EQ(0, init.exitCode) << init.Describe();
   EXPECT_TRUE(init.json["upgraded"].get<bool>());
-  EXPECT_EQ(2, init.json["catalogVersion"].get<int>());
+  EXPECT_EQ(3, init.json["catalogVersion"].get<int>());
   Result list = w.Pzhost(home, {"list"});
   ASSERT_EQ(1u, list.json["snapshots"].size()) << list.out;
   EXPECT_EQ(7, list.json["snapshots"][0]["id"].get<int>());
@@ -276,6 +328,7 @@ TEST(Scenario, PasswordNeverLeavesTheHostDatabase) {
   const std::string secret = "Xq7-not-in-any-file";
   std::string pwfile = w.dir() + "/pw";
   { std::ofstream(pwfile) << secret << "\n"; }
+  ASSERT_EQ(0, chmod(pwfile.c_str(), 0600));
   Result add = w.Pzhost(home, {"array", "add", "--serial", w.serial(), "--num",
                                "1", "--host", "ctl", "--user", "admin",
                                "--password-file", pwfile});
@@ -384,6 +437,60 @@ TEST(Scenario, EsxSourceIsSnappedAndMountedThroughTheEsxHost) {
   EXPECT_EQ(kMapped, Devices(mount)[0]["status"].get<int>());
   ASSERT_EQ(0, w.Pzhost(home, {"unmount", std::to_string(id)}).exitCode);
   ASSERT_EQ(0, w.Pzhost(home, {"delete", std::to_string(id)}).exitCode);
+}
+
+}  // namespace
+}  // namespace e2e
+
+namespace e2e {
+namespace {
+
+// What a failed job leaves never blocks the next one: a backup whose
+// establish failed can be deleted, a mount that failed before or after its
+// link is followed by a mount that works, and a verb on a snapshot another
+// job holds fails at once naming that job.
+TEST(Scenario, FailedJobsLeaveNothingThatBlocksTheNext) {
+  if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
+  World w;
+  std::string home = w.MakeHome("h", w.host());
+  ASSERT_EQ(0, w.Symsim({"fault", "add", "--pattern", " establish "}).exitCode);
+  Result failed = w.Pzhost(home, {"backup", w.Source(0)});
+  EXPECT_EQ(1, failed.exitCode) << failed.Describe();
+  int id = World::SnapshotId(failed);
+  if (id == 0) id = w.Pzhost(home, {"list"}).json["snapshots"][0].value("id", 0);
+  ASSERT_GT(id, 0);
+  Result removed = w.Pzhost(home, {"delete", std::to_string(id)});
+  EXPECT_EQ(0, removed.exitCode) << removed.Describe();
+  EXPECT_TRUE(w.Pzhost(home, {"list"}).json["snapshots"].empty());
+
+  Result backup = w.Pzhost(home, {"backup", w.Source(0)});
+  ASSERT_EQ(0, backup.exitCode) << backup.Describe();
+  std::string snap = std::to_string(World::SnapshotId(backup));
+  for (const char* pattern : {" link ", " addall "}) {
+    SCOPED_TRACE(pattern);
+    ASSERT_EQ(0, w.Symsim({"fault", "add", "--pattern", pattern, "--always"}).exitCode);
+    EXPECT_EQ(1, w.Pzhost(home, {"mount", snap}).exitCode);
+    ASSERT_EQ(0, w.Symsim({"fault", "clear"}).exitCode);
+    Result again = w.Pzhost(home, {"mount", snap});
+    EXPECT_EQ(0, again.exitCode) << again.Describe();
+    EXPECT_EQ(1u, w.Symsim({"show", "--json"}).json["arrays"][0]["links"].size());
+    ASSERT_EQ(0, w.Pzhost(home, {"unmount", snap}).exitCode);
+  }
+  EXPECT_TRUE(w.Pzhost(home, {"reservations"}).json["reservations"].empty());
+
+  // Another job holds the snapshot.
+  ::mkdir((home + "/locks").c_str(), 0700);
+  int held = ::open((home + "/locks/snapshot-" + snap + ".lock").c_str(),
+                    O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(0, ::flock(held, LOCK_EX));
+  const std::string holder = "job 99 (mount, pid 4242)";
+  ASSERT_EQ(ssize_t(holder.size()), ::write(held, holder.data(), holder.size()));
+  Result busy = w.Pzhost(home, {"mount", snap}, false);
+  EXPECT_EQ(1, busy.exitCode);
+  EXPECT_NE(std::string::npos, busy.err.find("in use by " + holder)) << busy.err;
+  ::close(held);
+  EXPECT_EQ(0, w.Pzhost(home, {"mount", snap}).exitCode);
 }
 
 }  // namespace

@@ -27,9 +27,7 @@ TEST(CompareDevs, NumericEqualityAndFailureLines) {
   FakeEnv env;
   hostrt::ScopedEnv scope(&env);
   EXPECT_TRUE(compareDevs("00A4", "a4"));
-  EXPECT_TRUE(env.hasLogContaining("Devices [A4] and [A4] match"));
   EXPECT_FALSE(compareDevs("00A4", "a5"));
-  EXPECT_TRUE(env.hasLogContaining("Devices [A4] and [A5] do not match"));
 
   env.logs.clear();
   EXPECT_FALSE(compareDevs("0", "0"));
@@ -39,7 +37,6 @@ TEST(CompareDevs, NumericEqualityAndFailureLines) {
 
   env.logs.clear();
   EXPECT_FALSE(compareDevs("a4", "zz"));
-  EXPECT_TRUE(env.hasLogContaining("Compare [a4] and [zz] - failure converting second device"));
   EXPECT_FALSE(compareDevs("FFFFFFFFFFFFFFFFFFFF", "FFFFFFFFFFFFFFFFFFFF"));  // overflow
 }
 
@@ -47,10 +44,7 @@ TEST(CompareWWNs, IgnoresColonsBlanksAndCase) {
   FakeEnv env;
   hostrt::ScopedEnv scope(&env);
   EXPECT_TRUE(compareWWNs("50:00:09:73:F0:0A:B1:04", "50000973F00AB104 "));
-  EXPECT_TRUE(env.hasLogContaining(
-      "WWNs [50000973f00ab104] and [50000973f00ab104] match"));
   EXPECT_FALSE(compareWWNs("50:00:09:73:F0:0A:B1:04", "50000973F00AB105"));
-  EXPECT_TRUE(env.hasLogContaining("do not match"));
   EXPECT_FALSE(compareWWNs("5000", "5000-"));
 }
 
@@ -143,4 +137,34 @@ TEST(WWNText, BinaryFormsAndBack) {
   EXPECT_EQ(StringToWWN("5"), std::string("\x50\0\0\0\0\0\0\0", 8));
   EXPECT_EQ(StringToWWN("zz11"), std::string("\x00\x11\0\0\0\0\0\0", 8));
   EXPECT_EQ(ToLower("AbC:9"), "abc:9");
+}
+
+TEST(ParseSymmetrixNaa, AcceptsTheArraysOuisAndReadsTheTail) {
+  struct Case {
+    const char* hex;  // 16 bytes
+    bool ok;
+    const char* serial;
+    const char* dev;
+  } cases[] = {
+      {"60000970000196700531533030383039", true, "000196700531", "00809"},
+      {"60060480000190103189533030343834", true, "000190103189", "00484"},
+      {"6000097000019780012353202031303a", true, "000197800123", ""},    // ':' ends it
+      {"60000970000197800123532020314142", true, "000197800123", "001AB"},  // padded
+      {"600009700001978001234d3030313030", true, "000197800123", ""},    // no "S"
+      {"600a0980000197800123533030313030", false, "", ""},               // other OUI
+      {"50000970000197800123533030313030", false, "", ""},               // NAA 5
+  };
+  for (const Case& c : cases) {
+    unsigned char naa[16];
+    for (int i = 0; i < 16; ++i) {
+      unsigned v = 0;
+      sscanf(c.hex + 2 * i, "%2x", &v);
+      naa[i] = (unsigned char)v;
+    }
+    std::string serial = "kept", dev = "kept";
+    EXPECT_EQ(c.ok, parseSymmetrixNaa(naa, sizeof naa, serial, dev)) << c.hex;
+    EXPECT_EQ(c.ok ? c.serial : "kept", serial) << c.hex;
+    EXPECT_EQ(c.ok ? c.dev : "kept", dev) << c.hex;
+    EXPECT_FALSE(parseSymmetrixNaa(naa, 15, serial, dev));
+  }
 }

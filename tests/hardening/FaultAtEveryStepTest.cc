@@ -69,8 +69,8 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
       if (verb == "backup") id_ = World::SnapshotId(r);
     }
     ASSERT_EQ(0, w_.Symsim({"audit", "--clear"}).exitCode);
-    mountGroup_ = GroupMembers(w_.demo().value("mountStorageGroup", ""));
-    targetGroup_ = GroupMembers(w_.demo().value("targetStorageGroup", ""));
+    mountGroup_ = GroupMembers("mountStorageGroup");
+    targetGroup_ = GroupMembers("targetStorageGroup");
     // Every attempt starts from a copy of this state.
     saved_ = w_.dir() + ".saved";
     fs::copy(w_.dir(), saved_, fs::copy_options::recursive);
@@ -88,28 +88,15 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
 
   Result Run(const std::string& verb) {
     if (verb == "backup") return w_.Pzhost(home_, {"backup", sources_[0], sources_[1]});
+    if (verb == "revert") return w_.Pzhost(home_, {verb, "--yes", std::to_string(id_)});
     return w_.Pzhost(home_, {verb, std::to_string(id_)});
   }
 
-  json Array() {
-    Result r = w_.Symsim({"show", "--json"});
-    EXPECT_EQ(0, r.exitCode) << r.Describe();
-    return r.json.is_object() ? r.json["arrays"][0] : json::object();
+  json Array() { return w_.ArrayState(); }
+  std::set<std::string> GroupMembers(const std::string& which) {
+    return w_.GroupMembers(which);
   }
-
-  std::set<std::string> GroupMembers(const std::string& group) {
-    std::set<std::string> members;
-    for (const json& g : Array()["storageGroups"])
-      if (g["name"] == group)
-        for (const json& d : g["devices"]) members.insert(d.get<std::string>());
-    return members;
-  }
-
-  json Catalog() {
-    Result r = w_.Pzhost(home_, {"list"});
-    EXPECT_EQ(kExitSuccess, r.exitCode) << r.Describe();
-    return r.json.value("snapshots", json::array());
-  }
+  json Catalog() { return w_.Catalog(home_); }
 
   json Reservations() {
     Result r = w_.Pzhost(home_, {"reservations"});
@@ -131,7 +118,7 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
       out["array"][dev] = {{"snapshots", snaps}, {"links", links}};
     }
     out["restores"] = array["restores"].size();
-    out["mountGroup"] = json(GroupMembers(w_.demo().value("mountStorageGroup", "")));
+    out["mountGroup"] = json(GroupMembers("mountStorageGroup"));
     for (const json& s : Catalog())
       for (const json& d : s["devices"])
         out["catalog"].push_back({{"status", d["status"]}, {"mounted", d["mounted"]}});
@@ -195,9 +182,9 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
     EXPECT_EQ(restoresKept, array["restores"].size())
         << label << ": " << array["restores"].dump();
     EXPECT_TRUE(Reservations().empty()) << label << ": " << Reservations().dump();
-    EXPECT_EQ(mountGroup_, GroupMembers(w_.demo().value("mountStorageGroup", "")))
+    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup"))
         << label;
-    EXPECT_EQ(targetGroup_, GroupMembers(w_.demo().value("targetStorageGroup", "")))
+    EXPECT_EQ(targetGroup_, GroupMembers("targetStorageGroup"))
         << label;
     json catalog = Catalog();
     if (snapshotKept) {
@@ -325,6 +312,16 @@ TEST(HungTool, MountFailsAtTheCommandTimeLimitAndLeavesNothing) {
       ++killed;
     }
   EXPECT_GE(killed, 1);
+  // The kill is said as such, with the command, and the job's timeline
+  // marks the command.
+  EXPECT_NE(std::string::npos,
+            mount.err.find(std::string("timed out after ") + kLimitMs + " ms: "))
+      << mount.err;
+  Result job = w.Pzhost(home, {"jobs", std::to_string(mount.json.value("jobId", 0LL))});
+  int timedOut = 0;
+  for (const json& c : job.json["job"]["commands"])
+    timedOut += c.value("timedOut", false) ? 1 : 0;
+  EXPECT_EQ(killed, timedOut) << job.Describe();
 
   ASSERT_EQ(0, w.Symsim({"fault", "clear"}).exitCode);
   Result list = w.Pzhost(home, {"list"});

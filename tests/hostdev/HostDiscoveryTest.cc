@@ -114,7 +114,6 @@ TEST_F(HostDiscoveryTest, DetectHbaStopsWhenTheHostKeepsAskingForMore) {
   bool iscsi = false;
   EXPECT_FALSE(detectHBA(&si, name, iscsi, serial, &os, "esx01"));
   EXPECT_EQ(9, os.hostInitiatorAsks);
-  EXPECT_TRUE(si.hasLogContaining("asked for a bigger buffer"));
   os.hostInitiator.clear();
   EXPECT_FALSE(detectHBA(&si, name, iscsi, serial, &os, "esx01"));
   EXPECT_TRUE(si.hasLog("Unable to detect initiator info."));
@@ -148,7 +147,6 @@ TEST_F(HostDiscoveryTest, DeviceListGrowsOnceAndIsBounded) {
   os.deviceListStringCalls = 0;
   EXPECT_FALSE(getDeviceList(&si, devs, &os, "esx01", "EMC"));
   EXPECT_EQ(9, os.deviceListStringCalls);
-  EXPECT_TRUE(si.hasLogContaining("asked for a bigger buffer"));
 }
 
 TEST_F(HostDiscoveryTest, WrapperUsesLocalListOrEsxText) {
@@ -197,7 +195,6 @@ TEST_F(HostDiscoveryTest, DiscoveryMatchesArrayAndDeviceOnce) {
   EXPECT_EQ(0, a.errorCode);
   EXPECT_EQ(12, b.status);
   EXPECT_EQ("/dev/sde", b.devicePath);
-  EXPECT_TRUE(a.hasLog("Host device [/dev/sdd] does not belong to Symmetrix"));
   EXPECT_TRUE(a.hasLog("SCSI Inquiry failed for host device [/dev/missing]"));
 }
 

@@ -9,20 +9,23 @@
 
 namespace inquiry_data {
 
-// Standard inquiry data of 136 bytes with the given vendor, product and
-// device number characters at their places.
+// Standard inquiry data of 136 bytes (the long vendor area) with the given
+// vendor, product and device number characters at their places.
 inline std::vector<uint8_t> Standard(const std::string& vendor,
                                      const std::string& product,
                                      const std::string& dev) {
   std::vector<uint8_t> d(136, 0);
+  d[4] = uint8_t(d.size() - 5);  // additional length
   for (size_t i = 0; i < vendor.size() && i < 8; ++i) d[8 + i] = uint8_t(vendor[i]);
   for (size_t i = 0; i < product.size() && i < 16; ++i) d[16 + i] = uint8_t(product[i]);
   for (size_t i = 0; i < dev.size() && i < 4; ++i) d[132 + i] = uint8_t(dev[i]);
   return d;
 }
 
-// Device Identification page whose bytes 8.. are `payload`.
-inline std::vector<uint8_t> Page83(const std::vector<uint8_t>& payload) {
+// Device Identification page of one LU NAA designator whose bytes are
+// `payload`, padded with zeros to 16.
+inline std::vector<uint8_t> Page83(std::vector<uint8_t> payload) {
+  payload.resize(16, 0);
   const uint8_t header[] = {0x00, 0x83, 0x00, uint8_t(payload.size() + 4),
                             0x01, 0x03, 0x00, 0x10};
   std::vector<uint8_t> d(sizeof header + payload.size(), 0);

@@ -353,7 +353,6 @@ TEST(Refusal, DeviceFileOutsideTheSyntaxIsRemovedAndNotRun) {
   EXPECT_TRUE(r.env.runs.empty());
   EXPECT_TRUE(r.env.files.empty());  // written, then removed again
   EXPECT_EQ(1u, r.env.removed.size());
-  EXPECT_TRUE(r.si.hasLogContaining("Invalid device file path [/fake/my tmp/"));
 }
 
 TEST(Refusal, SymcliHomeWithAQuoteFailsInit) {
@@ -365,7 +364,6 @@ TEST(Refusal, SymcliHomeWithAQuoteFailsInit) {
   params.config.symapiHomeDir = "/opt/emc\" -sid 1 \"";
   EXPECT_FALSE(api.init(params));
   EXPECT_TRUE(api.symcliBinPath.empty());
-  EXPECT_TRUE(si.hasLogContaining("Invalid SYMCLI directory"));
   params.config.symapiHomeDir = "/opt/EMC Solutions";
   EXPECT_TRUE(api.init(params));
   EXPECT_EQ("/opt/EMC Solutions/bin/", api.symcliBinPath);
@@ -378,7 +376,6 @@ TEST(Refusal, EmptyDeviceListForPropertiesRunsNothing) {
   EXPECT_FALSE(r.api.GetDevProps("000197900123", std::list<std::string>{},
                                  props));
   EXPECT_TRUE(r.env.runs.empty());
-  EXPECT_TRUE(r.si.hasLog("No devices given for array [000197900123]"));
 }
 
 }  // namespace

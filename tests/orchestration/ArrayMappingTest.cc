@@ -1,5 +1,9 @@
 // Array-side map and unmap: storage group choice, child-only removal,
 // detach retries, Hyper-V and decoupled clone unmaps.
+#include <atomic>
+#include <thread>
+#include <utility>
+
 #include "tests/orchestration/OrchestrationFixture.h"
 
 namespace orch_test {
@@ -110,6 +114,59 @@ TEST_F(MapTest, NoStorageGroupFails) {
   EXPECT_TRUE(reqs[0]->hasLog("No storage group found"));
 }
 
+// Targets never join a group that presents the mount's sources (a
+// production group) unless the host allows it or the configuration names
+// the views; the sources' group sorting first does not matter.
+TEST_F(MapTest, MountGroupIsOneWithoutSources) {
+  struct Case {
+    const char* name;
+    StrSet mountGroupHolds;  // SG_Z_mnt's devices
+    const char* allowSetting;
+    bool namedViews;
+    const char* addedTo;  // null: the map fails without an add
+  } cases[] = {
+      {"prefers the mount group", {"000F1"}, nullptr, false, "SG_Z_mnt"},
+      {"every group holds sources", {"00A02"}, nullptr, false, nullptr},
+      {"allowed by the host", {"00A02"}, "1", false, "SG_A_prod"},
+      {"not allowed by 0", {"00A02"}, "0", false, nullptr},
+      {"views named in the configuration", {}, nullptr, true, "SG_A_prod"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    reqs.clear();
+    api.snapInfo = nullptr;
+    env.settings.clear();
+    if (c.allowSetting) env.Set("~Fieldunit", "nSymmAllowMapToSourceSG", c.allowSetting);
+    api.config.allowMaskingViews.clear();
+    if (c.namedViews) api.config.allowMaskingViews = {"MV_prod"};
+    VMAXSnapParamList l = MapList();
+    api.config.bSkipRestoreCleanup = true;
+    Groups({{"10000000c9aa0001", {"SG_Z_mnt", "SG_A_prod"}}});
+    EXPECT_CALL(*mock, GetDevListBySG(kSerial, "SG_A_prod", _))
+        .WillRepeatedly(Invoke([](const std::string&, const std::string&, StrSet& out) {
+          out = {"00A01", "000C1"};
+          return true;
+        }));
+    StrSet mountHolds = c.mountGroupHolds;
+    EXPECT_CALL(*mock, GetDevListBySG(kSerial, "SG_Z_mnt", _))
+        .WillRepeatedly(Invoke([mountHolds](const std::string&, const std::string&,
+                                            StrSet& out) {
+          out = mountHolds;
+          return true;
+        }));
+    if (c.addedTo)
+      EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, c.addedTo))
+          .WillOnce(Return(true));
+    EXPECT_EQ(c.addedTo != nullptr, api.MapSnaps(l));
+    if (!c.addedTo) {
+      EXPECT_NE(l.errStr.find("[SG_A_prod,SG_Z_mnt] holds source devices"),
+                std::string::npos)
+          << l.errStr;
+    }
+    ::testing::Mock::VerifyAndClearExpectations(mock.get());
+  }
+}
+
 // ---- UnMapDeviceFromAllHosts
 
 TEST_F(MapTest, RemovalOnlyFromChildGroupsInNameOrder) {
@@ -159,6 +216,59 @@ TEST_F(MapTest, RemovalStopsAtFirstFailure) {
   EXPECT_FALSE(api.UnMapDeviceFromAllHosts(mp));
 }
 
+// The storage-group lookups of unmap run several at a time, never more than
+// configured, and give the same removals, in the same order, as one by one;
+// the first failing device in device order decides, as it would alone.
+TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
+  constexpr int kDevices = 20;
+  for (const char* width : {"1", "3", "8", "64"}) {
+    SCOPED_TRACE(width);
+    env.Set("~Fieldunit", "nSymmParallelLookups", width);
+    for (int failAt : {-1, 13}) {
+      reqs.clear();
+      api.snapInfo = nullptr;
+      Request(1);
+      VMAXMapParams mp;
+      mp.serial = kSerial;
+      for (int i = 0; i < kDevices; ++i) mp.devices.push_back("000C" + std::to_string(10 + i));
+      std::atomic<int> inFlight{0}, most{0};
+      EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
+      EXPECT_CALL(*mock, GetSGListByDevice(kSerial, _, _))
+          .Times(failAt < 0 ? ::testing::Exactly(kDevices) : ::testing::AtMost(kDevices))
+          .WillRepeatedly(Invoke([&](const std::string&, const std::string& dev,
+                                     StrList& out) {
+            int now = ++inFlight;
+            for (int m = most; now > m && !most.compare_exchange_weak(m, now);) {
+            }
+            for (int y = 0; y < 100; ++y) std::this_thread::yield();
+            int n = std::stoi(dev.substr(4));
+            out = {n % 2 ? "SG_ODD" : "SG_EVEN", n % 3 ? "SG_B" : "SG_A"};
+            --inFlight;
+            return n - 10 != failAt;
+          }));
+      StrList even, odd, a, b;
+      for (int i = 0; i < kDevices; ++i) {
+        const std::string& d = *std::next(mp.devices.begin(), i);
+        ((10 + i) % 2 ? odd : even).push_back(d);
+        ((10 + i) % 3 ? b : a).push_back(d);
+      }
+      if (failAt < 0) {
+        ::testing::InSequence order;
+        for (auto [group, devs] : {std::pair{"SG_A", a}, {"SG_B", b},
+                                   {"SG_EVEN", even}, {"SG_ODD", odd}})
+          EXPECT_CALL(*mock, SGDevRemove(kSerial, devs, group)).WillOnce(Return(true));
+      }
+      EXPECT_EQ(failAt < 0, api.UnMapDeviceFromAllHosts(mp));
+      EXPECT_LE(most.load(), std::stoi(width));
+      if (failAt >= 0) {
+        EXPECT_TRUE(reqs[0]->hasLog(
+            "Failed to find storage group for target devices [000C23]"));
+      }
+      ::testing::Mock::VerifyAndClearExpectations(mock.get());
+    }
+  }
+}
+
 // ---- UnmapSnaps
 
 class UnmapTest : public MapTest {
@@ -175,14 +285,24 @@ class UnmapTest : public MapTest {
         }));
   }
   void RemovableFromOneGroup() {
-    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
+    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillRepeatedly(Return(true));
     EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
         .WillRepeatedly(Invoke([](const std::string&, const std::string&,
                                   StrList& out) {
           out = {"SG_HOST"};
           return true;
         }));
-    EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillOnce(Return(true));
+    EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillRepeatedly(Return(true));
+  }
+  // The unlinked targets are in no storage group.
+  void InNoGroup() {
+    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillRepeatedly(Return(true));
+    EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
+        .WillRepeatedly(Invoke([](const std::string&, const std::string&,
+                                  StrList& out) {
+          out.clear();
+          return true;
+        }));
   }
 };
 
@@ -191,6 +311,7 @@ TEST_F(UnmapTest, NothingLinkedMarksAllUnmapped) {
   api.config.bSkipRestoreCleanup = false;
   EXPECT_CALL(*mock, RestoreCleanup(_, _, _, false)).WillOnce(Return(true));
   LinkedOnArray({});
+  InNoGroup();
   EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no change command
   EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
   EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAPPED);
@@ -207,10 +328,43 @@ TEST_F(UnmapTest, UnlinkedTargetsLoseTheirOwnReservation) {
   Hold(1, "00A01", "000B1");
   Hold(9, "00A09", "000B2");  // another job's, same target by mistake
   LinkedOnArray({});
+  InNoGroup();
   EXPECT_TRUE(api.UnmapSnaps(l, kJobId));
   EXPECT_FALSE(Held("000B1", 1));
   EXPECT_TRUE(Held("000B2", 9));
 }
+
+// A recorded target unlinked outside the host but still presented by a
+// storage group leaves that group before the request counts as unmapped;
+// when it cannot be removed the request stays unmap-failed and keeps its
+// reservation.
+class StaleTargetTest : public UnmapTest,
+                        public ::testing::WithParamInterface<bool> {};
+
+TEST_P(StaleTargetTest, UnlinkedTargetStillInAGroupLeavesIt) {
+  const bool removable = GetParam();
+  VMAXSnapParamList l = MapList();
+  l.params.pop_back();
+  Hold(1, "00A01", "000B1");
+  reqs[0]->status = PZSO::SNAP_STATUS_UNMAP_FAILED;
+  LinkedOnArray({});
+  EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
+  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B1", _))
+      .WillOnce(Invoke([](const std::string&, const std::string&, StrList& out) {
+        out = {"SG_HOST"};
+        return true;
+      }));
+  EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillOnce(Return(removable));
+  EXPECT_EQ(removable, api.UnmapSnaps(l, kJobId));
+  EXPECT_EQ(reqs[0]->status, removable ? PZSO::SNAP_STATUS_UNMAPPED
+                                       : PZSO::SNAP_STATUS_UNMAP_FAILED);
+  EXPECT_EQ(!removable, Held("000B1", 1));
+  EXPECT_TRUE(reqs[0]->hasLog(
+      "Target device(s) [000B1] are not linked; removing them from the "
+      "storage groups that still present them"));
+}
+
+INSTANTIATE_TEST_SUITE_P(RemovalRefusedOrNot, StaleTargetTest, ::testing::Bool());
 
 TEST_F(UnmapTest, UnmapReleasesAndUnlinksLinkedTargets) {
   VMAXSnapParamList l = MapList();
@@ -269,7 +423,12 @@ TEST_F(UnmapTest, FailedGroupRemovalMarksFailedAndKeepsLink) {
   VMAXSnapParamList l = MapList();
   LinkedOnArray({"000B1", "000B2"});
   EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
-  EXPECT_CALL(*mock, GetSGListByDevice(_, _, _)).WillOnce(Return(false));
+  // The lookups run side by side: the second may have started before the
+  // first failed, and its outcome must not matter.
+  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B1", _)).WillOnce(Return(false));
+  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B2", _))
+      .Times(::testing::AtMost(1))
+      .WillRepeatedly(Return(true));
   EXPECT_FALSE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
   EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAP_FAILED);
 }

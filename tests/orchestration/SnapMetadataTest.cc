@@ -1,6 +1,6 @@
 // Snapshot unique-identifier metadata, array details and the Solutions
 // Enabler version gate.
-#include "config/SnapMetadata.h"
+#include "orchestration/ArraySession.h"
 #include "config/VMAXConfig.h"
 #include "engine/PZSOVMAX.h"
 #include "tests/orchestration/OrchestrationFixture.h"

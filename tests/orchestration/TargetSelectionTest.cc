@@ -54,82 +54,68 @@ class TargetTest : public OrchestrationTest {
 
 // ---- FindTarget
 
-TEST_F(TargetTest, FirstFitInArrayOrderForEachSourceInListOrder) {
-  auto& a = Request(1);
-  auto& b = Request(2);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1"));
-  l.params.push_back(Param(b, "00A02", "SN_2"));
-  FreeTargets({Lun("000B9", 500), Lun("000B1", 1000), Lun("000B2", 1000)});
-  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
-  EXPECT_TRUE(api.FindTarget(l, none));
-  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000B2"}));
-}
-
-TEST_F(TargetTest, SizeMustMatchExactly) {
-  auto& a = Request(1);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1"));
-  FreeTargets({Lun("000B1", 1001), Lun("000B2", 999)});
-  SourceSizes({{"00A01", 1000}});
-  EXPECT_FALSE(api.FindTarget(l, none));
-  EXPECT_EQ(l.params.front().targetDevice, "");
-  EXPECT_EQ(l.errStr,
-            "No suitable target device found for snaps [SN_1,].Please add or "
-            "free target devices in specified storage group [PZ_TARGETS].");
-}
-
-TEST_F(TargetTest, ReservedTargetIsSkippedEvenAsOnlyMatch) {
-  auto& a = Request(1);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1"));
-  FreeTargets({Lun("000B1", 1000)});
-  SourceSizes({{"00A01", 1000}});
-  std::unordered_set<std::string> active{"000B1"};
-  EXPECT_FALSE(api.FindTarget(l, active));
-  EXPECT_TRUE(a.hasLog("Device is already used - entry in ActiveSnapDevs [000B1] "));
-}
-
-TEST_F(TargetTest, EarlierTargetIsReplacedOrKept) {
-  auto& a = Request(1);
-  auto& b = Request(2);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1", "000C1"));  // from metadata
-  l.params.push_back(Param(b, "00A02", "SN_2", "000C2"));
-  FreeTargets({Lun("000B1", 1000)});
-  SourceSizes({{"00A01", 1000}, {"00A02", 2000}});
-  EXPECT_TRUE(api.FindTarget(l, none));
-  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000C2"}));
-}
-
-// A kept earlier target that another device of the list has just been given
-// would link one target to two devices; it is dropped and reported missing.
-TEST_F(TargetTest, KeptTargetIsNeverSharedWithAnotherDevice) {
-  auto& a = Request(1);
-  auto& b = Request(2);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));  // no match: kept
-  l.params.push_back(Param(b, "00A02", "SN_2"));
-  FreeTargets({Lun("000B1", 1000)});
-  SourceSizes({{"00A01", 3000}, {"00A02", 1000}});
-  EXPECT_FALSE(api.FindTarget(l, none));
-  EXPECT_EQ(Targets(l), (std::vector<std::string>{"", "000B1"}));
-  EXPECT_NE(l.errStr.find("[SN_1,]"), std::string::npos);
-}
-
-// A reserved device keeps its target and nobody else gets it, even where
-// the reservation table does not list it (the test tool keeps none).
-TEST_F(TargetTest, ReservedParamKeepsItsTargetExclusively) {
-  auto& a = Request(1);
-  auto& b = Request(2);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));
-  l.params.back().reserved = true;
-  l.params.push_back(Param(b, "00A02", "SN_2"));
-  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000)});
-  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
-  EXPECT_TRUE(api.FindTarget(l, none));
-  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B1", "000B2"}));
+// Each source in list order takes the first free target of its exact size
+// in array order; an earlier target (from metadata) is replaced by a fit or
+// kept, but never shared; a reserved device keeps its own target, and a
+// target in the active set is never given.
+TEST_F(TargetTest, FindTargetCases) {
+  struct Source {
+    const char* device;
+    uint64_t cylinders;
+    const char* earlierTarget;
+    bool reserved;
+  };
+  struct Case {
+    const char* name;
+    std::vector<Source> sources;
+    std::list<VMAXLun> free;
+    std::unordered_set<std::string> active;
+    bool found;
+    std::vector<std::string> targets;
+    const char* error;  // part of the list's error text
+  } cases[] = {
+      {"first fit in array order",
+       {{"00A01", 1000, "", false}, {"00A02", 1000, "", false}},
+       {Lun("000B9", 500), Lun("000B1", 1000), Lun("000B2", 1000)}, {}, true,
+       {"000B1", "000B2"}, ""},
+      {"size must match exactly", {{"00A01", 1000, "", false}},
+       {Lun("000B1", 1001), Lun("000B2", 999)}, {}, false, {""},
+       "No suitable target device found for snaps [SN_1,].Please add or "
+       "free target devices in specified storage group [PZ_TARGETS]."},
+      {"active target skipped even as the only match", {{"00A01", 1000, "", false}},
+       {Lun("000B1", 1000)}, {"000B1"}, false, {""}, "[SN_1,]"},
+      {"earlier target replaced or kept",
+       {{"00A01", 1000, "000C1", false}, {"00A02", 2000, "000C2", false}},
+       {Lun("000B1", 1000)}, {}, true, {"000B1", "000C2"}, ""},
+      {"kept target never shared",
+       {{"00A01", 3000, "000B1", false}, {"00A02", 1000, "", false}},
+       {Lun("000B1", 1000)}, {}, false, {"", "000B1"}, "[SN_1,]"},
+      {"reserved device keeps its target exclusively",
+       {{"00A01", 1000, "000B1", true}, {"00A02", 1000, "", false}},
+       {Lun("000B1", 1000), Lun("000B2", 1000)}, {}, true, {"000B1", "000B2"}, ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    reqs.clear();
+    api.snapInfo = nullptr;
+    VMAXSnapParamList l = List();
+    std::map<std::string, uint64_t> sizes;
+    int id = 0;
+    for (const Source& src : c.sources) {
+      ++id;
+      l.params.push_back(Param(Request(id), src.device, "SN_" + std::to_string(id),
+                               src.earlierTarget));
+      l.params.back().reserved = src.reserved;
+      sizes[src.device] = src.cylinders;
+    }
+    FreeTargets(c.free);
+    SourceSizes(sizes);
+    std::unordered_set<std::string> active = c.active;
+    EXPECT_EQ(c.found, api.FindTarget(l, active));
+    EXPECT_EQ(c.targets, Targets(l));
+    EXPECT_NE(l.errStr.find(c.error), std::string::npos) << l.errStr;
+    ::testing::Mock::VerifyAndClearExpectations(mock.get());
+  }
 }
 
 TEST_F(TargetTest, ListingFailuresLeaveUserText) {
@@ -173,7 +159,9 @@ TEST_F(TargetTest, AllLinkedNeedsNoDatabaseAndNoLink) {
   EXPECT_TRUE(l.params.front().targetLinked);
 }
 
-TEST_F(TargetTest, RefusedTwiceThenGranted) {
+// Each retry waits a jittered share of the configured wait: between half of
+// it and all of it, through the host's sleep service.
+TEST_F(TargetTest, RefusedTwiceThenGrantedAfterShortJitteredWaits) {
   auto& a = Request(1);
   VMAXSnapParamList l = List();
   l.params.push_back(Param(a, "00A01", "SN_1"));
@@ -181,9 +169,14 @@ TEST_F(TargetTest, RefusedTwiceThenGranted) {
   FreeTargets({Lun("000B1", 1000)});
   SourceSizes({{"00A01", 1000}});
   env.database.refuseTargets["000B1"] = 2;
+  env.Set("~Fieldunit", "nSymmReserveRetryWaitMs", "40");
   EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(true));
   EXPECT_TRUE(api.ReserveTarget(l, kJobId));
-  EXPECT_EQ(env.sleeps, (std::vector<int64_t>{10000, 10000}));
+  ASSERT_EQ(env.sleeps.size(), 2u);
+  for (int64_t ms : env.sleeps) {
+    EXPECT_GE(ms, 20);
+    EXPECT_LE(ms, 40);
+  }
   EXPECT_EQ(env.database.reserveCalls, 3);
   EXPECT_EQ(l.params.front().targetDevice, "000B1");
   EXPECT_TRUE(l.params.front().reserved);
@@ -191,28 +184,85 @@ TEST_F(TargetTest, RefusedTwiceThenGranted) {
   EXPECT_TRUE(Held("000B1", 1));
 }
 
-// Refused three times: what was granted is released, a target that another
-// job holds stays reserved for it.
-TEST_F(TargetTest, RefusedThreeTimesReleasesOnlyOwnGrants) {
+// Refused in every attempt: what was granted is released, a target that
+// another job holds stays reserved for it, and every device learns why.
+// The attempts end at the configured count or at the deadline.
+TEST_F(TargetTest, RefusedEveryTimeReleasesOnlyOwnGrants) {
+  struct Case {
+    const char* attempts;
+    const char* maxSecs;
+    int minReserves, maxReserves;
+  } cases[] = {{"3", "600", 3, 3}, {"1000", "1", 2, 3}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.attempts);
+    env.database = testing_host::InMemoryHostDatabase();
+    env.sleeps.clear();
+    reqs.clear();
+    api.snapInfo = nullptr;
+    auto& a = Request(1);
+    auto& b = Request(2);
+    Hold(9, "00A09", "000B3");
+    VMAXSnapParamList l = List();
+    l.params.push_back(Param(a, "00A01", "SN_1"));
+    l.params.push_back(Param(b, "00A02", "SN_2"));
+    LinkedOnArray({});
+    FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000), Lun("000B3", 1000)});
+    SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
+    env.database.refuseTargets["000B2"] = 1000;
+    env.Set("~Fieldunit", "nSymmReserveRetryAttempts", c.attempts);
+    env.Set("~Fieldunit", "nSymmReserveRetryMaxSecs", c.maxSecs);
+    // Waits of 0.5 to 1 s on the fake clock: a deadline of 1 s allows 2 or 3.
+    env.Set("~Fieldunit", "nSymmReserveRetryWaitMs", "1000");
+    EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no link
+    EXPECT_GE(env.database.reserveCalls, c.minReserves);
+    EXPECT_LE(env.database.reserveCalls, c.maxReserves);
+    EXPECT_EQ(env.sleeps.size(), size_t(env.database.reserveCalls - 1));
+    EXPECT_FALSE(Held("000B1", 1));
+    EXPECT_TRUE(Held("000B3", 9));
+    ASSERT_EQ(env.database.releaseRequests.size(), 1u);
+    ASSERT_EQ(env.database.releaseRequests[0].size(), 1u);
+    EXPECT_EQ(env.database.releaseRequests[0][0].target, "000B1");
+    EXPECT_TRUE(a.hasLog("Failed to reserve target devices"));
+    EXPECT_NE(l.errStr.find("[SN_2,] were reserved by other jobs"), std::string::npos)
+        << l.errStr;
+    EXPECT_NE(l.errStr.find("storage group [PZ_TARGETS]"), std::string::npos);
+  }
+}
+
+// Another job reserved the chosen target between the query and the
+// reserve: the same request gets the next free device of the same size, in
+// listing order, and the devices of the list never share one.
+TEST_F(TargetTest, TakenTargetIsReplacedByTheFirstFreeStandIn) {
   auto& a = Request(1);
-  auto& b = Request(2);
-  Hold(9, "00A09", "000B3");
+  auto& b = Request(1);
   VMAXSnapParamList l = List();
   l.params.push_back(Param(a, "00A01", "SN_1"));
-  l.params.push_back(Param(b, "00A02", "SN_2"));
+  l.params.push_back(Param(b, "00A02", "SN_1"));
   LinkedOnArray({});
-  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000), Lun("000B3", 1000)});
-  SourceSizes({{"00A01", 1000}, {"00A02", 1000}});
-  env.database.refuseTargets["000B2"] = 3;
-  EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no link
-  EXPECT_EQ(env.sleeps, (std::vector<int64_t>{10000, 10000}));
-  EXPECT_EQ(env.database.reserveCalls, 3);
-  EXPECT_FALSE(Held("000B1", 1));
-  EXPECT_TRUE(Held("000B3", 9));
-  ASSERT_EQ(env.database.releaseRequests.size(), 1u);
-  ASSERT_EQ(env.database.releaseRequests[0].size(), 1u);
-  EXPECT_EQ(env.database.releaseRequests[0][0].target, "000B1");
-  EXPECT_TRUE(a.hasLog("Failed to reserve target devices"));
+  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000), Lun("000B9", 500),
+               Lun("000B3", 1000), Lun("000B4", 1000), Lun("000B5", 1000)});
+  // Taken by other jobs after the query: B1, and B3, the first stand-in.
+  EXPECT_CALL(*mock, GetDevProps(kSerial, An<const StrList&>(), _))
+      .WillOnce(Invoke([&](const std::string&, const StrList&,
+                           testing_host::DevPropMap& props) {
+        props["00A01"] = Lun("00A01", 1000);
+        props["00A02"] = Lun("00A02", 1000);
+        Hold(8, "00A08", "000B1");
+        Hold(7, "00A07", "000B3");
+        return true;
+      }));
+  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(true));
+  EXPECT_TRUE(api.ReserveTarget(l, kJobId));
+  EXPECT_EQ(env.database.reserveCalls, 1);
+  EXPECT_TRUE(env.sleeps.empty());
+  ASSERT_EQ(env.database.reserveRequests[0].size(), 2u);
+  EXPECT_EQ(env.database.reserveRequests[0][0].alternatives,
+            (std::vector<std::string>{"000B3", "000B4", "000B5"}));
+  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B4", "000B2"}));
+  EXPECT_EQ(a.metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B4");
+  EXPECT_TRUE(Held("000B4", 1));
+  EXPECT_TRUE(Held("000B2", 1));
+  EXPECT_TRUE(Held("000B1", 8));
 }
 
 // A later attempt that cannot find targets any more still frees the grants

@@ -1,5 +1,6 @@
-// PostgreSQL host database: records, reservations granted once and released
-// only by their holder, and the schema versions shared with the SQLite file.
+// PostgreSQL host database: the contract of every host database, grant
+// times, holders on other hosts, and the schema versions shared with the
+// SQLite file.
 #include "hostruntime/PgHostDatabase.h"
 
 #include <gtest/gtest.h>
@@ -8,10 +9,10 @@
 #include <set>
 #include <thread>
 
-#include "hostruntime/SecretCodec.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/pgdb/PgTestServer.h"
 #include "tests/runtime/TempDir.h"
+#include "tests/support/HostDatabaseContract.h"
 
 namespace {
 
@@ -21,7 +22,6 @@ using pgdb_test::PgSchemaTest;
 using pgdb_test::RawConnection;
 
 constexpr const char* kArray = "000197900123";
-constexpr const char* kOtherArray = "000197900456";
 
 Reservation Entry(int smSnapId, const std::string& target,
                   const std::string& array = kArray) {
@@ -34,16 +34,21 @@ Reservation Entry(int smSnapId, const std::string& target,
   return r;
 }
 
-std::set<std::string> Holders(PgHostDatabase* db) {
-  std::vector<hostrt::ReservationEntry> all;
-  std::string error;
-  EXPECT_TRUE(db->ListAllReservations(&all, &error)) << error;
-  std::set<std::string> out;
-  for (const auto& e : all)
-    out.insert(e.reservation.array + "/" + e.reservation.target + "=" +
-               std::to_string(e.reservation.smSnapId));
-  return out;
-}
+using db_contract::Holders;
+
+// Connections to one fresh schema.
+struct PgBackend : pgdb_test::PgSchema {
+  using Db = PgHostDatabase;
+  std::unique_ptr<Db> Open() { return OpenDb(); }
+};
+
+}  // namespace
+
+namespace db_contract {
+INSTANTIATE_TYPED_TEST_SUITE_P(Postgresql, HostDatabaseContract, PgBackend);
+}  // namespace db_contract
+
+namespace {
 
 class PgHostDatabaseTest : public PgSchemaTest {
  protected:
@@ -55,103 +60,6 @@ class PgHostDatabaseTest : public PgSchemaTest {
   }
   std::unique_ptr<PgHostDatabase> db;
 };
-
-TEST_F(PgHostDatabaseTest, ArrayRecordsAndDetailsWithEncodedPassword) {
-  std::string error, record;
-  EXPECT_FALSE(db->GetArrayInfoRecord(kArray, &record, &error));
-  EXPECT_NE(std::string::npos, error.find("not known"));
-  EXPECT_FALSE(db->PutArrayInfoRecord("", "{}", &error));
-  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:1}", &error)) << error;
-  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:2}", &error)) << error;
-  ASSERT_TRUE(db->PutArrayInfoRecord(kOtherArray, "{engineId:3}", &error)) << error;
-  ASSERT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error)) << error;
-  EXPECT_EQ("{engineId:2}", record);
-  std::vector<std::string> serials;
-  ASSERT_TRUE(db->ListArrayInfoSerials(&serials, &error));
-  EXPECT_EQ((std::vector<std::string>{kArray, kOtherArray}), serials);
-  bool removed = false;
-  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
-  EXPECT_TRUE(removed);
-  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
-  EXPECT_FALSE(removed);
-
-  hostrt::ArrayDetailsRow row;
-  row.arrayNumber = 4;
-  row.arrayName = kArray;
-  row.controlHost = "ctl";
-  row.userName = "adm";
-  ASSERT_TRUE(db->PutArrayDetails(row, "Secr3t'; --", &error)) << error;
-  hostrt::ArrayDetailsRow back;
-  ASSERT_TRUE(db->GetArrayDetails(4, &back, &error)) << error;
-  EXPECT_EQ("ctl", back.controlHost);
-  EXPECT_EQ("adm", back.userName);
-  EXPECT_EQ(std::string::npos, back.encodedPassword.find("Secr3t"));
-  std::string plain;
-  ASSERT_TRUE(hostrt::DecodeSecret(back.encodedPassword, &plain));
-  EXPECT_EQ("Secr3t'; --", plain);
-  EXPECT_FALSE(db->GetArrayDetails(5, &back, &error));
-  std::vector<hostrt::ArrayDetailsRow> rows;
-  ASSERT_TRUE(db->ListArrayDetails(&rows, &error));
-  ASSERT_EQ(1u, rows.size());
-  ASSERT_TRUE(db->RemoveArrayDetails(4, &removed, &error));
-  EXPECT_TRUE(removed);
-}
-
-TEST_F(PgHostDatabaseTest, ReserveGrantsFreeOrOwnTargetsOnly) {
-  std::string error;
-  std::vector<bool> granted;
-  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error))
-      << error;
-  EXPECT_EQ((std::vector<bool>{true, true}), granted);
-  // Taken by 7: refused to 8; its own again for 7; the same device number on
-  // another array is another device.
-  ASSERT_TRUE(db->Reserve({Entry(8, "00101"), Entry(8, "00102"), Entry(7, "00100"),
-                           Entry(8, "00101", kOtherArray), Entry(8, "")},
-                          &granted, &error))
-      << error;
-  EXPECT_EQ((std::vector<bool>{false, true, true, true, false}), granted);
-  // Two requesters of one free device in one request: the first one wins.
-  ASSERT_TRUE(db->Reserve({Entry(10, "00200"), Entry(9, "00200")}, &granted, &error));
-  EXPECT_EQ((std::vector<bool>{true, false}), granted);
-  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00100=7"),
-                                    kArray + std::string("/00101=7"),
-                                    kArray + std::string("/00102=8"),
-                                    kArray + std::string("/00200=10"),
-                                    kOtherArray + std::string("/00101=8")}),
-            Holders(db.get()));
-
-  std::vector<Reservation> held;
-  ASSERT_TRUE(db->QueryReservations(kOtherArray, &held, &error));
-  ASSERT_EQ(1u, held.size());
-  EXPECT_EQ(8, held[0].smSnapId);
-  EXPECT_EQ("00A10", held[0].source);
-  EXPECT_EQ(5000000008LL, held[0].jobId);
-  ASSERT_TRUE(db->QueryReservations("", &held, &error));
-  EXPECT_EQ(5u, held.size());
-}
-
-TEST_F(PgHostDatabaseTest, ReleaseOnlyByTheHolderFromAnyHost) {
-  std::string error;
-  std::vector<bool> granted;
-  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error));
-  auto otherHost = OpenDb();
-  ASSERT_TRUE(otherHost);
-  ASSERT_TRUE(otherHost->Release({Entry(8, "00100"), Entry(8, "00101")}, &error)) << error;
-  EXPECT_EQ(2u, Holders(db.get()).size());
-  ASSERT_TRUE(otherHost->Reserve({Entry(8, "00100")}, &granted, &error));
-  EXPECT_EQ((std::vector<bool>{false}), granted);
-  ASSERT_TRUE(otherHost->Release({Entry(7, "00100")}, &error)) << error;
-  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00101=7")}), Holders(db.get()));
-  ASSERT_TRUE(db->Reserve({Entry(8, "00100")}, &granted, &error));
-  EXPECT_EQ((std::vector<bool>{true}), granted);
-
-  bool removed = false;
-  ASSERT_TRUE(otherHost->ForceRelease(kArray, "00101", &removed, &error));
-  EXPECT_TRUE(removed);
-  ASSERT_TRUE(otherHost->ForceRelease(kArray, "00101", &removed, &error));
-  EXPECT_FALSE(removed);
-  EXPECT_EQ((std::set<std::string>{kArray + std::string("/00100=8")}), Holders(db.get()));
-}
 
 TEST_F(PgHostDatabaseTest, GrantTimeComesFromTheHostClock) {
   testing_host::FakeEnv env;
@@ -351,28 +259,6 @@ TEST_F(PgHostDatabaseTest, ConcurrentSnapIdAllocationsAreDisjoint) {
         EXPECT_TRUE(seen.insert(id).second) << "id " << id << " given twice";
   EXPECT_EQ(size_t(kHosts * kRounds * kCount), seen.size());
   EXPECT_EQ(1, *seen.begin());
-}
-
-TEST_F(PgHostDatabaseTest, IdFloorsKindsAndExhaustion) {
-  constexpr hostrt::HostIdKind kSnap = hostrt::HostIdKind::kSmSnapId;
-  constexpr hostrt::HostIdKind kJob = hostrt::HostIdKind::kJobId;
-  std::string error;
-  long long first = 0;
-  ASSERT_TRUE(db->AllocateIds(kSnap, 2, 50, &first, &error)) << error;
-  EXPECT_EQ(50, first);
-  ASSERT_TRUE(db->AllocateIds(kSnap, 1, 1, &first, &error)) << error;
-  EXPECT_EQ(52, first);
-  ASSERT_TRUE(db->AllocateIds(kJob, 1, 1, &first, &error)) << error;
-  EXPECT_EQ(1, first);
-  ASSERT_TRUE(db->AllocateIds(kJob, 1, 5000000000LL, &first, &error)) << error;
-  EXPECT_EQ(5000000000LL, first);
-  EXPECT_FALSE(db->AllocateIds(kSnap, 0, 1, &first, &error));
-  first = -1;
-  EXPECT_FALSE(db->AllocateIds(kSnap, 2, INT32_MAX, &first, &error));
-  EXPECT_NE(std::string::npos, error.find("no sm_snap_id left")) << error;
-  EXPECT_EQ(-1, first);
-  ASSERT_TRUE(db->AllocateIds(kSnap, 1, INT32_MAX, &first, &error)) << error;
-  EXPECT_EQ(INT32_MAX, first);
 }
 
 }  // namespace

@@ -62,22 +62,32 @@ class RawConnection {
   std::string last_;
 };
 
-// A fresh schema; the connection string of the fixture puts it first in
-// the search path.
-class PgSchemaTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (!ServerParams(&server)) GTEST_SKIP() << kNoServer;
+// A fresh schema of the test server, dropped with the object; the
+// connection string of `params` puts it first in the search path.
+class PgSchema {
+ public:
+  // False when there is no server (`why` says so) or the schema cannot be
+  // made (a test failure).
+  bool Start(std::string* why) {
+    if (!ServerParams(&server)) {
+      *why = kNoServer;
+      return false;
+    }
     static std::atomic<int> counter{0};
     schema = "pzt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
     admin.reset(new RawConnection(server));
-    ASSERT_TRUE(admin->ok()) << admin->error();
-    ASSERT_TRUE(admin->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE"));
-    ASSERT_TRUE(admin->Exec("CREATE SCHEMA " + schema)) << admin->lastError();
+    bool made = admin->ok() && admin->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE") &&
+                admin->Exec("CREATE SCHEMA " + schema);
+    EXPECT_TRUE(made) << admin->error() << admin->lastError();
+    if (!made) {
+      *why = "cannot make a schema on the test server";
+      return false;
+    }
     params = server;
     params.conninfo += " options='-c search_path=" + schema + "'";
+    return true;
   }
-  void TearDown() override {
+  ~PgSchema() {
     if (admin) admin->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE");
   }
   std::unique_ptr<hostrt::PgHostDatabase> OpenDb() {
@@ -95,6 +105,16 @@ class PgSchemaTest : public ::testing::Test {
   hostrt::PgConnectParams params;
   std::string schema;
   std::unique_ptr<RawConnection> admin;
+};
+
+class PgSchemaTest : public ::testing::Test, public PgSchema {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (Start(&why)) return;
+    if (HasFailure()) FAIL() << why;
+    GTEST_SKIP() << why;
+  }
 };
 
 }  // namespace pgdb_test

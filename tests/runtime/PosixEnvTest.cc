@@ -101,6 +101,8 @@ TEST_F(PosixEnvTest, LogLinesCarryTimePidLevelFunctionAndHonourThresholds) {
   request.smSnapId = 77;
   request.log(0, "reqDetail", "detail dropped");
   request.log(2, "reqFailure", "failure kept");
+  env.SetJobId(12);
+  request.log(2, "reqJob", "in a job");
   std::string debugLog = Slurp(home.File("logs/debug.log"));
   std::string requestLog = Slurp(home.File("logs/request.log"));
   std::string pid = " " + std::to_string(getpid()) + " ";
@@ -109,6 +111,7 @@ TEST_F(PosixEnvTest, LogLinesCarryTimePidLevelFunctionAndHonourThresholds) {
   EXPECT_EQ(std::string::npos, debugLog.find("dropped"));
   EXPECT_NE(std::string::npos, requestLog.find(pid + "[2] <77> reqFailure: failure kept\n"));
   EXPECT_EQ(std::string::npos, requestLog.find("detail dropped"));
+  EXPECT_NE(std::string::npos, requestLog.find("[2] <77> {job 12} reqJob: in a job\n"));
   // Lines start with the date and time.
   ASSERT_GE(requestLog.size(), 19u);
   EXPECT_EQ('-', requestLog[4]);

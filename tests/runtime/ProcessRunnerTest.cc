@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "host/HostServices.h"
 #include "hostruntime/Env.h"
@@ -92,4 +95,56 @@ TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
   EXPECT_TRUE(p.killedAtLimit());
   EXPECT_TRUE(env.hasLogContaining("was killed at its time limit of [200] ms"));
   EXPECT_EQ(hostrt::CommandTimeLimitMs(), 200);
+}
+
+// With SIGCHLD ignored (as some hosts run) the kernel reaps children at
+// once and the exit status is gone: a failing tool must not read as exit 0.
+TEST(PzProcess, LostExitStatusIsAFailureNotSuccess) {
+  RealRunner env;
+  hostrt::ScopedEnv scope(&env);
+  struct sigaction ignore = {}, previous = {};
+  ignore.sa_handler = SIG_IGN;
+  sigaction(SIGCHLD, &ignore, &previous);
+  PzProcess p;
+  std::string out, err;
+  int failing = p.system("/bin/false", &out, &err, 0, false);
+  int passing = p.system("/bin/true", &out, &err, 0, false);
+  sigaction(SIGCHLD, &previous, nullptr);
+  EXPECT_NE(failing, 0);
+  EXPECT_NE(passing, 0) << "an uncollected status cannot count as success";
+  EXPECT_NE(err.find("SIGCHLD"), std::string::npos) << err;
+}
+
+// A stop signal reaches the running tool's process group; the tool is
+// killed after the grace period if it ignores it; no tool starts after.
+TEST(ProcessRunner, CancelStopsTheRunningToolAndRefusesNewOnes) {
+  struct Case {
+    const char* script;
+    bool ignoresSignal;
+  };
+  for (const Case& c : {Case{"sleep 30", false},
+                        Case{"trap '' TERM; sleep 30 & wait; sleep 30", true}}) {
+    SCOPED_TRACE(c.script);
+    hostrt::ResetCancel();
+    hostrt::ProcessSpec spec;
+    spec.argv = {"/bin/sh", "-c", c.script};
+    hostrt::ProcessOutcome out;
+    std::thread stopper([] {
+      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      hostrt::CancelProcesses(SIGTERM);
+    });
+    auto start = std::chrono::steady_clock::now();
+    hostrt::RunChildProcess(spec, &out);
+    auto took = std::chrono::steady_clock::now() - start;
+    stopper.join();
+    EXPECT_TRUE(out.cancelled);
+    EXPECT_NE(out.exitCode, 0);
+    // Bounded by the grace period, far below the tool's 30 s.
+    EXPECT_LT(took, std::chrono::milliseconds(hostrt::kCancelGraceMs + 5000));
+    hostrt::ProcessOutcome next;
+    hostrt::RunChildProcess(spec, &next);
+    EXPECT_FALSE(next.started);
+    EXPECT_TRUE(next.cancelled);
+  }
+  hostrt::ResetCancel();
 }

@@ -1,5 +1,6 @@
-// SQLite host database: records, details, schema upgrade, and reservations
-// that stay exclusive when several processes race for the same targets.
+// SQLite host database: the contract of every host database, the private
+// file, schema upgrades, and reservations that stay exclusive when several
+// processes race for the same targets.
 #include "hostruntime/SqliteHostDatabase.h"
 
 #include <gtest/gtest.h>
@@ -16,6 +17,7 @@
 #include "hostruntime/ProcessRunner.h"
 #include "hostruntime/SecretCodec.h"
 #include "tests/runtime/TempDir.h"
+#include "tests/support/HostDatabaseContract.h"
 
 namespace {
 
@@ -44,6 +46,27 @@ std::string Target(int i) {
   return name;
 }
 
+// Handles on one file of a fresh directory.
+struct SqliteBackend {
+  using Db = SqliteHostDatabase;
+  bool Start(std::string*) { return true; }
+  std::unique_ptr<Db> Open() {
+    std::string error;
+    std::unique_ptr<Db> db = SqliteHostDatabase::Open(dir.File("host.db"), &error);
+    EXPECT_TRUE(db) << error;
+    return db;
+  }
+  runtime_test::TempDir dir;
+};
+
+}  // namespace
+
+namespace db_contract {
+INSTANTIATE_TYPED_TEST_SUITE_P(Sqlite, HostDatabaseContract, SqliteBackend);
+}  // namespace db_contract
+
+namespace {
+
 class SqliteHostDatabaseTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -62,86 +85,6 @@ TEST_F(SqliteHostDatabaseTest, FileIsPrivateAndSchemaCurrent) {
   int version = 0;
   ASSERT_TRUE(db->SchemaVersion(&version, nullptr));
   EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
-}
-
-TEST_F(SqliteHostDatabaseTest, ArrayRecordsAndDetailsWithEncodedPassword) {
-  std::string error, record;
-  EXPECT_FALSE(db->GetArrayInfoRecord(kArray, &record, &error));
-  EXPECT_FALSE(error.empty());
-  ASSERT_TRUE(db->PutArrayInfoRecord(
-      kArray, hostrt::MakeArrayInfoRecord(3, "ctl", "adm", "pw"), &error));
-  ASSERT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error));
-  EXPECT_EQ("{engineId:3,hostName:ctl,hostUserName:adm,hostPassword:pw}", record);
-
-  hostrt::ArrayDetailsRow row;
-  row.arrayNumber = 5;
-  row.arrayName = kArray;
-  row.controlHost = "ctl";
-  row.userName = "adm";
-  row.encodedPassword = "ignored";
-  ASSERT_TRUE(db->PutArrayDetails(row, "Secr3t", &error));
-  hostrt::ArrayDetailsRow got;
-  ASSERT_TRUE(db->GetArrayDetails(5, &got, &error));
-  EXPECT_EQ(kArray, got.arrayName);
-  EXPECT_EQ("adm", got.userName);
-  EXPECT_EQ(std::string::npos, got.encodedPassword.find("Secr3t"));
-  std::string plain;
-  ASSERT_TRUE(hostrt::DecodeSecret(got.encodedPassword, &plain));
-  EXPECT_EQ("Secr3t", plain);
-  EXPECT_FALSE(db->GetArrayDetails(6, &got, &error));
-
-  bool removed = false;
-  ASSERT_TRUE(db->RemoveArrayDetails(5, &removed, &error));
-  EXPECT_TRUE(removed);
-  ASSERT_TRUE(db->RemoveArrayDetails(5, &removed, &error));
-  EXPECT_FALSE(removed);
-}
-
-TEST_F(SqliteHostDatabaseTest, ReserveGrantsFreeOrOwnTargetsOnly) {
-  std::vector<bool> granted;
-  std::string error;
-  ASSERT_TRUE(db->Reserve({Entry(1, "00200"), Entry(1, "00201")}, &granted, &error));
-  EXPECT_EQ((std::vector<bool>{true, true}), granted);
-  // Another holder, the same holder again, the same target on another array,
-  // and two new holders of one target within one request.
-  ASSERT_TRUE(db->Reserve({Entry(2, "00200"), Entry(1, "00201"),
-                           Entry(2, "00200", "000197900999"), Entry(2, "00202"),
-                           Entry(3, "00202")},
-                          &granted, &error));
-  EXPECT_EQ((std::vector<bool>{false, true, true, true, false}), granted);
-  std::vector<Reservation> held;
-  ASSERT_TRUE(db->QueryReservations(kArray, &held, &error));
-  ASSERT_EQ(3u, held.size());
-  EXPECT_EQ(1, held[0].smSnapId);  // 00200 stays with its first holder
-  EXPECT_EQ("00A10", held[0].source);
-}
-
-TEST_F(SqliteHostDatabaseTest, ReleaseOnlyByTheHolderWhateverTheJob) {
-  std::vector<bool> granted;
-  std::string error;
-  ASSERT_TRUE(db->Reserve({Entry(1, "00200"), Entry(2, "00201")}, &granted, &error));
-  // Another holder's release is refused silently; the holder's own release
-  // from another job (another process, another job id) works.
-  ASSERT_TRUE(db->Release({Entry(2, "00200")}, &error));
-  Reservation own = Entry(1, "00200");
-  own.jobId = 999;
-  std::unique_ptr<SqliteHostDatabase> other =
-      SqliteHostDatabase::Open(db->path(), &error);
-  ASSERT_TRUE(other) << error;
-  std::vector<Reservation> held;
-  ASSERT_TRUE(other->QueryReservations(kArray, &held, &error));
-  EXPECT_EQ(2u, held.size());
-  ASSERT_TRUE(other->Release({own}, &error));
-  ASSERT_TRUE(db->QueryReservations(kArray, &held, &error));
-  ASSERT_EQ(1u, held.size());
-  EXPECT_EQ("00201", held[0].target);
-
-  bool removed = false;
-  ASSERT_TRUE(db->ForceRelease(kArray, "00201", &removed, &error));
-  EXPECT_TRUE(removed);
-  std::vector<hostrt::ReservationEntry> all;
-  ASSERT_TRUE(db->ListAllReservations(&all, &error));
-  EXPECT_TRUE(all.empty());
 }
 
 TEST(SqliteHostDatabaseUpgrade, VersionOneFileIsUpgradedKeepingItsRows) {
@@ -176,6 +119,47 @@ TEST(SqliteHostDatabaseUpgrade, VersionOneFileIsUpgradedKeepingItsRows) {
   std::vector<bool> granted;
   ASSERT_TRUE(db->Reserve({Entry(8, "00300", "A")}, &granted, &error));
   EXPECT_FALSE(granted[0]);
+}
+
+TEST(SqliteHostDatabaseUpgrade, VersionTwoFileGetsTheIdCounter) {
+  runtime_test::TempDir dir;
+  std::string path = dir.File("v2.db");
+  sqlite3* raw = nullptr;
+  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &raw));
+  ASSERT_EQ(SQLITE_OK,
+            sqlite3_exec(raw,
+                         "CREATE TABLE schema_version(version INTEGER NOT NULL);"
+                         "INSERT INTO schema_version VALUES(2);"
+                         "CREATE TABLE array_info(serial TEXT PRIMARY KEY, record TEXT NOT NULL);"
+                         "CREATE TABLE array_details(array_number INTEGER PRIMARY KEY,"
+                         " array_name TEXT NOT NULL, control_host TEXT NOT NULL,"
+                         " user_name TEXT NOT NULL, encoded_password TEXT NOT NULL);"
+                         "CREATE TABLE reservations(array TEXT NOT NULL, target TEXT NOT NULL,"
+                         " source TEXT NOT NULL, sm_snap_id INTEGER NOT NULL,"
+                         " job_id INTEGER NOT NULL, created INTEGER NOT NULL DEFAULT 0,"
+                         " UNIQUE(array, target));"
+                         "INSERT INTO reservations VALUES('A','00300','00010',7,70,5);",
+                         nullptr, nullptr, nullptr));
+  sqlite3_close(raw);
+  std::string error;
+  auto db = SqliteHostDatabase::Open(path, &error);
+  ASSERT_TRUE(db) << error;
+  int version = 0;
+  long long first = 0;
+  ASSERT_TRUE(db->SchemaVersion(&version, &error));
+  EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
+  std::vector<hostrt::ReservationEntry> all;
+  ASSERT_TRUE(db->ListAllReservations(&all, &error));
+  ASSERT_EQ(1u, all.size());
+  EXPECT_EQ(7, all[0].reservation.smSnapId);
+  ASSERT_TRUE(db->AllocateIds(hostrt::HostIdKind::kSmSnapId, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(1, first);
+  // Opened again, the counter is not reset.
+  db.reset();
+  db = SqliteHostDatabase::Open(path, &error);
+  ASSERT_TRUE(db) << error;
+  ASSERT_TRUE(db->AllocateIds(hostrt::HostIdKind::kSmSnapId, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(2, first);
 }
 
 TEST(SqliteHostDatabaseUpgrade, NewerSchemaIsRefused) {

@@ -57,7 +57,7 @@ start() {
     exit 1
   }
   as_server "$BIN/pg_ctl" -D "$DIR/data" -l "$DIR/data/server.log" -w -t 60 \
-    -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$DIR/sock -c fsync=off -c max_connections=60" \
+    -o "-c listen_addresses=127.0.0.1 -c port=$PORT -c unix_socket_directories=$DIR/sock -c fsync=off -c max_connections=160" \
     start >/dev/null || {
     cat "$DIR/data/server.log" >&2
     exit 1

@@ -128,9 +128,8 @@ TEST_F(CheckSecrets, PassesAHomeTheHostRuntimeWrote) {
   std::string value;
   for (const char* name : {"engineId", "hostName", "hostPassword", "absent"})
     parseJSONString(record, name, value);
-  int engineId = 0;
-  std::string host, user, password;
-  ASSERT_TRUE(parseArrayInfo(record, engineId, host, user, password));
+  std::string password;
+  ASSERT_TRUE(parseJSONString(record, "hostPassword", password));
 
   testing_host::FakeSnapInfo si;
   si.jobParams[PZSO::JOB_PARAM_JOB_ID] = kJobId;

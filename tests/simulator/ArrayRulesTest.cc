@@ -2,6 +2,10 @@
 // that progress and must be terminated, group membership messages.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
+
+#include "hostruntime/ProcessRunner.h"
+
 #include "tests/simulator/SimWorld.h"
 
 namespace {
@@ -151,6 +155,74 @@ TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
   EXPECT_NE(r.exitCode, 0);  // the snapshot has a restore session
   EXPECT_EQ(Snapvx("-file " + dev + " -snapshot_name r terminate -restored -noprompt").exitCode, 0);
   EXPECT_EQ(Snapvx("-file " + dev + " -snapshot_name r2 restore -noprompt").exitCode, 0);
+}
+
+// A restore takes three progress listings unless a setting says otherwise;
+// instant restores remain a setting.
+TEST_F(ArrayRulesTest, RestoresTakeSeveralListingsByDefault) {
+  struct Case {
+    std::vector<std::string> set;
+    std::vector<std::string> percents;
+  } cases[] = {
+      {{}, {"33", "66", "100"}},
+      {{"restore_listings", "0"}, {"100"}},
+      {{"restore_seconds", "0"}, {"100"}},
+  };
+  std::string dev = File("00100\n");
+  for (const Case& c : cases) {
+    if (!c.set.empty()) world_.MustAdmin({"set", c.set[0], c.set[1]});
+    ASSERT_EQ(Establish("00100", "d"), 0);
+    ASSERT_EQ(Snapvx("-file " + dev + " -snapshot_name d restore -noprompt").exitCode, 0);
+    std::vector<std::string> seen;
+    for (size_t i = 0; i < c.percents.size(); ++i) {
+      Result r = Snapvx("-file " + dev + " -snapshot_name d list -restored -detail");
+      ASSERT_EQ(r.exitCode, 0) << r.err;
+      std::string rows = r.out.substr(r.out.rfind("(%)"));
+      seen.push_back(Words(rows.substr(rows.find("00100"), rows.find('\n', rows.find("00100")) -
+                                                               rows.find("00100"))).back());
+    }
+    EXPECT_EQ(seen, c.percents);
+    ASSERT_EQ(Snapvx("-file " + dev + " -snapshot_name d terminate -restored -noprompt").exitCode, 0);
+    ASSERT_EQ(Snapvx("-file " + dev + " -snapshot_name d terminate -noprompt").exitCode, 0);
+  }
+}
+
+// The admin program refuses what the world cannot hold and changes nothing.
+TEST_F(ArrayRulesTest, AdminRefusesBadSettingsAndMissingChildren) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* message;
+  } cases[] = {
+      {{"latency", "-5"}, "0 or more"},
+      {{"set", "restore_seconds", "abc"}, "whole number"},
+      {{"set", "latency_ms", "-1"}, "whole number"},
+      {{"set", "se_version", "new"}, "version"},
+      {{"set", "inquiry_mode", "sideways"}, "long, short, designators, old"},
+      {{"set", "se_host", "nohost"}, "no simulated host"},
+      {{"set", "restore_speed", "3"}, "unknown setting restore_speed"},
+      {{"inquiry-mode", "short", "--devs", "00100"}, "--sid and --devs"},
+      {{"inquiry-mode", "short", "--sid", sid_, "--devs", "0FFF0"}, "no device 0FFF0"},
+      {{"sg", "--sid", sid_, "--name", "CSG_new", "--child", "SG_missing"},
+       "The specified Storage Group (SG_missing) was not found"},
+  };
+  nlohmann::json before = world_.Show();
+  for (const Case& c : cases) {
+    Result r = world_.Admin(c.args);
+    EXPECT_NE(r.exitCode, 0) << c.args[0];
+    EXPECT_NE(r.err.find(c.message), std::string::npos) << c.args[0] << ": " << r.err;
+  }
+  EXPECT_EQ(world_.Show(), before);
+
+  // Without --state the world is the one SYMAPI_HOME_DIR names.
+  setenv("SYMAPI_HOME_DIR", world_.dir().c_str(), 1);
+  hostrt::ProcessSpec spec;
+  spec.argv = {simtest::SymsimPath(), "set", "latency_ms", "7"};
+  spec.timeoutMs = 20000;
+  hostrt::ProcessOutcome out;
+  hostrt::RunChildProcess(spec, &out);
+  unsetenv("SYMAPI_HOME_DIR");
+  EXPECT_EQ(out.exitCode, 0) << out.error;
+  EXPECT_EQ(world_.Show()["settings"]["latency_ms"], "7");
 }
 
 TEST_F(ArrayRulesTest, GroupMembershipIsAllOrNothing) {

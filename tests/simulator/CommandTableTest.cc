@@ -38,6 +38,8 @@ const Line kLines[] = {
     {"symsnapvx", "-sid %s -file %s -snapshot_name snapT restore -noprompt", "00100\n00102\n", true, 0, "successfully"},
     {"symsnapvx", "-sid %s -file %s list -restored", "00100\n00102\n", true, 0, "Flgs:"},
     {"symsnapvx", "-sid %s -file %s -snapshot_name snapT list -restored -detail", "00100\n00102", true, 0, "(%)"},
+    // A restore is done at its third listing: the follower polls again.
+    {"symsnapvx", "-sid %s -file %s -snapshot_name snapT list -restored -detail", "00100\n00102", true, 0, "100"},
     {"symsnapvx", "-sid %s -file %s -snapshot_name snapT terminate -restored -noprompt", "00100\n00102", true, 0, "successfully"},
     {"symsnapvx", "-sid %s -file %s -snapshot_name snapT terminate -restored -noprompt", "00100", true, 1,
      "The Source device and the Target device do not form a Copy session"},
@@ -81,6 +83,76 @@ TEST(CommandTable, EveryCommandLineIsAcceptedAndPrintsItsMarker) {
     EXPECT_EQ(audit[i]["tool"], kLines[i].tool);
     EXPECT_EQ(audit[i]["exitCode"], kLines[i].exitCode);
   }
+}
+
+}  // namespace
+
+namespace {
+
+// What the tools refuse, as the real ones do: a failing exit code and the
+// text the plug-in's parsers or an operator read.
+TEST(CommandTable, RefusalsFailWithTheRealTexts) {
+  simtest::SimWorld world;
+  nlohmann::json demo = world.InitDemo();
+  std::string sid = demo["serial"];
+  world.MustAdmin({"sg", "--sid", sid, "--name", "SG_c1", "--devs", "00220"});
+  world.MustAdmin({"sg", "--sid", sid, "--name", "CSG_p", "--child", "SG_c1"});
+  world.MustAdmin({"device", "--sid", sid, "--dev", "00400", "--cyl", "10"});
+  std::string s = "-sid " + sid + " ";
+  struct Case {
+    const char* tool;
+    std::string args;
+    const char* text;
+  } cases[] = {
+      {"symsnapvx", s + "-bogus list", "-bogus"},
+      {"symsnapvx", s + "list -devs", "-devs"},
+      {"symsnapvx", "-sid 999999999999 list", ""},
+      {"symsnapvx", s + "-file " + world.WriteFile("u", "0FFFE\n") + " -name x establish -noprompt", ""},
+      {"symsnapvx", s + "list -linked -by_tgt", ""},
+      {"symsnapvx", s + "-devs 00102 -snapshot_name none list", "No snapshot was found"},
+      {"symsg", s + "frobnicate", ""},
+      {"symsg", s + "-file " + world.WriteFile("p", "00222\n") + " -sg CSG_p addall -noprompt",
+       "Individual devices cannot be added to or removed"},
+      {"symaccess", s + "-type storage list -dev 00400", "No Storage groups could be found"},
+      {"symaccess", s + "-type initiator -wwn 10000000c9ffffff list -detail -v", "was not found"},
+      {"symaccess", s + "list view -name nosuch -v", "was not found"},
+      {"symdev", s + "list -devs 0FFFF -cyl", ""},
+      {"symdev", s + "list -sg nosuch", ""},
+  };
+  for (const Case& c : cases) {
+    simtest::Result r = world.Tool(c.tool, c.args);
+    EXPECT_NE(r.exitCode, 0) << c.tool << " " << c.args;
+    EXPECT_FALSE(r.err.empty()) << c.tool << " " << c.args;
+    EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << c.tool << " " << c.args << "\n"
+                                                               << r.out << r.err;
+  }
+  // The last digits of the serial name the array too.
+  EXPECT_NE(world.Tool("symdev", "-sid 123 list -devs 100").out.find(sid), std::string::npos);
+}
+
+// Link flags: defined ('X' in column 3 of the link listing), copy mode ('C').
+TEST(CommandTable, LinkListingFlags) {
+  simtest::SimWorld world;
+  std::string s = "-sid " + world.InitDemo()["serial"].get<std::string>() + " ";
+  auto run = [&](const std::string& args) {
+    simtest::Result r = world.Tool("symsnapvx", s + args);
+    EXPECT_EQ(r.exitCode, 0) << args << "\n" << r.out << r.err;
+    return r.out;
+  };
+  auto flags = [&](const std::string& out, const char* marker) {
+    std::vector<std::string> rows = simtest::TableRows(out, marker);
+    return rows.empty() ? std::string() : simtest::Words(rows[0]).at(3);
+  };
+  run("-file " + world.WriteFile("s", "00100\n") + " -name snapL establish -noprompt");
+  run("-file " + world.WriteFile("l", "00100 00200\n") + " -snapshot_name snapL link -noprompt");
+  std::string f = flags(run("-devs 00100 -snapshot_name snapL list -linked"), "Flgs:");
+  ASSERT_GT(f.size(), 3u);
+  EXPECT_EQ(f[0], '.');  // not failed
+  EXPECT_EQ(f[3], 'X');  // defined
+  EXPECT_EQ(flags(run("-devs 00100 -snapshot_name snapL list"), "Flags:").substr(0, 2), ".X");
+  run("-file " + world.WriteFile("u", "00100 00200\n") + " -snapshot_name snapL unlink -noprompt");
+  run("-file " + world.WriteFile("c", "00100 00201\n") + " -snapshot_name snapL link -copy -noprompt");
+  EXPECT_EQ(flags(run("-devs 00100 -snapshot_name snapL list -linked"), "Flgs:").substr(1, 1), "C");
 }
 
 }  // namespace

@@ -4,10 +4,13 @@
 
 #include <fstream>
 
+#include "hostdev/VMAXUtils.h"
+#include "hostruntime/Env.h"
 #include "hostruntime/ProcessRunner.h"
 #include "simulator/hostview/HostView.h"
 #include "simulator/scsi/Inquiry.h"
 #include "tests/simulator/SimWorld.h"
+#include "tests/support/FakeEnv.h"
 
 namespace {
 
@@ -178,13 +181,12 @@ TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
   EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &std_, &error));
 }
 
-// sg_inq decodes what `symsim inquiry --hex` prints as a real device's data.
-TEST_F(HostViewTest, SgInqDecodesTheHexDumps) {
-  std::string path = demo_["sources"][1]["path"];
-  std::string std_ = world_.MustAdmin({"inquiry", path, "--hex"});
-  std::string page = world_.MustAdmin({"inquiry", path, "--page", "83", "--hex"});
-  std::string stdFile = world_.WriteFile("std.hex", std_);
-  std::string pageFile = world_.WriteFile("page.hex", page);
+// Every INQUIRY mode, chosen for the world or for one device: sg_inq
+// decodes what `symsim inquiry --hex` prints as a real device's data, and
+// the plug-in's identification reads the array and device from the bytes.
+TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
+  const std::string sid = demo_["serial"];
+  const std::string path = demo_["sources"][1]["path"];  // device 00101
   auto run = [](std::vector<std::string> argv) {
     hostrt::ProcessSpec spec;
     spec.argv = argv;
@@ -194,13 +196,68 @@ TEST_F(HostViewTest, SgInqDecodesTheHexDumps) {
     EXPECT_EQ(out.exitCode, 0) << out.error;
     return out.output;
   };
-  std::string decoded = run({"sg_inq", "--inhex=" + stdFile});
-  EXPECT_NE(decoded.find("Vendor identification: EMC"), std::string::npos) << decoded;
-  EXPECT_NE(decoded.find("Product identification: SYMMETRIX"), std::string::npos);
-  EXPECT_NE(decoded.find("Product revision level: 5978"), std::string::npos);
-  decoded = run({"sg_inq", "--inhex=" + pageFile, "--page=di"});
-  EXPECT_NE(decoded.find("NAA 6"), std::string::npos) << decoded;
-  EXPECT_NE(decoded.find("0x60000970000197800123533030313031"), std::string::npos) << decoded;
+  struct Case {
+    const char* mode;
+    bool perDevice;
+    const char* length;        // sg_inq's standard length line
+    std::string naa;           // the LU designator as sg_inq prints it
+    size_t descriptors;        // designation descriptors sg_inq lists
+    std::vector<std::string> ids;
+    const char* devSource;
+  } cases[] = {
+      {"long", false, "length=136", "0x60000970000197800123533030313031", 1, {sid, ""},
+       "the standard inquiry vendor area"},
+      {"short", false, "length=36", "0x60000970000197800123533030313031", 1, {sid, ""},
+       "the device identifier"},
+      {"designators", true, "length=136", "0x60000970000197800123533030313031", 5, {sid, ""},
+       "the standard inquiry vendor area"},
+      {"old", true, "length=136", "0x60060480000197800123533030313031", 0, {"", sid},
+       "the standard inquiry vendor area"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.mode);
+    // A world mode, or the world in another mode and the device in this one.
+    world_.MustAdmin({"inquiry-mode", c.perDevice ? "short" : c.mode});
+    if (c.perDevice)
+      world_.MustAdmin({"inquiry-mode", c.mode, "--sid", sid, "--devs", "00101"});
+    std::string stdFile = world_.WriteFile("std.hex", world_.MustAdmin({"inquiry", path, "--hex"}));
+    std::string pageFile =
+        world_.WriteFile("page.hex", world_.MustAdmin({"inquiry", path, "--page", "83", "--hex"}));
+    std::string decoded = run({"sg_inq", "--inhex=" + stdFile});
+    EXPECT_NE(decoded.find(c.length), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("Vendor identification: EMC"), std::string::npos) << decoded;
+    EXPECT_NE(decoded.find("Product identification: SYMMETRIX"), std::string::npos);
+    EXPECT_NE(decoded.find("Product revision level: 5978"), std::string::npos);
+    decoded = run({"sg_inq", "--inhex=" + pageFile, "--page=di"});
+    EXPECT_NE(decoded.find("[" + c.naa + "]"), std::string::npos) << decoded;
+    size_t listed = 0;
+    for (size_t at = decoded.find("Designation descriptor number"); at != std::string::npos;
+         at = decoded.find("Designation descriptor number", at + 1))
+      ++listed;
+    EXPECT_EQ(c.descriptors, listed) << decoded;
+    if (c.descriptors == 0) {
+      EXPECT_NE(decoded.find("Pre-SPC descriptor"), std::string::npos);
+    }
+
+    // The plug-in's reading of the same bytes.
+    std::vector<uint8_t> standard, page;
+    std::string error;
+    auto view = symsim::HostView::Open(world_.dir(), &error);
+    ASSERT_TRUE(view->Inquiry(path, false, 0, &standard, &error)) << error;
+    ASSERT_TRUE(view->Inquiry(path, true, symsim::kPageDeviceId, &page, &error)) << error;
+    testing_host::FakeEnv env;
+    hostrt::ScopedEnv scoped(&env);
+    testing_host::FakeScsiDevice d;
+    d.standard = standard;
+    d.page83 = page;
+    env.scsi["/dev/sdb"] = d;
+    std::string vendor, product, dev;
+    std::vector<std::string> ids;
+    ASSERT_TRUE(getDeviceInfoBySCSIInquiry("/dev/sdb", vendor, product, ids, dev));
+    EXPECT_EQ(c.ids, ids);
+    EXPECT_EQ("00101", dev);
+    EXPECT_TRUE(env.hasLogContaining(std::string("Device number [00101] from ") + c.devSource));
+  }
 }
 
 TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {

@@ -61,8 +61,10 @@ TEST_F(ParserCrossCheck, MountAndUnmountSteps) {
   std::string mount = demo_["mountStorageGroup"];
   EXPECT_EQ(byHba[demo_["initiators"][0].get<std::string>()],
             nlohmann::json::array({mount, demo_["sourceStorageGroup"]}));
-  EXPECT_TRUE(Op({"SGDevAdd", sid_, "00200,00214", mount})["result"]);
-  EXPECT_EQ(Op({"GetDevListBySG", sid_, mount})["devs"].size(), 2u);
+  EXPECT_TRUE(Op({"SGDevAdd", sid_, "00200,00214,00201", mount})["result"]);
+  EXPECT_EQ(Op({"GetDevListBySG", sid_, mount})["devs"].size(), 3u);
+  // A mapped target is no longer free either.
+  EXPECT_EQ(Op({"GetFreeTDEVListBySG", sid_, "SG_snap_targets"})["luns"].size(), 37u);
   EXPECT_EQ(Op({"GetSGListByDevice", sid_, "00200"})["sgs"],
             nlohmann::json::array({mount, "SG_snap_targets"}));
   // Sizes read from plain lines (a path in the Physical column) too.
@@ -71,7 +73,7 @@ TEST_F(ParserCrossCheck, MountAndUnmountSteps) {
   EXPECT_EQ(props["00100"]["cylinders"], 1092);
   EXPECT_EQ(props["00102"]["cylinders"], 2185);
   EXPECT_EQ(props["00200"]["cylinders"], 1092);
-  EXPECT_TRUE(Op({"SGDevRemove", sid_, "00200,00214", mount})["result"]);
+  EXPECT_TRUE(Op({"SGDevRemove", sid_, "00200,00214,00201", mount})["result"]);
   EXPECT_TRUE(Op({"UnlinkTarget", sid_, "snapX", "00100:00200,00102:00214"})["result"]);
   EXPECT_TRUE(Op({"DeleteSnaps", sid_, "snapX", "00100,00102"})["result"]);
   EXPECT_FALSE(Op({"GetSnapInfo", sid_, "00100", "snapX"})["info"]["exists"]);

@@ -6,7 +6,9 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <map>
 #include <sstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -67,6 +69,40 @@ Result RunProgram(const std::vector<std::string>& argv,
   return r;
 }
 
+int EnvInt(const char* name, int fallback) {
+  const char* v = getenv(name);
+  return v && *v ? atoi(v) : fallback;
+}
+
+std::vector<hostrt::ProcessOutcome> RunAtOnce(
+    const std::vector<std::vector<std::string>>& argvs, long long timeoutMs) {
+  std::vector<hostrt::ProcessOutcome> outcomes(argvs.size());
+  std::vector<std::thread> threads;
+  for (size_t i = 0; i < argvs.size(); ++i)
+    threads.emplace_back([&, i] { outcomes[i] = RunChild(argvs[i], timeoutMs); });
+  for (std::thread& t : threads) t.join();
+  return outcomes;
+}
+
+void ExpectLinksMatchReservations(
+    const nlohmann::json& links, const nlohmann::json& reservations,
+    const std::function<std::string(const nlohmann::json&)>& holder) {
+  std::map<std::string, std::set<std::string>> snapshotsByTarget;
+  for (const nlohmann::json& l : links)
+    snapshotsByTarget[l["target"].get<std::string>()].insert(l["snapshot"].get<std::string>());
+  for (const auto& [target, snaps] : snapshotsByTarget)
+    EXPECT_EQ(1u, snaps.size()) << "target " << target << " linked twice";
+  for (const nlohmann::json& r : reservations) {
+    std::string target = r["target"].get<std::string>();
+    std::string name = holder(r);
+    EXPECT_FALSE(name.empty()) << "reservation of an unknown holder: " << r.dump();
+    bool matched = false;
+    for (const nlohmann::json& l : links)
+      matched |= l["target"] == target && l["snapshot"] == name;
+    EXPECT_TRUE(matched) << "reservation of " << target << " for " << name << " has no link";
+  }
+}
+
 bool ReadFile(const std::string& path, std::string* content) {
   std::ifstream in(path);
   if (!in) return false;
@@ -86,7 +122,7 @@ std::vector<std::string> ListDir(const std::string& path) {
   return names;
 }
 
-World::World() {
+World::World(const std::vector<std::string>& demoArgs) {
   const char* tmp = getenv("TMPDIR");
   std::string pattern =
       std::string(tmp && *tmp ? tmp : "/tmp") + "/pzhost-e2e-XXXXXX";
@@ -94,7 +130,9 @@ World::World() {
   buf.push_back('\0');
   if (mkdtemp(buf.data())) dir_ = buf.data();
   world_ = dir_ + "/world";
-  Result r = Symsim({"init-demo", "--json"});
+  std::vector<std::string> init = {"init-demo", "--json"};
+  init.insert(init.end(), demoArgs.begin(), demoArgs.end());
+  Result r = Symsim(init);
   EXPECT_EQ(0, r.exitCode) << r.Describe();
   demo_ = r.json.is_object() ? r.json : nlohmann::json::object();
   // A device in the mount group from the start, as on a host in use.
@@ -125,6 +163,48 @@ std::string World::SourceDevice(size_t i) const {
 Result World::Symsim(std::vector<std::string> args) {
   args.insert(args.begin(), {SymsimPath(), "--state", world_});
   return RunProgram(args);
+}
+
+nlohmann::json World::ArrayState() {
+  Result r = Symsim({"show", "--json"});
+  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  return r.json.is_object() ? r.json["arrays"][0] : nlohmann::json::object();
+}
+
+std::set<std::string> World::GroupMembers(const std::string& which) {
+  std::set<std::string> members;
+  std::string group = demo_.value(which, "");
+  for (const nlohmann::json& g : ArrayState()["storageGroups"])
+    if (g["name"] == group)
+      for (const nlohmann::json& d : g["devices"]) members.insert(d.get<std::string>());
+  return members;
+}
+
+std::set<long long> World::TargetSizes() {
+  nlohmann::json array = ArrayState();
+  std::set<std::string> members;
+  for (const nlohmann::json& g : array["storageGroups"])
+    if (g["name"] == demo_.value("targetStorageGroup", ""))
+      for (const nlohmann::json& d : g["devices"]) members.insert(d.get<std::string>());
+  std::set<long long> sizes;
+  for (const nlohmann::json& d : array["devices"])
+    if (members.count(d["device"].get<std::string>()))
+      sizes.insert(d["cylinders"].get<long long>());
+  return sizes;
+}
+
+std::vector<nlohmann::json> World::LinkableSources() {
+  std::set<long long> sizes = TargetSizes();
+  std::vector<nlohmann::json> sources;
+  for (const nlohmann::json& s : demo_.value("sources", nlohmann::json::array()))
+    if (sizes.count(s["cylinders"].get<long long>())) sources.push_back(s);
+  return sources;
+}
+
+nlohmann::json World::Catalog(const std::string& home) {
+  Result r = Pzhost(home, {"list"});
+  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  return r.json.value("snapshots", nlohmann::json::array());
 }
 
 Result World::Pzhost(const std::string& home, std::vector<std::string> args,

@@ -3,6 +3,8 @@
 // processes with the project's runner).
 #pragma once
 
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,7 +32,8 @@ hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv,
 
 class World {
  public:
-  World();
+  // A new demo world; `demoArgs` go to symsim init-demo.
+  explicit World(const std::vector<std::string>& demoArgs = {});
   ~World();
   World(const World&) = delete;
   World& operator=(const World&) = delete;
@@ -52,6 +55,17 @@ class World {
   // group; no waits.
   std::string MakeHome(const std::string& name, const std::string& simulatedHost,
                        const std::string& client = "");
+  // The first array of the simulated world as `symsim show --json` gives it.
+  nlohmann::json ArrayState();
+  // The devices of the storage group the demo world names under `which`
+  // ("mountStorageGroup", "targetStorageGroup").
+  std::set<std::string> GroupMembers(const std::string& which);
+  // The cylinder counts of the target group's devices, and the demo sources
+  // of those sizes (only they can be linked to the targets).
+  std::set<long long> TargetSizes();
+  std::vector<nlohmann::json> LinkableSources();
+  // The snapshots of `home`'s catalog (`pzhost list`).
+  nlohmann::json Catalog(const std::string& home);
   // The snapshot id a --json backup printed.
   static int SnapshotId(const Result& backup);
 
@@ -69,6 +83,17 @@ constexpr const char* kTestArrayPassword = "Pz-e2e-array-secret-4711";
 bool PluginReady();
 constexpr const char* kPluginNotReady =
     "the plug-in in the build tree does not export every pzso_* function";
+
+// An environment variable as a number; `fallback` when unset or empty.
+int EnvInt(const char* name, int fallback);
+// Runs every command line at once, each from its own thread.
+std::vector<hostrt::ProcessOutcome> RunAtOnce(
+    const std::vector<std::vector<std::string>>& argvs, long long timeoutMs);
+// No target is linked to two snapshots, and every reservation stands for a
+// link of the snapshot `holder` names for it ("" for an unknown holder).
+void ExpectLinksMatchReservations(
+    const nlohmann::json& links, const nlohmann::json& reservations,
+    const std::function<std::string(const nlohmann::json&)>& holder);
 
 std::string PzhostPath();
 std::string SymsimPath();

@@ -47,9 +47,9 @@ bool InMemoryHostDatabase::QueryReservations(
   return true;
 }
 
-bool InMemoryHostDatabase::Reserve(
+bool InMemoryHostDatabase::ReserveFirstFree(
     const std::vector<hostrt::Reservation>& request,
-    std::vector<bool>* granted, std::string* error) {
+    std::vector<std::string>* granted, std::string* error) {
   ++reserveCalls;
   reserveRequests.push_back(request);
   if (fail) {
@@ -57,24 +57,33 @@ bool InMemoryHostDatabase::Reserve(
     return false;
   }
   granted->clear();
+  std::set<std::string> given;
   for (const auto& want : request) {
-    auto held = std::find_if(reservations.begin(), reservations.end(),
-                             [&](const hostrt::Reservation& r) {
-                               return r.array == want.array &&
-                                      r.target == want.target;
-                             });
-    bool ok;
+    std::string got;
     auto refuse = refuseTargets.find(want.target);
     if (refuse != refuseTargets.end() && refuse->second > 0) {
       --refuse->second;
-      ok = false;
-    } else if (held == reservations.end()) {
-      reservations.push_back(want);
-      ok = true;
-    } else {
-      ok = held->smSnapId == want.smSnapId;
+      granted->push_back(got);
+      continue;
     }
-    granted->push_back(ok);
+    for (size_t k = 0; k <= want.alternatives.size() && got.empty(); ++k) {
+      const std::string& c = k == 0 ? want.target : want.alternatives[k - 1];
+      if (c.empty() || given.count(c)) continue;
+      auto held = std::find_if(reservations.begin(), reservations.end(),
+                               [&](const hostrt::Reservation& r) {
+                                 return r.array == want.array && r.target == c;
+                               });
+      if (held == reservations.end()) {
+        reservations.push_back(want);
+        reservations.back().target = c;
+        reservations.back().alternatives.clear();
+        got = c;
+      } else if (k == 0 && held->smSnapId == want.smSnapId) {
+        got = c;
+      }
+    }
+    if (!got.empty()) given.insert(got);
+    granted->push_back(got);
   }
   return true;
 }
@@ -149,6 +158,7 @@ void FakeEnv::Expect(const std::string& commandLine, ScriptedRun run) {
 
 void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec,
                          hostrt::ProcessOutcome* out) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
   RecordedRun rec;
   rec.commandLine = spec.commandLine;
   rec.argv = spec.argv;
@@ -288,7 +298,10 @@ bool FakeEnv::ClientName(std::string* name) {
   return true;
 }
 
-void FakeEnv::Log(const hostrt::LogRecord& record) { logs.push_back(record); }
+void FakeEnv::Log(const hostrt::LogRecord& record) {
+  std::lock_guard<std::recursive_mutex> lock(mu);
+  logs.push_back(record);
+}
 
 bool FakeEnv::hasLogContaining(const std::string& part) const {
   for (const auto& l : logs)

@@ -6,6 +6,7 @@
 #include <deque>
 #include <functional>
 #include <map>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,7 +51,8 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
   std::vector<hostrt::Reservation> reservations;
   bool fail = false;
   int reserveCalls = 0, releaseCalls = 0, queryCalls = 0;
-  // Refuse the next N reserve requests for these targets (then grant).
+  // Refuse the next N reserve requests for these targets (then grant); an
+  // entry refused so gets none of its alternatives either.
   std::map<std::string, int> refuseTargets;
   // Every reserve and release request as received, in order.
   std::vector<std::vector<hostrt::Reservation>> reserveRequests;
@@ -63,8 +65,9 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
   bool QueryReservations(const std::string& array,
                          std::vector<hostrt::Reservation>* out,
                          std::string* error) override;
-  bool Reserve(const std::vector<hostrt::Reservation>& request,
-               std::vector<bool>* granted, std::string* error) override;
+  bool ReserveFirstFree(const std::vector<hostrt::Reservation>& request,
+                        std::vector<std::string>* granted,
+                        std::string* error) override;
   bool Release(const std::vector<hostrt::Reservation>& request,
                std::string* error) override;
 };
@@ -114,6 +117,8 @@ class FakeEnv : public hostrt::Env {
 
   InMemoryHostDatabase database;
   bool haveDatabase = true;
+  // Processes and logs may come from several threads of one operation.
+  std::recursive_mutex mu;
   hostrt::HostSystem* system = nullptr;
 
   std::map<std::string, FakeScsiDevice> scsi;

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "host/HostServices.h"
+
 namespace testing_host {
 
 namespace {
@@ -108,12 +110,11 @@ void FakeSnapInfo::reportEvent(int severity, const char* message) {
 
 void FakeSnapInfo::log(int level, const char* function, const char* format,
                        ...) {
-  char buf[16384];
   va_list args;
   va_start(args, format);
-  vsnprintf(buf, sizeof buf, format, args);
+  std::string text = FXString::FormatV(format, args);
   va_end(args);
-  logs.push_back({level, function ? function : "", buf});
+  logs.push_back({level, function ? function : "", text});
 }
 
 int FakeSnapInfo::getMountId() { return mountId; }

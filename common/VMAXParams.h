@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "config/VMAXSnapConfig.h"
+#include "common/VMAXSnapConfig.h"
 #include "host/SnapInfo.h"
 
 // One device of one snapshot operation.

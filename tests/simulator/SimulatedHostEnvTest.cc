@@ -1,4 +1,4 @@
-// A host of the simulator's demo world through the real environment:
+// A host of the simulator's demo world played over the real environment:
 // initiators, devices, rescans, INQUIRY of simulated paths and the ESX form.
 #include <gtest/gtest.h>
 
@@ -9,6 +9,7 @@
 #include "hostruntime/HostSystem.h"
 #include "hostruntime/PosixEnv.h"
 #include "hostruntime/ProcessRunner.h"
+#include "simulator/hostenv/SimulatedHostEnv.h"
 #include "tests/runtime/TempDir.h"
 
 namespace {
@@ -37,14 +38,22 @@ class SimulatedHostTest : public ::testing::Test {
     if (out) *out = nlohmann::json::parse(outcome.output);
   }
 
+  std::unique_ptr<hostrt::Env> Simulated(hostrt::Env* base) {
+    std::string error;
+    std::unique_ptr<hostrt::Env> env = symsim::SimulatedHostFromSettings(base, &error);
+    EXPECT_TRUE(env) << error;
+    return env;
+  }
+
   runtime_test::TempDir world, home;
   nlohmann::json demo;
 };
 
 TEST_F(SimulatedHostTest, DemoHostSeesItsSourcesAndAnswersInquiry) {
-  hostrt::PosixEnv env(home.path());
-  hostrt::ScopedEnv scope(&env);
-  hostrt::HostSystem* system = env.System();
+  hostrt::PosixEnv base(home.path());
+  std::unique_ptr<hostrt::Env> env = Simulated(&base);
+  hostrt::ScopedEnv scope(env.get());
+  hostrt::HostSystem* system = env->System();
   ASSERT_NE(nullptr, system);
   std::string error;
   std::vector<hostrt::Initiator> initiators;
@@ -89,12 +98,27 @@ TEST_F(SimulatedHostTest, DemoHostSeesItsSourcesAndAnswersInquiry) {
   EXPECT_EQ("linux", request.hostTypeInfo);
 }
 
+TEST_F(SimulatedHostTest, OnlySettingsThatNameAHostAndItsWorldGiveOne) {
+  hostrt::PosixEnv base(home.path());
+  std::string error;
+  std::ofstream(home.File("settings.ini"), std::ios::trunc) << "[Host]\nsysRoot = /\n";
+  ASSERT_TRUE(base.ReloadSettings(&error)) << error;
+  EXPECT_EQ(nullptr, symsim::SimulatedHostFromSettings(&base, &error));
+  EXPECT_TRUE(error.empty()) << error;
+  std::ofstream(home.File("settings.ini"), std::ios::trunc)
+      << "[Host]\nsimulatedHost = demohost\n";
+  ASSERT_TRUE(base.ReloadSettings(&error)) << error;
+  EXPECT_EQ(nullptr, symsim::SimulatedHostFromSettings(&base, &error));
+  EXPECT_NE(std::string::npos, error.find("SYMAPI_HOME_DIR")) << error;
+}
+
 TEST_F(SimulatedHostTest, EsxHostListsNameValueEntriesAndSaysVmware) {
   std::ofstream(home.File("settings.ini"), std::ios::trunc)
       << "[Host]\nsimulatedHost = esx1\n[EventManager]\nSYMAPI_HOME_DIR = "
       << world.path() << "\n";
-  hostrt::PosixEnv env(home.path());
-  hostrt::ScopedEnv scope(&env);
+  hostrt::PosixEnv base(home.path());
+  std::unique_ptr<hostrt::Env> env = Simulated(&base);
+  hostrt::ScopedEnv scope(env.get());
   hostrt::HostSnapInfo request;
   hostrt::FillHostFacts(&request);
   EXPECT_EQ("vmware", request.hostTypeInfo);

@@ -30,12 +30,27 @@ constexpr const char kSettingDetachRetryWaitSecs[] = "nSymmDetachRetryWaitSecs";
 constexpr const char kSettingMountRetryAttempts[] = "nSymmMountRetryAttempts";
 constexpr const char kSettingMountRetryWaitSecs[] = "nSymmMountRetryWaitSecs";
 constexpr const char kSettingCorrectiveArrayID[] = "sSymmCorrectiveArrayID";
+// Target reservation retries when other jobs took the chosen targets.
+constexpr const char kSettingReserveRetryAttempts[] = "nSymmReserveRetryAttempts";
+constexpr const char kSettingReserveRetryWaitMs[] = "nSymmReserveRetryWaitMs";
+constexpr const char kSettingReserveRetryMaxSecs[] = "nSymmReserveRetryMaxSecs";
+// Read-only array lookups of one operation that may run at once.
+constexpr const char kSettingParallelLookups[] = "nSymmParallelLookups";
+// 1 = map into a storage group that also holds source devices of the mount
+// when no group reachable from the host holds none.
+constexpr const char kSettingAllowMapToSourceSG[] = "nSymmAllowMapToSourceSG";
+constexpr const char kSettingRestoreWaitMaxMins[] = "nSymmRestoreWaitMaxMins";
 
 // Defaults of the numeric additional settings.
 constexpr int kDefaultDetachRetryAttempts = 5;
 constexpr int kDefaultDetachRetryWaitSecs = 10;
 constexpr int kDefaultMountRetryAttempts = 3;
 constexpr int kDefaultMountRetryWaitSecs = 10;
+constexpr int kDefaultReserveRetryAttempts = 100;
+constexpr int kDefaultReserveRetryWaitMs = 250;
+constexpr int kDefaultReserveRetryMaxSecs = 120;
+constexpr int kDefaultParallelLookups = 8;
+constexpr int kDefaultRestoreWaitMaxMins = 1440;
 
 // Platform string of the Solutions Enabler home directory.
 constexpr const char kSymapiSection[] = "EventManager";

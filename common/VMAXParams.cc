@@ -1,6 +1,6 @@
-#include "orchestration/VMAXParams.h"
+#include "common/VMAXParams.h"
 
-#include "hostdev/VMAXUtils.h"
+#include "common/Strings.h"
 
 namespace {
 const char* BoolText(bool b) { return b ? "true" : "false"; }

@@ -1,0 +1,7 @@
+#include "common/Vocabulary.h"
+#include "host/HostServices.h"
+
+EvDebug& engineDebug() {
+  static EvDebug debug("PZSOVMAX");
+  return debug;
+}

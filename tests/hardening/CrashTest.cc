@@ -1,0 +1,434 @@
+// pzhost killed (SIGKILL) at every tool invocation of backup, mount,
+// unmount, revert and delete, with the tool killed as well, once before the
+// tool changes the array and once after; and killed during every fixed wait.
+// The catalog must then name everything the array holds for the job, `list`
+// must show the job as interrupted, and the recovery the documentation names
+// (the same or the reverse verb, then a reservation reconcile) must leave
+// array, reservations and catalog clean.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <dirent.h>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "tests/support/E2eWorld.h"
+
+extern char** environ;
+
+namespace e2e {
+namespace {
+
+namespace fs = std::filesystem;
+using nlohmann::json;
+
+constexpr int kExitSuccess = 0;
+constexpr int kHangSeconds = 60;
+constexpr int kPollMs = 10;
+constexpr int kStrikeTimeoutMs = 30000;
+// Fixed waits run for real in the wait runs, scaled down: 10 s is 300 ms.
+constexpr const char* kWaitScale = "0.03";
+constexpr const char* kWaitLine = "SleepMs: Waiting [";
+constexpr int kSessionIdField = 6;  // of /proc/PID/stat, counting from 1
+
+struct Operation {
+  std::string verb;
+  std::vector<std::string> before;
+  std::vector<std::string> recovery;  // verbs, run when they apply
+  bool snapshotKept;
+};
+
+const std::vector<Operation>& Operations() {
+  static const std::vector<Operation> ops = {
+      {"backup", {}, {"delete"}, false},
+      {"mount", {"backup"}, {"unmount"}, true},
+      {"unmount", {"backup", "mount"}, {"unmount"}, true},
+      {"revert", {"backup"}, {"revert"}, true},
+      {"delete", {"backup"}, {"delete"}, false},
+  };
+  return ops;
+}
+
+void PrintTo(const Operation& op, std::ostream* os) { *os << op.verb; }
+
+// Every process of the session `sid` (pzhost and the tools it started in
+// their own process groups).
+std::vector<pid_t> SessionMembers(pid_t sid) {
+  std::vector<pid_t> pids;
+  DIR* proc = opendir("/proc");
+  if (!proc) return pids;
+  while (dirent* e = readdir(proc)) {
+    pid_t pid = atoi(e->d_name);
+    if (pid <= 0) continue;
+    // A process may end while it is read: plain reads, no exceptions.
+    std::string stat;
+    int fd = ::open(("/proc/" + std::string(e->d_name) + "/stat").c_str(),
+                    O_RDONLY | O_CLOEXEC);
+    if (fd < 0) continue;
+    char buf[1024];
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    ::close(fd);
+    if (n <= 0) continue;
+    stat.assign(buf, size_t(n));
+    size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(stat.substr(close + 2));
+    std::string field;
+    // After "pid (comm) " come state, ppid, pgrp, session.
+    for (int i = 3; i <= kSessionIdField && fields >> field; ++i) {
+    }
+    if (atoi(field.c_str()) == sid) pids.push_back(pid);
+  }
+  closedir(proc);
+  return pids;
+}
+
+// pzhost in a session of its own, so that it and every tool it runs can be
+// killed at once, as a crash of the host would.
+class Job {
+ public:
+  explicit Job(const std::vector<std::string>& argv) {
+    posix_spawnattr_t attr;
+    posix_spawnattr_init(&attr);
+    posix_spawnattr_setflags(&attr, POSIX_SPAWN_SETSID);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
+    std::vector<char*> args;
+    for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    if (posix_spawn(&pid_, args[0], &actions, &attr, args.data(), environ) != 0)
+      pid_ = -1;
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attr);
+  }
+  ~Job() { Kill(); }
+  bool started() const { return pid_ > 0; }
+  pid_t pid() const { return pid_; }
+  // The exit code within `timeoutMs`, or -1.
+  int Wait(int timeoutMs) {
+    for (int waited = 0; waited < timeoutMs; waited += kPollMs) {
+      int status;
+      if (waitpid(pid_, &status, WNOHANG) == pid_) {
+        reaped_ = true;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    return -1;
+  }
+  bool Exited() {
+    if (pid_ <= 0 || reaped_) return true;
+    int status;
+    reaped_ = waitpid(pid_, &status, WNOHANG) == pid_;
+    return reaped_;
+  }
+  void Kill() {
+    if (pid_ <= 0) return;
+    for (pid_t p : SessionMembers(pid_)) kill(p, SIGKILL);
+    if (!reaped_) {
+      int status;
+      waitpid(pid_, &status, 0);
+      reaped_ = true;
+    }
+    // Tools reparented away may still be on their way down.
+    for (int i = 0; i < 500 && !SessionMembers(pid_).empty(); ++i) {
+      for (pid_t p : SessionMembers(pid_)) kill(p, SIGKILL);
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    }
+    pid_ = -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
+
+class CrashAtEveryStep : public ::testing::TestWithParam<Operation> {
+ protected:
+  void SetUp() override {
+    if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
+    home_ = w_.MakeHome("host", w_.host());
+    // Fixed waits run for real (scaled), so a kill can land in one.
+    ASSERT_EQ(0, w_.Pzhost(home_, {"config", "set", "--setting", "Host",
+                                   "sleepScale", kWaitScale}).exitCode);
+    sources_ = {w_.Source(0), w_.Source(1)};
+    for (const std::string& verb : GetParam().before) {
+      Result r = Run(verb);
+      ASSERT_EQ(kExitSuccess, r.exitCode) << verb << ": " << r.Describe();
+      if (verb == "backup") id_ = World::SnapshotId(r);
+    }
+    ASSERT_EQ(0, w_.Symsim({"audit", "--clear"}).exitCode);
+    mountGroup_ = GroupMembers("mountStorageGroup");
+    targetGroup_ = GroupMembers("targetStorageGroup");
+    saved_ = w_.dir() + ".saved";
+    fs::copy(w_.dir(), saved_, fs::copy_options::recursive);
+  }
+
+  void TearDown() override {
+    std::error_code ignored;
+    if (!saved_.empty()) fs::remove_all(saved_, ignored);
+  }
+
+  void Restore() {
+    fs::remove_all(w_.dir());
+    fs::copy(saved_, w_.dir(), fs::copy_options::recursive);
+  }
+
+  std::vector<std::string> VerbArgs(const std::string& verb) {
+    if (verb == "backup") return {"backup", sources_[0], sources_[1]};
+    if (verb == "revert") return {verb, "--yes", std::to_string(id_)};
+    return {verb, std::to_string(id_)};
+  }
+
+  Result Run(const std::string& verb) { return w_.Pzhost(home_, VerbArgs(verb)); }
+
+  std::unique_ptr<Job> Start(const std::string& verb) {
+    std::vector<std::string> argv = {PzhostPath(), "--home", home_, "--json"};
+    for (const std::string& a : VerbArgs(verb)) argv.push_back(a);
+    return std::make_unique<Job>(argv);
+  }
+
+  json Array() { return w_.ArrayState(); }
+  std::set<std::string> GroupMembers(const std::string& which) {
+    return w_.GroupMembers(which);
+  }
+  json Catalog() { return w_.Catalog(home_); }
+
+  size_t WaitLines() {
+    std::string log;
+    ReadFile(home_ + "/logs/debug.log", &log);
+    size_t n = 0;
+    for (size_t at = log.find(kWaitLine); at != std::string::npos;
+         at = log.find(kWaitLine, at + 1))
+      ++n;
+    return n;
+  }
+
+  bool Struck() {
+    Result audit = w_.Symsim({"audit", "--json"});
+    if (!audit.json.is_array()) return false;
+    for (const json& row : audit.json)
+      if (!row["fault"].is_null()) return true;
+    return false;
+  }
+
+  // After the kill: the catalog knows the job was interrupted and names
+  // every snapshot and link the array holds.
+  void ExpectCatalogNamesArray(const std::string& label) {
+    json array = Array();
+    json catalog = Catalog();
+    std::set<std::string> names, mountedNames;
+    bool interrupted = false;
+    for (const json& s : catalog) {
+      names.insert(s["name"].get<std::string>());
+      interrupted |= s.contains("interrupted");
+      for (const json& d : s["devices"])
+        if (d.value("mounted", false)) mountedNames.insert(s["name"]);
+      if (id_ == 0) id_ = s["id"].get<int>();
+    }
+    EXPECT_TRUE(catalog.empty() || interrupted)
+        << label << ": the killed job is not shown as interrupted\n"
+        << catalog.dump();
+    for (const json& s : array["snapshots"])
+      EXPECT_TRUE(names.count(s["name"])) << label << ": snapshot " << s["name"]
+                                          << " is on the array but not in the catalog";
+    for (const json& l : array["links"])
+      EXPECT_TRUE(mountedNames.count(l["snapshot"]))
+          << label << ": link to " << l["target"] << " is not a mount the catalog knows";
+  }
+
+  bool Applies(const std::string& verb) {
+    json catalog = Catalog();
+    if (catalog.empty()) return false;
+    if (verb != "unmount") return true;
+    for (const json& s : catalog)
+      for (const json& d : s["devices"])
+        if (d.value("mounted", false)) return true;
+    return false;
+  }
+
+  // The documented recovery, then everything must be as a clean run of the
+  // operation (or of its reverse) leaves it.
+  void RecoverAndExpectClean(const std::string& label, size_t restores) {
+    for (const std::string& verb : GetParam().recovery) {
+      if (!Applies(verb)) continue;
+      Result r = Run(verb);
+      EXPECT_EQ(kExitSuccess, r.exitCode) << label << ": " << verb << "\n"
+                                          << r.Describe();
+    }
+    Result reconcile = w_.Pzhost(home_, {"reservations", "--reconcile"});
+    EXPECT_EQ(kExitSuccess, reconcile.exitCode) << reconcile.Describe();
+    json array = Array();
+    EXPECT_TRUE(array["links"].empty()) << label << ": " << array["links"].dump();
+    EXPECT_EQ(restores, array["restores"].size()) << label;
+    Result held = w_.Pzhost(home_, {"reservations"});
+    EXPECT_TRUE(held.json.value("reservations", json::array()).empty())
+        << label << ": " << held.out;
+    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup")) << label;
+    EXPECT_EQ(targetGroup_, GroupMembers("targetStorageGroup")) << label;
+    json catalog = Catalog();
+    if (GetParam().snapshotKept) {
+      EXPECT_EQ(sources_.size(), array["snapshots"].size()) << label;
+      EXPECT_EQ(1u, catalog.size()) << label;
+    } else {
+      EXPECT_TRUE(array["snapshots"].empty()) << label << ": "
+                                              << array["snapshots"].dump();
+      EXPECT_TRUE(catalog.empty()) << label << ": " << catalog.dump();
+    }
+  }
+
+  World w_;
+  std::string home_, saved_;
+  std::vector<std::string> sources_;
+  std::set<std::string> mountGroup_, targetGroup_;
+  int id_ = 0;
+};
+
+TEST_P(CrashAtEveryStep, EveryKillPointRecoversClean) {
+  const Operation& op = GetParam();
+  const int startId = id_;
+  // The clean run counts the invocations and the fixed waits.
+  size_t waitsBefore = WaitLines();
+  Result clean = Run(op.verb);
+  ASSERT_EQ(kExitSuccess, clean.exitCode) << clean.Describe();
+  const size_t waits = WaitLines() - waitsBefore;
+  Result audit = w_.Symsim({"audit", "--json"});
+  ASSERT_TRUE(audit.json.is_array());
+  const int invocations = int(audit.json.size());
+  const size_t restores = Array()["restores"].size();
+
+  int tried = 0, clean_ = 0;
+  auto failures = [] {
+    return ::testing::UnitTest::GetInstance()->current_test_info()->result()
+        ->total_part_count();
+  };
+  auto judge = [&](const std::string& label) {
+    ++tried;
+    int before = failures();
+    ExpectCatalogNamesArray(label);
+    RecoverAndExpectClean(label, restores);
+    if (failures() == before) ++clean_;
+  };
+
+  for (int k = 1; k <= invocations; ++k)
+    for (bool after : {false, true}) {
+      const std::string label = op.verb + ": killed at invocation " +
+                                std::to_string(k) + " of " +
+                                std::to_string(invocations) +
+                                (after ? " after" : " before") + " its change";
+      SCOPED_TRACE(label);
+      Restore();
+      id_ = startId;
+      std::vector<std::string> fault = {"fault", "add", "--nth", std::to_string(k),
+                                        "--hang", std::to_string(kHangSeconds)};
+      if (after) fault.push_back("--after");
+      ASSERT_EQ(0, w_.Symsim(fault).exitCode);
+      {
+        std::unique_ptr<Job> job = Start(op.verb);
+        ASSERT_TRUE(job->started());
+        int waited = 0;
+        while (!Struck() && !job->Exited() && waited < kStrikeTimeoutMs) {
+          std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+          waited += kPollMs;
+        }
+        ASSERT_TRUE(Struck()) << label << ": the fault never struck";
+        job->Kill();
+      }
+      ASSERT_EQ(0, w_.Symsim({"fault", "clear"}).exitCode);
+      judge(label);
+      if (HasFatalFailure()) return;
+    }
+
+  for (size_t n = 1; n <= waits; ++n) {
+    const std::string label = op.verb + ": killed in fixed wait " +
+                              std::to_string(n) + " of " + std::to_string(waits);
+    SCOPED_TRACE(label);
+    Restore();
+    id_ = startId;
+    size_t base = WaitLines();
+    {
+      std::unique_ptr<Job> job = Start(op.verb);
+      ASSERT_TRUE(job->started());
+      int waited = 0;
+      while (WaitLines() < base + n && !job->Exited() && waited < kStrikeTimeoutMs) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ++waited;
+      }
+      ASSERT_GE(WaitLines(), base + n) << label << ": the wait never came";
+      job->Kill();
+    }
+    judge(label);
+    if (HasFatalFailure()) return;
+  }
+  std::cout << op.verb << ": " << clean_ << " of " << tried
+            << " kill points ended clean (" << invocations << " invocations x 2, "
+            << waits << " waits)" << std::endl;
+  EXPECT_EQ(tried, clean_);
+}
+
+// Ctrl-C (SIGINT to pzhost's process group) while a tool hangs: the tool,
+// in a process group of its own, gets the signal too; pzhost waits for it
+// with a bound, stores the outcome and exits with 130; no tool is left and
+// the catalog names what the array holds, so an unmount cleans up.
+using Interrupt = CrashAtEveryStep;
+
+TEST_P(Interrupt, DuringAHungToolStopsEverythingAndKeepsTheRecord) {
+  constexpr int kExitInterrupted = 130;
+  constexpr int kBoundMs = 20000;
+  for (const char* pattern : {" link ", " addall "}) {
+    SCOPED_TRACE(pattern);
+    Restore();
+    id_ = 0;
+    Result backup = Run("backup");
+    ASSERT_EQ(kExitSuccess, backup.exitCode) << backup.Describe();
+    id_ = World::SnapshotId(backup);
+    ASSERT_EQ(0, w_.Symsim({"fault", "add", "--pattern", pattern, "--hang",
+                            std::to_string(kHangSeconds), "--after"}).exitCode);
+    Job job({PzhostPath(), "--home", home_, "mount", std::to_string(id_)});
+    ASSERT_TRUE(job.started());
+    for (int waited = 0; !Struck() && waited < kStrikeTimeoutMs; waited += kPollMs)
+      std::this_thread::sleep_for(std::chrono::milliseconds(kPollMs));
+    ASSERT_TRUE(Struck());
+    ASSERT_EQ(0, kill(-job.pid(), SIGINT));
+    EXPECT_EQ(kExitInterrupted, job.Wait(kBoundMs));
+    EXPECT_TRUE(SessionMembers(job.pid()).empty()) << "a tool outlived pzhost";
+    ASSERT_EQ(0, w_.Symsim({"fault", "clear"}).exitCode);
+    json catalog = Catalog();
+    ASSERT_EQ(1u, catalog.size());
+    bool mounted = false;
+    for (const json& d : catalog[0]["devices"]) mounted |= d.value("mounted", false);
+    EXPECT_TRUE(mounted) << "the link is on the array: the catalog must know it";
+    EXPECT_FALSE(catalog[0].contains("interrupted"))
+        << "a job stopped by a signal records its end";
+    Result unmount = Run("unmount");
+    EXPECT_EQ(kExitSuccess, unmount.exitCode) << unmount.Describe();
+    EXPECT_TRUE(Array()["links"].empty());
+    EXPECT_TRUE(w_.Pzhost(home_, {"reservations"}).json["reservations"].empty());
+    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup"));
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Mount, Interrupt,
+                         ::testing::Values(Operation{"mount", {}, {"unmount"}, true}));
+
+INSTANTIATE_TEST_SUITE_P(
+    Operations, CrashAtEveryStep, ::testing::ValuesIn(Operations()),
+    [](const ::testing::TestParamInfo<Operation>& info) { return info.param.verb; });
+
+}  // namespace
+}  // namespace e2e

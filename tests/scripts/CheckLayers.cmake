@@ -1,0 +1,38 @@
+# Checks that the plug-in's folders include only downwards:
+#   engine -> orchestration -> array -> hostdev, config -> common -> host
+# and that none of them includes the host runtime, the simulator or the
+# programs. A folder may include itself.
+# Usage: cmake -DSRC=<source dir> -P CheckLayers.cmake
+cmake_minimum_required(VERSION 3.20)
+if(NOT SRC)
+  message(FATAL_ERROR "SRC must be given")
+endif()
+set(rank_engine 5)
+set(rank_orchestration 4)
+set(rank_array 3)
+set(rank_hostdev 2)
+set(rank_config 2)
+set(rank_common 1)
+set(rank_host 0)
+set(outside hostruntime simulator pzhost pzarray tests bench)
+set(violations)
+foreach(folder engine orchestration array hostdev config common host)
+  file(GLOB files ${SRC}/${folder}/*.h ${SRC}/${folder}/*.cc)
+  foreach(file ${files})
+    file(STRINGS ${file} includes REGEX "^[ \t]*#[ \t]*include[ \t]+\"[^\"]+/")
+    foreach(line ${includes})
+      string(REGEX REPLACE "^[^\"]*\"([^/\"]+)/.*$" "\\1" top "${line}")
+      get_filename_component(name ${file} NAME)
+      if(top IN_LIST outside)
+        list(APPEND violations "${folder}/${name} includes ${top}/")
+      elseif(DEFINED rank_${top} AND NOT top STREQUAL folder
+             AND NOT rank_${top} LESS rank_${folder})
+        list(APPEND violations "${folder}/${name} includes ${top}/ (not below it)")
+      endif()
+    endforeach()
+  endforeach()
+endforeach()
+if(violations)
+  string(REPLACE ";" "\n  " text "${violations}")
+  message(FATAL_ERROR "includes against the layers:\n  ${text}")
+endif()

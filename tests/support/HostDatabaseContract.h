@@ -1,0 +1,288 @@
+// What every host database keeps, whichever backend holds it: array records
+// and details with encoded passwords, reservations granted to one holder and
+// released only by it (from any handle), stand-ins, array removal refused
+// while targets are held, and ids that no two allocations share.
+//
+// A backend's test provides a type B with
+//   using Db = <the database class>;
+//   bool Start(std::string* why);        // false: skip (no server)
+//   std::unique_ptr<Db> Open();          // a handle on one fresh database;
+//                                        // a second call: another handle
+// and instantiates the suite with
+//   INSTANTIATE_TYPED_TEST_SUITE_P(Name, HostDatabaseContract, B);
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <climits>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "hostruntime/HostDatabase.h"
+#include "hostruntime/SecretCodec.h"
+#include "hostruntime/SqliteHostDatabase.h"
+
+namespace db_contract {
+
+constexpr const char* kArray = "000197900123";
+constexpr const char* kOtherArray = "000197900456";
+constexpr long long kJobBase = 5000000000LL;  // job ids beyond 32 bits
+
+inline hostrt::Reservation Entry(int smSnapId, const std::string& target,
+                                 const std::string& array = kArray) {
+  hostrt::Reservation r;
+  r.smSnapId = smSnapId;
+  r.array = array;
+  r.source = "00A10";
+  r.target = target;
+  r.jobId = kJobBase + smSnapId;
+  return r;
+}
+
+// "array/target=holder" of every reservation.
+template <class Db>
+std::set<std::string> Holders(Db* db) {
+  std::vector<hostrt::ReservationEntry> all;
+  std::string error;
+  EXPECT_TRUE(db->ListAllReservations(&all, &error)) << error;
+  std::set<std::string> out;
+  for (const auto& e : all)
+    out.insert(e.reservation.array + "/" + e.reservation.target + "=" +
+               std::to_string(e.reservation.smSnapId));
+  return out;
+}
+
+inline std::string Held(const std::string& array, const std::string& target, int holder) {
+  return array + "/" + target + "=" + std::to_string(holder);
+}
+
+template <class B>
+class HostDatabaseContract : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string why;
+    if (!backend.Start(&why)) GTEST_SKIP() << why;
+    db = backend.Open();
+    ASSERT_TRUE(db);
+  }
+  B backend;
+  std::unique_ptr<typename B::Db> db;
+};
+
+TYPED_TEST_SUITE_P(HostDatabaseContract);
+
+TYPED_TEST_P(HostDatabaseContract, ArrayRecordsAndDetailsWithEncodedPassword) {
+  auto* db = this->db.get();
+  std::string error, record;
+  EXPECT_FALSE(db->GetArrayInfoRecord(kArray, &record, &error));
+  EXPECT_FALSE(error.empty());
+  EXPECT_FALSE(db->PutArrayInfoRecord("", "{}", &error));
+  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:1}", &error)) << error;
+  ASSERT_TRUE(db->PutArrayInfoRecord(
+      kArray, hostrt::MakeArrayInfoRecord(3, "ctl", "adm", "pw"), &error));
+  ASSERT_TRUE(db->PutArrayInfoRecord(kOtherArray, "{engineId:3}", &error)) << error;
+  ASSERT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error)) << error;
+  EXPECT_EQ("{engineId:3,hostName:ctl,hostUserName:adm,hostPassword:pw}", record);
+  std::vector<std::string> serials;
+  ASSERT_TRUE(db->ListArrayInfoSerials(&serials, &error));
+  EXPECT_EQ((std::vector<std::string>{kArray, kOtherArray}), serials);
+  bool removed = false;
+  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
+  EXPECT_TRUE(removed);
+  ASSERT_TRUE(db->RemoveArrayInfoRecord(kOtherArray, &removed, &error));
+  EXPECT_FALSE(removed);
+
+  hostrt::ArrayDetailsRow row;
+  row.arrayNumber = 4;
+  row.arrayName = kArray;
+  row.controlHost = "ctl";
+  row.userName = "adm";
+  row.encodedPassword = "ignored";
+  ASSERT_TRUE(db->PutArrayDetails(row, "Secr3t'; --", &error)) << error;
+  hostrt::ArrayDetailsRow back;
+  ASSERT_TRUE(db->GetArrayDetails(4, &back, &error)) << error;
+  EXPECT_EQ(kArray, back.arrayName);
+  EXPECT_EQ("ctl", back.controlHost);
+  EXPECT_EQ("adm", back.userName);
+  EXPECT_EQ(std::string::npos, back.encodedPassword.find("Secr3t"));
+  std::string plain;
+  ASSERT_TRUE(hostrt::DecodeSecret(back.encodedPassword, &plain));
+  EXPECT_EQ("Secr3t'; --", plain);
+  EXPECT_FALSE(db->GetArrayDetails(5, &back, &error));
+  std::vector<hostrt::ArrayDetailsRow> rows;
+  ASSERT_TRUE(db->ListArrayDetails(&rows, &error));
+  ASSERT_EQ(1u, rows.size());
+  ASSERT_TRUE(db->RemoveArrayDetails(4, &removed, &error));
+  EXPECT_TRUE(removed);
+  ASSERT_TRUE(db->RemoveArrayDetails(4, &removed, &error));
+  EXPECT_FALSE(removed);
+}
+
+TYPED_TEST_P(HostDatabaseContract, ReserveGrantsFreeOrOwnTargetsOnly) {
+  auto* db = this->db.get();
+  std::string error;
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error))
+      << error;
+  EXPECT_EQ((std::vector<bool>{true, true}), granted);
+  // Taken by 7: refused to 8; its own again for 7; the same device number on
+  // another array is another device; an empty target is never granted.
+  ASSERT_TRUE(db->Reserve({Entry(8, "00101"), Entry(8, "00102"), Entry(7, "00100"),
+                           Entry(8, "00101", kOtherArray), Entry(8, "")},
+                          &granted, &error))
+      << error;
+  EXPECT_EQ((std::vector<bool>{false, true, true, true, false}), granted);
+  // Two requesters of one free device in one request: the first one wins.
+  ASSERT_TRUE(db->Reserve({Entry(10, "00200"), Entry(9, "00200")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{true, false}), granted);
+  EXPECT_EQ((std::set<std::string>{Held(kArray, "00100", 7), Held(kArray, "00101", 7),
+                                    Held(kArray, "00102", 8), Held(kArray, "00200", 10),
+                                    Held(kOtherArray, "00101", 8)}),
+            Holders(db));
+
+  std::vector<hostrt::Reservation> held;
+  ASSERT_TRUE(db->QueryReservations(kOtherArray, &held, &error));
+  ASSERT_EQ(1u, held.size());
+  EXPECT_EQ(8, held[0].smSnapId);
+  EXPECT_EQ("00A10", held[0].source);
+  EXPECT_EQ(kJobBase + 8, held[0].jobId);
+  ASSERT_TRUE(db->QueryReservations("", &held, &error));
+  EXPECT_EQ(5u, held.size());
+}
+
+// An entry whose target is held gets the first free one of its
+// alternatives; a device granted to an earlier entry of the request, or held
+// by the same holder, is never handed out as a stand-in.
+TYPED_TEST_P(HostDatabaseContract, ReserveGrantsTheFirstFreeStandIn) {
+  auto* db = this->db.get();
+  std::vector<std::string> granted;
+  std::string error;
+  ASSERT_TRUE(db->ReserveFirstFree({Entry(9, "00200"), Entry(1, "00203")}, &granted,
+                                   &error));
+  auto with = [](hostrt::Reservation r, std::vector<std::string> alternatives) {
+    r.alternatives = alternatives;
+    return r;
+  };
+  ASSERT_TRUE(db->ReserveFirstFree(
+      {with(Entry(1, "00200"), {"00203", "00201", "00202"}),
+       with(Entry(1, "00201"), {"00202"}),
+       with(Entry(1, "00200"), {"00201", "00203"}),
+       with(Entry(1, "00203"), {"00204"})},
+      &granted, &error))
+      << error;
+  EXPECT_EQ((std::vector<std::string>{"00201", "00202", "", "00203"}), granted);
+  EXPECT_EQ(4u, Holders(db).size());
+}
+
+// Another holder's release is refused silently; the holder's own release
+// from another handle and another job works.
+TYPED_TEST_P(HostDatabaseContract, ReleaseOnlyByTheHolderFromAnyHandle) {
+  auto* db = this->db.get();
+  std::string error;
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100"), Entry(7, "00101")}, &granted, &error));
+  auto other = this->backend.Open();
+  ASSERT_TRUE(other);
+  ASSERT_TRUE(other->Release({Entry(8, "00100"), Entry(8, "00101")}, &error)) << error;
+  EXPECT_EQ(2u, Holders(db).size());
+  ASSERT_TRUE(other->Reserve({Entry(8, "00100")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{false}), granted);
+  hostrt::Reservation own = Entry(7, "00100");
+  own.jobId = 999;
+  ASSERT_TRUE(other->Release({own}, &error)) << error;
+  EXPECT_EQ((std::set<std::string>{Held(kArray, "00101", 7)}), Holders(db));
+  ASSERT_TRUE(db->Reserve({Entry(8, "00100")}, &granted, &error));
+  EXPECT_EQ((std::vector<bool>{true}), granted);
+
+  bool removed = false;
+  ASSERT_TRUE(other->ForceRelease(kArray, "00101", &removed, &error));
+  EXPECT_TRUE(removed);
+  ASSERT_TRUE(other->ForceRelease(kArray, "00101", &removed, &error));
+  EXPECT_FALSE(removed);
+  EXPECT_EQ((std::set<std::string>{Held(kArray, "00100", 8)}), Holders(db));
+}
+
+// An array whose targets are reserved keeps its record and details; once
+// they are free, record and every details row go together.
+TYPED_TEST_P(HostDatabaseContract, ArrayRemovalWaitsForItsReservations) {
+  auto* db = this->db.get();
+  std::string error;
+  ASSERT_TRUE(db->PutArrayInfoRecord(kArray, "{engineId:1}", &error)) << error;
+  hostrt::ArrayDetailsRow row;
+  row.arrayName = kArray;
+  for (int number : {1, 2}) {
+    row.arrayNumber = number;
+    ASSERT_TRUE(db->PutArrayDetails(row, "pw", &error)) << error;
+  }
+  std::vector<bool> granted;
+  ASSERT_TRUE(db->Reserve({Entry(7, "00100")}, &granted, &error));
+  std::vector<hostrt::Reservation> holding;
+  bool removed = true;
+  ASSERT_TRUE(db->RemoveArray(kArray, &holding, &removed, &error)) << error;
+  EXPECT_FALSE(removed);
+  ASSERT_EQ(1u, holding.size());
+  EXPECT_EQ("00100", holding[0].target);
+  std::string record;
+  EXPECT_TRUE(db->GetArrayInfoRecord(kArray, &record, &error));
+
+  ASSERT_TRUE(db->Release({Entry(7, "00100")}, &error));
+  holding.clear();
+  ASSERT_TRUE(db->RemoveArray(kArray, &holding, &removed, &error)) << error;
+  EXPECT_TRUE(removed);
+  EXPECT_TRUE(holding.empty());
+  EXPECT_FALSE(db->GetArrayInfoRecord(kArray, &record, &error));
+  std::vector<hostrt::ArrayDetailsRow> rows;
+  ASSERT_TRUE(db->ListArrayDetails(&rows, &error));
+  EXPECT_TRUE(rows.empty());
+}
+
+// Ids: floors respected and never gone back below, kinds counted apart, job
+// ids beyond 32 bits, bad requests and exhaustion refused without taking
+// anything; two handles never get the same id.
+TYPED_TEST_P(HostDatabaseContract, IdsFloorsKindsAndExhaustion) {
+  constexpr hostrt::HostIdKind kSnap = hostrt::HostIdKind::kSmSnapId;
+  constexpr hostrt::HostIdKind kJob = hostrt::HostIdKind::kJobId;
+  auto* db = this->db.get();
+  std::string error;
+  long long first = 0;
+  ASSERT_TRUE(db->AllocateIds(kSnap, 2, 50, &first, &error)) << error;
+  EXPECT_EQ(50, first);
+  ASSERT_TRUE(db->AllocateIds(kSnap, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(52, first);
+  ASSERT_TRUE(db->AllocateIds(kJob, 1, 1, &first, &error)) << error;
+  EXPECT_EQ(1, first);
+  ASSERT_TRUE(db->AllocateIds(kJob, 1, kJobBase, &first, &error)) << error;
+  EXPECT_EQ(kJobBase, first);
+  EXPECT_FALSE(db->AllocateIds(kSnap, 1, kJobBase, &first, &error));
+
+  auto other = this->backend.Open();
+  ASSERT_TRUE(other);
+  std::set<long long> seen;
+  for (int round = 0; round < 3; ++round)
+    for (auto* handle : {db, other.get()}) {
+      ASSERT_TRUE(handle->AllocateIds(kSnap, 3, 1, &first, &error)) << error;
+      for (long long id = first; id < first + 3; ++id)
+        EXPECT_TRUE(seen.insert(id).second) << "id " << id << " given twice";
+    }
+  EXPECT_EQ(53, *seen.begin());
+
+  first = -7;
+  EXPECT_FALSE(db->AllocateIds(kSnap, 0, 1, &first, &error));
+  EXPECT_FALSE(db->AllocateIds(kSnap, 2, INT_MAX, &first, &error));
+  EXPECT_NE(std::string::npos, error.find("no sm_snap_id left")) << error;
+  EXPECT_EQ(-7, first);
+  ASSERT_TRUE(db->AllocateIds(kSnap, 1, INT_MAX, &first, &error)) << error;
+  EXPECT_EQ(INT_MAX, first);
+}
+
+REGISTER_TYPED_TEST_SUITE_P(HostDatabaseContract,
+                            ArrayRecordsAndDetailsWithEncodedPassword,
+                            ReserveGrantsFreeOrOwnTargetsOnly,
+                            ReserveGrantsTheFirstFreeStandIn,
+                            ReleaseOnlyByTheHolderFromAnyHandle,
+                            ArrayRemovalWaitsForItsReservations,
+                            IdsFloorsKindsAndExhaustion);
+
+}  // namespace db_contract
