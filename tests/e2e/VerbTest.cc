@@ -52,22 +52,6 @@ TEST(Verb, ConfigScopesAreKeptApart) {
                 "SMCONFIG_LINK_DEVICE_STORAGE_GROUP", ""));
 }
 
-// Every --json document carries the pzhost process's own CPU time, also
-// when the verb fails: benchmarks read it beside the tools' audited times.
-TEST(Verb, JsonDocumentsCarryTheProcessCpuTime) {
-  World w;
-  std::string home = w.MakeHome("h", w.host());
-  Result ok = w.Pzhost(home, {"config", "list", "--snap"});
-  Result failed = w.Pzhost(home, {"mount", "999"});
-  ASSERT_EQ(0, ok.exitCode) << ok.Describe();
-  ASSERT_NE(0, failed.exitCode) << failed.Describe();
-  for (const Result* r : {&ok, &failed}) {
-    ASSERT_TRUE(r->json.contains("cpuMs")) << r->Describe();
-    ASSERT_TRUE(r->json["cpuMs"].is_number()) << r->Describe();
-    EXPECT_GT(r->json["cpuMs"].get<double>(), 0.0) << r->Describe();
-  }
-}
-
 TEST(Verb, SupportedAnswersByExitCode) {
   if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
   World w;

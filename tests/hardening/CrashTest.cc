@@ -25,6 +25,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/hardening/OperationFixture.h"
 #include "tests/support/E2eWorld.h"
 
 extern char** environ;
@@ -32,7 +33,6 @@ extern char** environ;
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr int kExitSuccess = 0;
@@ -158,56 +158,19 @@ class Job {
   bool reaped_ = false;
 };
 
-class CrashAtEveryStep : public ::testing::TestWithParam<Operation> {
+class CrashAtEveryStep : public OperationFixture<Operation> {
  protected:
-  void SetUp() override {
-    if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
-    home_ = w_.MakeHome("host", w_.host());
-    // Fixed waits run for real (scaled), so a kill can land in one.
+  // Fixed waits run for real (scaled), so a kill can land in one.
+  void ConfigureHome() override {
     ASSERT_EQ(0, w_.Pzhost(home_, {"config", "set", "--setting", "Host",
                                    "sleepScale", kWaitScale}).exitCode);
-    sources_ = {w_.Source(0), w_.Source(1)};
-    for (const std::string& verb : GetParam().before) {
-      Result r = Run(verb);
-      ASSERT_EQ(kExitSuccess, r.exitCode) << verb << ": " << r.Describe();
-      if (verb == "backup") id_ = World::SnapshotId(r);
-    }
-    ASSERT_EQ(0, w_.Symsim({"audit", "--clear"}).exitCode);
-    mountGroup_ = GroupMembers("mountStorageGroup");
-    targetGroup_ = GroupMembers("targetStorageGroup");
-    saved_ = w_.dir() + ".saved";
-    fs::copy(w_.dir(), saved_, fs::copy_options::recursive);
   }
-
-  void TearDown() override {
-    std::error_code ignored;
-    if (!saved_.empty()) fs::remove_all(saved_, ignored);
-  }
-
-  void Restore() {
-    fs::remove_all(w_.dir());
-    fs::copy(saved_, w_.dir(), fs::copy_options::recursive);
-  }
-
-  std::vector<std::string> VerbArgs(const std::string& verb) {
-    if (verb == "backup") return {"backup", sources_[0], sources_[1]};
-    if (verb == "revert") return {verb, "--yes", std::to_string(id_)};
-    return {verb, std::to_string(id_)};
-  }
-
-  Result Run(const std::string& verb) { return w_.Pzhost(home_, VerbArgs(verb)); }
 
   std::unique_ptr<Job> Start(const std::string& verb) {
     std::vector<std::string> argv = {PzhostPath(), "--home", home_, "--json"};
     for (const std::string& a : VerbArgs(verb)) argv.push_back(a);
     return std::make_unique<Job>(argv);
   }
-
-  json Array() { return w_.ArrayState(); }
-  std::set<std::string> GroupMembers(const std::string& which) {
-    return w_.GroupMembers(which);
-  }
-  json Catalog() { return w_.Catalog(home_); }
 
   size_t WaitLines() {
     std::string log;
@@ -252,51 +215,19 @@ class CrashAtEveryStep : public ::testing::TestWithParam<Operation> {
           << label << ": link to " << l["target"] << " is not a mount the catalog knows";
   }
 
-  bool Applies(const std::string& verb) {
-    json catalog = Catalog();
-    if (catalog.empty()) return false;
-    if (verb != "unmount") return true;
-    for (const json& s : catalog)
-      for (const json& d : s["devices"])
-        if (d.value("mounted", false)) return true;
-    return false;
-  }
-
   // The documented recovery, then everything must be as a clean run of the
   // operation (or of its reverse) leaves it.
   void RecoverAndExpectClean(const std::string& label, size_t restores) {
     for (const std::string& verb : GetParam().recovery) {
-      if (!Applies(verb)) continue;
+      if (!RecoveryApplies(verb)) continue;
       Result r = Run(verb);
       EXPECT_EQ(kExitSuccess, r.exitCode) << label << ": " << verb << "\n"
                                           << r.Describe();
     }
     Result reconcile = w_.Pzhost(home_, {"reservations", "--reconcile"});
     EXPECT_EQ(kExitSuccess, reconcile.exitCode) << reconcile.Describe();
-    json array = Array();
-    EXPECT_TRUE(array["links"].empty()) << label << ": " << array["links"].dump();
-    EXPECT_EQ(restores, array["restores"].size()) << label;
-    Result held = w_.Pzhost(home_, {"reservations"});
-    EXPECT_TRUE(held.json.value("reservations", json::array()).empty())
-        << label << ": " << held.out;
-    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup")) << label;
-    EXPECT_EQ(targetGroup_, GroupMembers("targetStorageGroup")) << label;
-    json catalog = Catalog();
-    if (GetParam().snapshotKept) {
-      EXPECT_EQ(sources_.size(), array["snapshots"].size()) << label;
-      EXPECT_EQ(1u, catalog.size()) << label;
-    } else {
-      EXPECT_TRUE(array["snapshots"].empty()) << label << ": "
-                                              << array["snapshots"].dump();
-      EXPECT_TRUE(catalog.empty()) << label << ": " << catalog.dump();
-    }
+    ExpectClean(label, GetParam().snapshotKept, restores);
   }
-
-  World w_;
-  std::string home_, saved_;
-  std::vector<std::string> sources_;
-  std::set<std::string> mountGroup_, targetGroup_;
-  int id_ = 0;
 };
 
 TEST_P(CrashAtEveryStep, EveryKillPointRecoversClean) {
@@ -419,7 +350,7 @@ TEST_P(Interrupt, DuringAHungToolStopsEverythingAndKeepsTheRecord) {
     EXPECT_EQ(kExitSuccess, unmount.exitCode) << unmount.Describe();
     EXPECT_TRUE(Array()["links"].empty());
     EXPECT_TRUE(w_.Pzhost(home_, {"reservations"}).json["reservations"].empty());
-    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup"));
+    EXPECT_EQ(mountGroup_, w_.GroupMembers("mountStorageGroup"));
   }
 }
 

@@ -16,12 +16,12 @@
 
 #include <nlohmann/json.hpp>
 
+#include "tests/hardening/OperationFixture.h"
 #include "tests/support/E2eWorld.h"
 
 namespace e2e {
 namespace {
 
-namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr int kExitSuccess = 0, kExitFailure = 1, kExitPartial = 2;
@@ -55,55 +55,8 @@ const std::vector<Operation>& Operations() {
 
 void PrintTo(const Operation& op, std::ostream* os) { *os << op.verb; }
 
-class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
+class FaultAtEveryStep : public OperationFixture<Operation> {
  protected:
-  void SetUp() override {
-    if (!PluginReady()) GTEST_SKIP() << kPluginNotReady;
-    home_ = w_.MakeHome("host", w_.host());
-    // Two sources of the targets' size, so a job spans several devices.
-    sources_ = {w_.Source(0), w_.Source(1)};
-    sourceDevices_ = {w_.SourceDevice(0), w_.SourceDevice(1)};
-    for (const std::string& verb : GetParam().before) {
-      Result r = Run(verb);
-      ASSERT_EQ(kExitSuccess, r.exitCode) << verb << ": " << r.Describe();
-      if (verb == "backup") id_ = World::SnapshotId(r);
-    }
-    ASSERT_EQ(0, w_.Symsim({"audit", "--clear"}).exitCode);
-    mountGroup_ = GroupMembers("mountStorageGroup");
-    targetGroup_ = GroupMembers("targetStorageGroup");
-    // Every attempt starts from a copy of this state.
-    saved_ = w_.dir() + ".saved";
-    fs::copy(w_.dir(), saved_, fs::copy_options::recursive);
-  }
-
-  void TearDown() override {
-    std::error_code ignored;
-    if (!saved_.empty()) fs::remove_all(saved_, ignored);
-  }
-
-  void RestoreStartingState() {
-    fs::remove_all(w_.dir());
-    fs::copy(saved_, w_.dir(), fs::copy_options::recursive);
-  }
-
-  Result Run(const std::string& verb) {
-    if (verb == "backup") return w_.Pzhost(home_, {"backup", sources_[0], sources_[1]});
-    if (verb == "revert") return w_.Pzhost(home_, {verb, "--yes", std::to_string(id_)});
-    return w_.Pzhost(home_, {verb, std::to_string(id_)});
-  }
-
-  json Array() { return w_.ArrayState(); }
-  std::set<std::string> GroupMembers(const std::string& which) {
-    return w_.GroupMembers(which);
-  }
-  json Catalog() { return w_.Catalog(home_); }
-
-  json Reservations() {
-    Result r = w_.Pzhost(home_, {"reservations"});
-    EXPECT_EQ(kExitSuccess, r.exitCode) << r.Describe();
-    return r.json.value("reservations", json::array());
-  }
-
   // The state an operation is judged by, without names and targets that
   // legitimately differ from run to run: per source device whether the
   // array has a snapshot and a link; restores; the mount group; per catalog
@@ -118,7 +71,7 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
       out["array"][dev] = {{"snapshots", snaps}, {"links", links}};
     }
     out["restores"] = array["restores"].size();
-    out["mountGroup"] = json(GroupMembers("mountStorageGroup"));
+    out["mountGroup"] = json(w_.GroupMembers("mountStorageGroup"));
     for (const json& s : Catalog())
       for (const json& d : s["devices"])
         out["catalog"].push_back({{"status", d["status"]}, {"mounted", d["mounted"]}});
@@ -170,51 +123,6 @@ class FaultAtEveryStep : public ::testing::TestWithParam<Operation> {
                              << ") but the array has no such snapshot";
       }
   }
-
-  // After recovery: no link the host does not hold, no reservation left,
-  // the mount and target groups as they started, and the snapshot there or
-  // gone as the operation's kind implies.
-  void ExpectClean(const std::string& label, bool snapshotKept, size_t restoresKept) {
-    json array = Array();
-    EXPECT_TRUE(array["links"].empty()) << label << ": " << array["links"].dump();
-    // A revert leaves its finished restore sessions for the next revert
-    // to end; nothing else leaves any.
-    EXPECT_EQ(restoresKept, array["restores"].size())
-        << label << ": " << array["restores"].dump();
-    EXPECT_TRUE(Reservations().empty()) << label << ": " << Reservations().dump();
-    EXPECT_EQ(mountGroup_, GroupMembers("mountStorageGroup"))
-        << label;
-    EXPECT_EQ(targetGroup_, GroupMembers("targetStorageGroup"))
-        << label;
-    json catalog = Catalog();
-    if (snapshotKept) {
-      EXPECT_EQ(sourceDevices_.size(), array["snapshots"].size()) << label;
-      EXPECT_EQ(1u, catalog.size()) << label;
-    } else {
-      EXPECT_TRUE(array["snapshots"].empty()) << label << ": "
-                                              << array["snapshots"].dump();
-      EXPECT_TRUE(catalog.empty()) << label << ": " << catalog.dump();
-    }
-  }
-
-  // Whether the host would run `verb` now: it unmounts what its catalog
-  // has mounted and deletes what its catalog holds (a hidden link or
-  // snapshot is caught by ExpectCatalogMatchesArray).
-  bool RecoveryApplies(const std::string& verb) {
-    json catalog = Catalog();
-    if (verb == "delete") return !catalog.empty();
-    if (verb != "unmount") return true;
-    for (const json& s : catalog)
-      for (const json& d : s["devices"])
-        if (d.value("mounted", false)) return true;
-    return false;
-  }
-
-  World w_;
-  std::string home_, saved_;
-  std::vector<std::string> sources_, sourceDevices_;
-  std::set<std::string> mountGroup_, targetGroup_;
-  int id_ = 0;
 };
 
 TEST_P(FaultAtEveryStep, SucceedsFullyOrFailsAndRecoversClean) {
@@ -238,7 +146,7 @@ TEST_P(FaultAtEveryStep, SucceedsFullyOrFailsAndRecoversClean) {
                                 " of " + std::to_string(invocations) +
                                 " struck " + StrikeName(strike);
       SCOPED_TRACE(label);
-      RestoreStartingState();
+      Restore();
       std::vector<std::string> fault = {"fault", "add", "--nth", std::to_string(k)};
       if (strike == Strike::kAfter) fault.push_back("--after");
       ASSERT_EQ(0, w_.Symsim(fault).exitCode);
