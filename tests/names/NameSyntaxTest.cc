@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "array/NameSyntax.h"
+#include "tests/runtime/TempDir.h"
 
 namespace {
 
@@ -116,10 +115,7 @@ TEST(NameSyntax, PrintableEscapesAndBounds) {
 // Every name of the real tool outputs that the plug-in could hand back to a
 // tool passes its check.
 std::string Sample(const std::string& name) {
-  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return runtime_test::ReadFile(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
 }
 
 std::vector<std::string> Matches(const std::string& text, const char* pattern) {

@@ -6,7 +6,6 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
 #include "hostruntime/DatabaseBackend.h"
 #include "hostruntime/PgHostDatabase.h"
@@ -19,12 +18,7 @@ namespace {
 using hostrt::CheckPgConnectParams;
 using hostrt::PgConnectParams;
 
-std::string Slurp(const std::string& path) {
-  std::ifstream in(path);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
-}
+using runtime_test::ReadFile;
 
 class PgSettingsTest : public ::testing::Test {
  protected:
@@ -86,7 +80,7 @@ TEST_F(PgSettingsTest, HomeChoosesTheBackendAndNeverFallsBackSilently) {
     EXPECT_EQ(hostrt::DatabaseBackend::kUnknown, hostrt::ConfiguredDatabaseBackend(&env));
     EXPECT_EQ(nullptr, env.Database());
   }
-  EXPECT_NE(std::string::npos, Slurp(dir.File("logs/debug.log"))
+  EXPECT_NE(std::string::npos, ReadFile(dir.File("logs/debug.log"))
                                    .find("unknown host database backend \"postgres\""));
 
   std::ofstream(dir.File("settings.ini"))
@@ -98,7 +92,7 @@ TEST_F(PgSettingsTest, HomeChoosesTheBackendAndNeverFallsBackSilently) {
               hostrt::ConfiguredDatabaseBackend(&env));
     EXPECT_EQ(nullptr, env.Database());
   }
-  std::string log = Slurp(dir.File("logs/debug.log"));
+  std::string log = ReadFile(dir.File("logs/debug.log"));
   EXPECT_NE(std::string::npos, log.find("must not carry a password")) << log;
   EXPECT_EQ(std::string::npos, log.find("Hunter2x")) << log;
 }

@@ -146,8 +146,7 @@ TEST_F(CheckSecrets, PassesAHomeTheHostRuntimeWrote) {
   auto [exitCode, output] = RunCheck(dir.path());
   EXPECT_EQ(0, exitCode) << output;
   EXPECT_NE(std::string::npos, output.find("1 host databases, 1 passwords: 0 problems")) << output;
-  std::ifstream log(dir.File("logs/debug.log"));  // the scan had something to look at
-  std::string text((std::istreambuf_iterator<char>(log)), {});
+  std::string text = runtime_test::ReadFile(dir.File("logs/debug.log"));  // the scan had something to look at
   EXPECT_NE(std::string::npos, text.find("hostUserName")) << text;
 }
 

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 
+#include "tests/runtime/TempDir.h"
 #include "tests/simulator/SimWorld.h"
 
 namespace {
@@ -19,11 +18,9 @@ using simtest::SimWorld;
 using simtest::Words;
 
 std::string Sample(const std::string& name) {
-  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  EXPECT_FALSE(s.str().empty()) << name;
-  return s.str();
+  std::string text = runtime_test::ReadFile(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
+  EXPECT_FALSE(text.empty()) << name;
+  return text;
 }
 
 bool IsRuler(const std::string& line) {
