@@ -25,30 +25,21 @@ struct Names {
   std::string initiator = "10000090FA123456";
 };
 
-namesyntax::NameKind KindOf(Slot s) {
-  using namesyntax::NameKind;
-  switch (s) {
-    case Slot::kSerial: return NameKind::kArraySerial;
-    case Slot::kGroup: return NameKind::kStorageGroup;
-    case Slot::kView: return NameKind::kMaskingView;
-    case Slot::kSnap: return NameKind::kSnapshotName;
-    case Slot::kInitiator: return NameKind::kInitiator;
-    default: return NameKind::kDeviceNumber;
-  }
+// The field of a slot and the kind of name it holds, in the order of Slot.
+struct SlotInfo {
+  std::string Names::*field;
+  namesyntax::NameKind kind;
+};
+const SlotInfo& Of(Slot s) {
+  using K = namesyntax::NameKind;
+  static const SlotInfo table[] = {
+      {&Names::serial, K::kArraySerial},  {&Names::group, K::kStorageGroup},
+      {&Names::view, K::kMaskingView},    {&Names::snap, K::kSnapshotName},
+      {&Names::device, K::kDeviceNumber}, {&Names::target, K::kDeviceNumber},
+      {&Names::initiator, K::kInitiator}};
+  return table[int(s)];
 }
-const char* SlotKind(Slot s) { return namesyntax::KindText(KindOf(s)); }
-
-void Put(Names& n, Slot s, const std::string& v) {
-  switch (s) {
-    case Slot::kSerial: n.serial = v; break;
-    case Slot::kGroup: n.group = v; break;
-    case Slot::kView: n.view = v; break;
-    case Slot::kSnap: n.snap = v; break;
-    case Slot::kDevice: n.device = v; break;
-    case Slot::kTarget: n.target = v; break;
-    case Slot::kInitiator: n.initiator = v; break;
-  }
-}
+const char* SlotKind(Slot s) { return namesyntax::KindText(Of(s).kind); }
 
 VMAXSnapParamList SnapList(const Names& n) {
   VMAXSnapParamList list;
@@ -197,7 +188,7 @@ TEST(Refusal, HostileNameInAnySlotRunsNothing) {
     for (Slot slot : op.slots) {
       for (const std::string& bad : kHostile) {
         Names names;
-        Put(names, slot, bad);
+        names.*Of(slot).field = bad;
         Harness r;
         hostrt::ScopedEnv scoped(&r.env);
         const std::string where = std::string(op.name) + " slot " +
@@ -230,7 +221,7 @@ TEST(Refusal, HostileValuesAreInvalidForEverySlot) {
   for (Slot s : {S::kSerial, S::kGroup, S::kView, S::kSnap, S::kDevice,
                  S::kInitiator})
     for (const std::string& bad : kHostile)
-      EXPECT_FALSE(namesyntax::IsValid(KindOf(s), bad)) << SlotKind(s) << " [" << bad << "]";
+      EXPECT_FALSE(namesyntax::IsValid(Of(s).kind, bad)) << SlotKind(s) << " [" << bad << "]";
 }
 
 TEST(Refusal, NamesReadBackFromTheArrayAreCheckedToo) {
