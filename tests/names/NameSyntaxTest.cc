@@ -3,11 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <regex>
-#include <sstream>
 
 #include "array/NameSyntax.h"
+#include "tests/runtime/TempDir.h"
 
 namespace {
 
@@ -20,96 +19,51 @@ const std::vector<std::string> kHostile = {
     " ", "\t", "\n", "\r", "\"", "'", "\\", ";", "|", "&&", "$(x)", "`x`",
     "<", ">", "*", "?", "/", ",", "=", "#", std::string(1, '\0')};
 
-TEST(NameSyntax, ArraySerials) {
-  EXPECT_TRUE(IsArraySerial("000197900123"));
-  EXPECT_TRUE(IsArraySerial("000xxxxxx815"));  // anonymised, letters kept
-  EXPECT_TRUE(IsArraySerial(Repeat('9', 32)));
-  EXPECT_FALSE(IsArraySerial(Repeat('9', 33)));
-  EXPECT_FALSE(IsArraySerial(""));
-  EXPECT_FALSE(IsArraySerial("-sid"));
-  EXPECT_FALSE(IsArraySerial("0001_97"));
-  for (const std::string& h : kHostile)
-    EXPECT_FALSE(IsArraySerial("000197" + h + "900123")) << h;
-}
-
-TEST(NameSyntax, GroupNames) {
-  for (const char* ok : {"sg1", "SG_prod-01.db:a", "elcsesx_devs", "CSG_XXX1",
-                         "MV_LNXDBSRV001", "a"})
-    EXPECT_TRUE(IsGroupName(ok)) << ok;
-  EXPECT_TRUE(IsGroupName(Repeat('g', 64)));
-  EXPECT_FALSE(IsGroupName(Repeat('g', 65)));
-  EXPECT_FALSE(IsGroupName(""));
-  EXPECT_FALSE(IsGroupName("-noprompt"));  // would read as an option
-  EXPECT_TRUE(IsGroupName("sg-"));
-  for (const std::string& h : kHostile) {
-    EXPECT_FALSE(IsGroupName("sg" + h + "1")) << h;
-    EXPECT_FALSE(IsGroupName(h + "sg")) << h;
-    EXPECT_FALSE(IsGroupName("sg" + h)) << h;
+// Per kind: names that pass, names that fail, the longest one that passes
+// (one more character fails), and where hostile characters are put in.
+TEST(NameSyntax, KindsAcceptTheirNamesAndRefuseTheRest) {
+  struct Case {
+    const char* kind;
+    bool (*check)(const std::string&);
+    std::vector<std::string> good, bad;
+    std::string longest;
+    std::vector<std::pair<std::string, std::string>> around;  // hostile in between
+  } cases[] = {
+      {"serial", IsArraySerial, {"000197900123", "000xxxxxx815"},  // anonymised, letters kept
+       {"", "-sid", "0001_97"}, Repeat('9', 32), {{"000197", "900123"}}},
+      {"group", IsGroupName,
+       {"sg1", "SG_prod-01.db:a", "elcsesx_devs", "CSG_XXX1", "MV_LNXDBSRV001", "a", "sg-"},
+       {"", "-noprompt", "sg\xC3\xA9"},  // an option; non-ASCII letters
+       Repeat('g', 64), {{"sg", "1"}, {"", "sg"}, {"sg", ""}}},
+      // Group names may hold dots and colons, snapshot names may not.
+      {"snapshot", IsSnapshotName, {"SP_12_1612339509", "daily-snap_01"},
+       {"", "-symforce", "snap.1", "snap:1"}, Repeat('s', 32), {{"snap", "A"}}},
+      {"initiator", IsInitiatorName,
+       {"2100001b32084524", "500009730F0AB104", "50:00:09:73:f0:0a:b1:04",
+        "iqn.1994-05.com.redhat:5a1b2c3d4e5f", "iqn.1998-01.com.vmware:esx01-6d4f3c21",
+        "iqn.1991-05.com.microsoft:Host1.Corp.Example", "iqn.2001-04", "eui.02004567A425678D",
+        "naa.52004567BA64678D", "naa.62004567BA64678D0123456789ABCDEF"},
+       {"50000973F0AB104", "500009730F0AB1044", "500009730F0AB10G", "50:00:09:73:f0:0a:b1:0",
+        "500:0:09:73:f0:0a:b1:04", "50:00:09:73:f0:0a:b1:04:", "0x500009730f0ab104", "",
+        "iqn.", "iqn.94-05.com.x", "iqn.1994_05.com.x", "iqn.1994-05com.x", "iqn.1994-05.",
+        "IQN.1994-05.com.x", "eui.02004567A425678", "naa.52004567BA64678D01",
+        "iqn.1994-05.com." + Repeat('a', 223)},
+       "", {{"50000973", "0F0AB104"}, {"iqn.1994-05.com.redhat:", ""}}},
+      {"device", IsDeviceNumber, {"1", "0B59", "00027", "0019E", "fffff"},
+       {"", "000A10", "0G59", "0B59:0B5A", "0B59,0B5A"},  // six digits; a range is no device
+       "", {{"0", "1"}}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.kind);
+    for (const auto& v : c.good) EXPECT_TRUE(c.check(v)) << v;
+    for (const auto& v : c.bad) EXPECT_FALSE(c.check(v)) << v;
+    if (!c.longest.empty()) {
+      EXPECT_TRUE(c.check(c.longest));
+      EXPECT_FALSE(c.check(c.longest + c.longest.back()));
+    }
+    for (const auto& [before, after] : c.around)
+      for (const std::string& h : kHostile) EXPECT_FALSE(c.check(before + h + after)) << h;
   }
-  EXPECT_FALSE(IsGroupName("sg\xC3\xA9"));  // non-ASCII letters
-}
-
-TEST(NameSyntax, SnapshotNamesFollowSnapVX) {
-  EXPECT_TRUE(IsSnapshotName("SP_12_1612339509"));
-  EXPECT_TRUE(IsSnapshotName("daily-snap_01"));
-  EXPECT_TRUE(IsSnapshotName(Repeat('s', 32)));
-  EXPECT_FALSE(IsSnapshotName(Repeat('s', 33)));
-  EXPECT_FALSE(IsSnapshotName(""));
-  EXPECT_FALSE(IsSnapshotName("-symforce"));
-  // Group names may hold dots and colons, snapshot names may not.
-  EXPECT_FALSE(IsSnapshotName("snap.1"));
-  EXPECT_FALSE(IsSnapshotName("snap:1"));
-  for (const std::string& h : kHostile)
-    EXPECT_FALSE(IsSnapshotName("snap" + h + "A")) << h;
-}
-
-TEST(NameSyntax, FibreChannelInitiators) {
-  EXPECT_TRUE(IsInitiatorName("2100001b32084524"));
-  EXPECT_TRUE(IsInitiatorName("500009730F0AB104"));
-  EXPECT_TRUE(IsInitiatorName("50:00:09:73:f0:0a:b1:04"));
-  EXPECT_FALSE(IsInitiatorName("50000973F0AB104"));     // 15 digits
-  EXPECT_FALSE(IsInitiatorName("500009730F0AB1044"));   // 17 digits
-  EXPECT_FALSE(IsInitiatorName("500009730F0AB10G"));
-  EXPECT_FALSE(IsInitiatorName("50:00:09:73:f0:0a:b1:0"));
-  EXPECT_FALSE(IsInitiatorName("500:0:09:73:f0:0a:b1:04"));
-  EXPECT_FALSE(IsInitiatorName("50:00:09:73:f0:0a:b1:04:"));
-  EXPECT_FALSE(IsInitiatorName("0x500009730f0ab104"));
-  EXPECT_FALSE(IsInitiatorName(""));
-  for (const std::string& h : kHostile)
-    EXPECT_FALSE(IsInitiatorName("50000973" + h + "0F0AB104")) << h;
-}
-
-TEST(NameSyntax, IscsiInitiators) {
-  EXPECT_TRUE(IsInitiatorName("iqn.1994-05.com.redhat:5a1b2c3d4e5f"));
-  EXPECT_TRUE(IsInitiatorName("iqn.1998-01.com.vmware:esx01-6d4f3c21"));
-  EXPECT_TRUE(IsInitiatorName("iqn.1991-05.com.microsoft:Host1.Corp.Example"));
-  EXPECT_TRUE(IsInitiatorName("iqn.2001-04"));
-  EXPECT_TRUE(IsInitiatorName("eui.02004567A425678D"));
-  EXPECT_TRUE(IsInitiatorName("naa.52004567BA64678D"));
-  EXPECT_TRUE(IsInitiatorName("naa.62004567BA64678D0123456789ABCDEF"));
-  EXPECT_FALSE(IsInitiatorName("iqn."));
-  EXPECT_FALSE(IsInitiatorName("iqn.94-05.com.x"));
-  EXPECT_FALSE(IsInitiatorName("iqn.1994_05.com.x"));
-  EXPECT_FALSE(IsInitiatorName("iqn.1994-05com.x"));
-  EXPECT_FALSE(IsInitiatorName("iqn.1994-05."));
-  EXPECT_FALSE(IsInitiatorName("IQN.1994-05.com.x"));
-  EXPECT_FALSE(IsInitiatorName("eui.02004567A425678"));
-  EXPECT_FALSE(IsInitiatorName("naa.52004567BA64678D01"));
-  EXPECT_FALSE(IsInitiatorName("iqn.1994-05.com." + Repeat('a', 223)));
-  for (const std::string& h : kHostile)
-    EXPECT_FALSE(IsInitiatorName("iqn.1994-05.com.redhat:" + h)) << h;
-}
-
-TEST(NameSyntax, DeviceNumbers) {
-  for (const char* ok : {"1", "0B59", "00027", "0019E", "fffff"})
-    EXPECT_TRUE(IsDeviceNumber(ok)) << ok;
-  EXPECT_FALSE(IsDeviceNumber(""));
-  EXPECT_FALSE(IsDeviceNumber("000A10"));  // six digits
-  EXPECT_FALSE(IsDeviceNumber("0G59"));
-  EXPECT_FALSE(IsDeviceNumber("0B59:0B5A"));  // a range is not one device
-  EXPECT_FALSE(IsDeviceNumber("0B59,0B5A"));
-  for (const std::string& h : kHostile)
-    EXPECT_FALSE(IsDeviceNumber("0" + h + "1")) << h;
 }
 
 TEST(NameSyntax, DeviceFilesStayInTheTemporaryDirectory) {
@@ -161,10 +115,7 @@ TEST(NameSyntax, PrintableEscapesAndBounds) {
 // Every name of the real tool outputs that the plug-in could hand back to a
 // tool passes its check.
 std::string Sample(const std::string& name) {
-  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return runtime_test::ReadFile(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
 }
 
 std::vector<std::string> Matches(const std::string& text, const char* pattern) {

@@ -7,13 +7,13 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 
 #include "array/ArrayAPI_CLI.h"
 #include "array/CommandRunner.h"
 #include "hostruntime/Env.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/FakeHost.h"
+#include "tests/runtime/TempDir.h"
 
 namespace {
 
@@ -64,12 +64,7 @@ class RealRunner : public ::testing::Test {
     ASSERT_EQ(0, chmod(path.c_str(), 0700));
   }
 
-  std::string Read(const std::string& path) const {
-    std::ifstream in(path);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Read(const std::string& path) const { return runtime_test::ReadFile(path); }
   size_t Runs() const {
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(dir_ + "/runs"))

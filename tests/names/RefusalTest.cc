@@ -25,32 +25,21 @@ struct Names {
   std::string initiator = "10000090FA123456";
 };
 
-const char* SlotKind(Slot s) {
-  using namesyntax::KindText;
-  using namesyntax::NameKind;
-  switch (s) {
-    case Slot::kSerial: return KindText(NameKind::kArraySerial);
-    case Slot::kGroup: return KindText(NameKind::kStorageGroup);
-    case Slot::kView: return KindText(NameKind::kMaskingView);
-    case Slot::kSnap: return KindText(NameKind::kSnapshotName);
-    case Slot::kDevice:
-    case Slot::kTarget: return KindText(NameKind::kDeviceNumber);
-    case Slot::kInitiator: return KindText(NameKind::kInitiator);
-  }
-  return "";
+// The field of a slot and the kind of name it holds, in the order of Slot.
+struct SlotInfo {
+  std::string Names::*field;
+  namesyntax::NameKind kind;
+};
+const SlotInfo& Of(Slot s) {
+  using K = namesyntax::NameKind;
+  static const SlotInfo table[] = {
+      {&Names::serial, K::kArraySerial},  {&Names::group, K::kStorageGroup},
+      {&Names::view, K::kMaskingView},    {&Names::snap, K::kSnapshotName},
+      {&Names::device, K::kDeviceNumber}, {&Names::target, K::kDeviceNumber},
+      {&Names::initiator, K::kInitiator}};
+  return table[int(s)];
 }
-
-void Put(Names& n, Slot s, const std::string& v) {
-  switch (s) {
-    case Slot::kSerial: n.serial = v; break;
-    case Slot::kGroup: n.group = v; break;
-    case Slot::kView: n.view = v; break;
-    case Slot::kSnap: n.snap = v; break;
-    case Slot::kDevice: n.device = v; break;
-    case Slot::kTarget: n.target = v; break;
-    case Slot::kInitiator: n.initiator = v; break;
-  }
-}
+const char* SlotKind(Slot s) { return namesyntax::KindText(Of(s).kind); }
 
 VMAXSnapParamList SnapList(const Names& n) {
   VMAXSnapParamList list;
@@ -78,146 +67,85 @@ struct Operation {
 using S = Slot;
 const std::set<Slot> kSnapSlots = {S::kSerial, S::kSnap, S::kDevice};
 
+// One operation per entry: the name slots it puts on a command line, and
+// the call (l: the snapshot list of the names, i: their snapshot info).
+#define OP(NAME, SLOTS, ...)                                       \
+  Operation {                                                      \
+    NAME, SLOTS, [](ArrayAPI_CLI& a, const Names& n) {             \
+      auto l = SnapList(n);                                        \
+      auto i = Info(n);                                            \
+      std::unordered_set<std::string> set;                         \
+      std::vector<std::string> vec;                                \
+      (void)l, (void)i, (void)set, (void)vec;                      \
+      return __VA_ARGS__;                                          \
+    }                                                              \
+  }
+
 std::vector<Operation> Operations() {
   using Devs = std::list<std::string>;
-  std::unordered_set<std::string> devSet;
-  std::vector<std::string> nameVec;
+  const std::set<Slot> kDev = {S::kSerial, S::kDevice}, kSg = {S::kSerial, S::kGroup},
+                       kSer = {S::kSerial}, kLink = {S::kSerial, S::kSnap, S::kDevice, S::kTarget},
+                       kSgDev = {S::kSerial, S::kGroup, S::kDevice},
+                       kIni = {S::kSerial, S::kInitiator};
   return {
-      {"CreateSnaps", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.CreateSnaps(l);
-       }},
-      {"DeleteSnaps", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.DeleteSnaps(l);
-       }},
-      {"RestoreSnaps", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.RestoreSnaps(l);
-       }},
-      {"LinkTarget", {S::kSerial, S::kSnap, S::kDevice, S::kTarget},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.LinkTarget(l);
-       }},
-      {"UnlinkTarget", {S::kSerial, S::kSnap, S::kDevice, S::kTarget},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.UnlinkTarget(l);
-       }},
-      {"IsSnapLinked", {S::kSerial, S::kSnap, S::kTarget},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto l = SnapList(n);
-         return a.IsSnapLinked(l);
-       }},
-      {"GetSnapInfo", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto i = Info(n);
-         return a.GetSnapInfo(i, true);
-       }},
-      {"GetSnapInfo(list)", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::list<VMAXSnapInfo> l{Info(n)};
-         return a.GetSnapInfo(l);
-       }},
-      {"GetLinkDevsSnap", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         auto i = Info(n);
-         return a.GetLinkDevsSnap(i);
-       }},
-      {"GetDevProps", {S::kSerial, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         VMAXLun lun;
-         return a.GetDevProps(n.serial, n.device, lun);
-       }},
-      {"GetDevProps(list)", {S::kSerial, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::unordered_map<std::string, VMAXLun> props;
-         return a.GetDevProps(n.serial, Devs{"000A0", n.device}, props);
-       }},
-      {"GetSGListByDevice", {S::kSerial, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::list<std::string> sgs;
-         return a.GetSGListByDevice(n.serial, n.device, sgs);
-       }},
-      {"GetSGListByHBA", {S::kSerial, S::kInitiator},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::unordered_map<std::string, std::unordered_set<std::string>> m;
-         return a.GetSGListByHBA(n.serial, {"10000090FA000001", n.initiator},
-                                 m);
-       }},
-      {"SGDevAdd", {S::kSerial, S::kGroup, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.SGDevAdd(n.serial, Devs{n.device}, n.group);
-       }},
-      {"SGDevRemove", {S::kSerial, S::kGroup, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.SGDevRemove(n.serial, Devs{n.device}, n.group);
-       }},
-      {"GetDevListBySG", {S::kSerial, S::kGroup},
-       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetDevListBySG(n.serial, n.group, devSet);
-       }},
-      {"GetDevListUnmapped", {S::kSerial, S::kGroup},
-       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetDevListUnmapped(n.serial, n.group, devSet);
-       }},
-      {"GetFreeTDEVListBySG", {S::kSerial, S::kGroup},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::list<VMAXLun> luns;
-         return a.GetFreeTDEVListBySG(n.serial, n.group, luns);
-       }},
-      {"GetChildSGList", {S::kSerial, S::kGroup},
-       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetChildSGList(n.serial, n.group, nameVec);
-       }},
-      {"GetChildSGListv2", {S::kSerial, S::kGroup},
-       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetChildSGListv2(n.serial, n.group, nameVec);
-       }},
-      {"GetParentSGList", {S::kSerial},
-       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetParentSGList(n.serial, devSet);
-       }},
-      {"GetDevListLinked", {S::kSerial},
-       [devSet](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetDevListLinked(n.serial, devSet);
-       }},
-      {"GetMVListByInitiator", {S::kSerial, S::kInitiator},
-       [nameVec](ArrayAPI_CLI& a, const Names& n) mutable {
-         return a.GetMVListByInitiator(n.serial, n.initiator, nameVec);
-       }},
-      {"MaskViewInfoByName", {S::kSerial, S::kView},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         VMAXMaskViewInfo info;
-         return a.MaskViewInfoByName(n.serial, n.view, info);
-       }},
-      {"RestoreCleanupAll", {S::kSerial, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.RestoreCleanupAll(n.serial, Devs{"000A0", n.device});
-       }},
-      {"RestoreCleanup", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.RestoreCleanup(n.serial, n.snap, Devs{n.device}, true);
-       }},
-      {"GetRestoreSessions", {S::kSerial, S::kDevice},
-       [](ArrayAPI_CLI& a, const Names& n) {
-         std::unordered_map<std::string, std::list<std::string>> s;
-         return a.GetRestoreSessions(n.serial, Devs{n.device}, s);
-       }},
-      {"WaitForRestoreCompletion", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.WaitForRestoreCompletion(n.serial, n.snap, Devs{n.device});
-       }},
-      {"DeleteRestoreSessions", kSnapSlots,
-       [](ArrayAPI_CLI& a, const Names& n) {
-         return a.DeleteRestoreSessions(n.serial, n.snap, Devs{n.device});
-       }},
+      OP("CreateSnaps", kSnapSlots, a.CreateSnaps(l)),
+      OP("DeleteSnaps", kSnapSlots, a.DeleteSnaps(l)),
+      OP("RestoreSnaps", kSnapSlots, a.RestoreSnaps(l)),
+      OP("LinkTarget", kLink, a.LinkTarget(l)),
+      OP("UnlinkTarget", kLink, a.UnlinkTarget(l)),
+      OP("IsSnapLinked", (std::set<Slot>{S::kSerial, S::kSnap, S::kTarget}), a.IsSnapLinked(l)),
+      OP("GetSnapInfo", kSnapSlots, a.GetSnapInfo(i, true)),
+      OP("GetSnapInfo(list)", kSnapSlots, [&] {
+        std::list<VMAXSnapInfo> infos{i};
+        return a.GetSnapInfo(infos);
+      }()),
+      OP("GetLinkDevsSnap", kSnapSlots, a.GetLinkDevsSnap(i)),
+      OP("GetDevProps", kDev, [&] {
+        VMAXLun lun;
+        return a.GetDevProps(n.serial, n.device, lun);
+      }()),
+      OP("GetDevProps(list)", kDev, [&] {
+        std::unordered_map<std::string, VMAXLun> props;
+        return a.GetDevProps(n.serial, Devs{"000A0", n.device}, props);
+      }()),
+      OP("GetSGListByDevice", kDev, [&] {
+        std::list<std::string> sgs;
+        return a.GetSGListByDevice(n.serial, n.device, sgs);
+      }()),
+      OP("GetSGListByHBA", kIni, [&] {
+        std::unordered_map<std::string, std::unordered_set<std::string>> m;
+        return a.GetSGListByHBA(n.serial, {"10000090FA000001", n.initiator}, m);
+      }()),
+      OP("SGDevAdd", kSgDev, a.SGDevAdd(n.serial, Devs{n.device}, n.group)),
+      OP("SGDevRemove", kSgDev, a.SGDevRemove(n.serial, Devs{n.device}, n.group)),
+      OP("GetDevListBySG", kSg, a.GetDevListBySG(n.serial, n.group, set)),
+      OP("GetDevListUnmapped", kSg, a.GetDevListUnmapped(n.serial, n.group, set)),
+      OP("GetFreeTDEVListBySG", kSg, [&] {
+        std::list<VMAXLun> luns;
+        return a.GetFreeTDEVListBySG(n.serial, n.group, luns);
+      }()),
+      OP("GetChildSGList", kSg, a.GetChildSGList(n.serial, n.group, vec)),
+      OP("GetChildSGListv2", kSg, a.GetChildSGListv2(n.serial, n.group, vec)),
+      OP("GetParentSGList", kSer, a.GetParentSGList(n.serial, set)),
+      OP("GetDevListLinked", kSer, a.GetDevListLinked(n.serial, set)),
+      OP("GetMVListByInitiator", kIni, a.GetMVListByInitiator(n.serial, n.initiator, vec)),
+      OP("MaskViewInfoByName", (std::set<Slot>{S::kSerial, S::kView}), [&] {
+        VMAXMaskViewInfo info;
+        return a.MaskViewInfoByName(n.serial, n.view, info);
+      }()),
+      OP("RestoreCleanupAll", kDev, a.RestoreCleanupAll(n.serial, Devs{"000A0", n.device})),
+      OP("RestoreCleanup", kSnapSlots, a.RestoreCleanup(n.serial, n.snap, Devs{n.device}, true)),
+      OP("GetRestoreSessions", kDev, [&] {
+        std::unordered_map<std::string, std::list<std::string>> sessions;
+        return a.GetRestoreSessions(n.serial, Devs{n.device}, sessions);
+      }()),
+      OP("WaitForRestoreCompletion", kSnapSlots,
+         a.WaitForRestoreCompletion(n.serial, n.snap, Devs{n.device})),
+      OP("DeleteRestoreSessions", kSnapSlots,
+         a.DeleteRestoreSessions(n.serial, n.snap, Devs{n.device})),
   };
 }
+#undef OP
 
 // What an attacker or a typing slip would put into a name.
 const std::vector<std::string> kHostile = {
@@ -242,20 +170,6 @@ struct Harness {
   }
 };
 
-bool IsValidFor(Slot s, const std::string& v) {
-  using namesyntax::NameKind;
-  switch (s) {
-    case Slot::kSerial: return namesyntax::IsValid(NameKind::kArraySerial, v);
-    case Slot::kGroup: return namesyntax::IsValid(NameKind::kStorageGroup, v);
-    case Slot::kView: return namesyntax::IsValid(NameKind::kMaskingView, v);
-    case Slot::kSnap: return namesyntax::IsValid(NameKind::kSnapshotName, v);
-    case Slot::kDevice:
-    case Slot::kTarget: return namesyntax::IsValid(NameKind::kDeviceNumber, v);
-    case Slot::kInitiator: return namesyntax::IsValid(NameKind::kInitiator, v);
-  }
-  return false;
-}
-
 TEST(Refusal, WithValidNamesEveryOperationRunsACommand) {
   // The control case: the harness sees commands when they run, so an empty
   // run list below means the check stopped them.
@@ -274,7 +188,7 @@ TEST(Refusal, HostileNameInAnySlotRunsNothing) {
     for (Slot slot : op.slots) {
       for (const std::string& bad : kHostile) {
         Names names;
-        Put(names, slot, bad);
+        names.*Of(slot).field = bad;
         Harness r;
         hostrt::ScopedEnv scoped(&r.env);
         const std::string where = std::string(op.name) + " slot " +
@@ -307,7 +221,7 @@ TEST(Refusal, HostileValuesAreInvalidForEverySlot) {
   for (Slot s : {S::kSerial, S::kGroup, S::kView, S::kSnap, S::kDevice,
                  S::kInitiator})
     for (const std::string& bad : kHostile)
-      EXPECT_FALSE(IsValidFor(s, bad)) << SlotKind(s) << " [" << bad << "]";
+      EXPECT_FALSE(namesyntax::IsValid(Of(s).kind, bad)) << SlotKind(s) << " [" << bad << "]";
 }
 
 TEST(Refusal, NamesReadBackFromTheArrayAreCheckedToo) {
@@ -353,6 +267,10 @@ TEST(Refusal, DeviceFileOutsideTheSyntaxIsRemovedAndNotRun) {
   EXPECT_TRUE(r.env.runs.empty());
   EXPECT_TRUE(r.env.files.empty());  // written, then removed again
   EXPECT_EQ(1u, r.env.removed.size());
+  // An empty device list for properties runs nothing either.
+  std::unordered_map<std::string, VMAXLun> props;
+  EXPECT_FALSE(r.api.GetDevProps("000197900123", std::list<std::string>{}, props));
+  EXPECT_TRUE(r.env.runs.empty());
 }
 
 TEST(Refusal, SymcliHomeWithAQuoteFailsInit) {
@@ -367,15 +285,6 @@ TEST(Refusal, SymcliHomeWithAQuoteFailsInit) {
   params.config.symapiHomeDir = "/opt/EMC Solutions";
   EXPECT_TRUE(api.init(params));
   EXPECT_EQ("/opt/EMC Solutions/bin/", api.symcliBinPath);
-}
-
-TEST(Refusal, EmptyDeviceListForPropertiesRunsNothing) {
-  Harness r;
-  hostrt::ScopedEnv scoped(&r.env);
-  std::unordered_map<std::string, VMAXLun> props;
-  EXPECT_FALSE(r.api.GetDevProps("000197900123", std::list<std::string>{},
-                                 props));
-  EXPECT_TRUE(r.env.runs.empty());
 }
 
 }  // namespace

@@ -6,7 +6,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <iterator>
 #include <set>
+#include <sstream>
 #include <thread>
 
 #include "tests/support/FakeEnv.h"
@@ -19,21 +21,9 @@ namespace {
 using hostrt::PgHostDatabase;
 using hostrt::Reservation;
 using pgdb_test::PgSchemaTest;
-using pgdb_test::RawConnection;
 
-constexpr const char* kArray = "000197900123";
-
-Reservation Entry(int smSnapId, const std::string& target,
-                  const std::string& array = kArray) {
-  Reservation r;
-  r.smSnapId = smSnapId;
-  r.array = array;
-  r.source = "00A10";
-  r.target = target;
-  r.jobId = 5000000000LL + smSnapId;  // beyond 32 bits
-  return r;
-}
-
+using db_contract::Entry;
+using db_contract::kArray;
 using db_contract::Holders;
 
 // Connections to one fresh schema.
@@ -151,20 +141,13 @@ TEST_F(PgHostDatabaseTest, SameTablesColumnsAndVersionAsTheSqliteFile) {
   EXPECT_EQ(fileVersion, serverVersion);
   EXPECT_EQ(PgHostDatabase::kSchemaVersion, serverVersion);
 
-  RawConnection* raw = admin.get();
-  ASSERT_TRUE(raw->Exec(
-      "CREATE TEMP TABLE cols AS SELECT table_name || '.' || column_name AS c "
-      "FROM information_schema.columns WHERE table_schema = '" + schema + "'"));
   std::string joined;
-  ASSERT_TRUE(raw->Exec("SELECT string_agg(c, ' ' ORDER BY c) FROM cols", &joined));
-  std::set<std::string> server;
-  size_t start = 0;
-  while (start < joined.size()) {
-    size_t end = joined.find(' ', start);
-    if (end == std::string::npos) end = joined.size();
-    server.insert(joined.substr(start, end - start));
-    start = end + 1;
-  }
+  ASSERT_TRUE(admin->Exec("SELECT string_agg(table_name || '.' || column_name, ' ') "
+                          "FROM information_schema.columns WHERE table_schema = '" +
+                              schema + "'",
+                          &joined));
+  std::istringstream words(joined);
+  std::set<std::string> server{std::istream_iterator<std::string>(words), {}};
   EXPECT_EQ(SqliteColumns(dir.File("host.db")), server);
 }
 
@@ -228,10 +211,6 @@ TEST_F(PgSchemaTest, HostsOpeningAnEmptyDatabaseTogetherCreateItOnce) {
   ASSERT_TRUE(InSchema("SELECT count(*) FROM schema_version", &rows));
   EXPECT_EQ("1", rows);
 }
-
-}  // namespace
-
-namespace {
 
 // Hosts allocating at once, each on its own connection, never share an id.
 TEST_F(PgHostDatabaseTest, ConcurrentSnapIdAllocationsAreDisjoint) {

@@ -17,12 +17,13 @@
 #include "hostruntime/ProcessRunner.h"
 #include "tests/pgdb/PgTestServer.h"
 #include "tests/runtime/TempDir.h"
+#include "tests/support/HostDatabaseContract.h"
 
 namespace {
 
 using hostrt::Reservation;
 
-constexpr const char* kArray = "000197900123";
+using db_contract::kArray;
 constexpr const char* kRacerVariable = "PZ_PG_RACER";
 constexpr int kRaceTargets = 48;
 constexpr int kRacers = 8;
@@ -33,15 +34,7 @@ std::string Target(int i) {
   return name;
 }
 
-Reservation Entry(int smSnapId, const std::string& target) {
-  Reservation r;
-  r.smSnapId = smSnapId;
-  r.array = kArray;
-  r.source = "00A10";
-  r.target = target;
-  r.jobId = smSnapId;
-  return r;
-}
+using db_contract::Entry;
 
 // The racing side, in a child process: the host home arrives on standard
 // input. It asks for two neighbouring targets at a time, from a start of its

@@ -7,7 +7,6 @@
 #include <sys/stat.h>
 
 #include <fstream>
-#include <sstream>
 
 #include "hostruntime/HostRequest.h"
 #include "tests/runtime/TempDir.h"
@@ -45,12 +44,7 @@ class LinuxHostSystemTest : public ::testing::Test {
       mkdir(path.substr(0, at).c_str(), 0700);
     std::ofstream(path) << text;
   }
-  std::string Get(const std::string& relative) {
-    std::ifstream in(root.File(relative));
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
+  std::string Get(const std::string& relative) { return runtime_test::ReadFile(root.File(relative)); }
 
   runtime_test::TempDir root;
   testing_host::FakeEnv env;

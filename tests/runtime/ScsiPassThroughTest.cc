@@ -97,48 +97,49 @@ TEST_F(ScsiPassThroughTest, RequestIsAReadWithTimeLimitAndSenseBuffer) {
   EXPECT_EQ(std::vector<int>{42}, kernel.closed);
 }
 
-TEST_F(ScsiPassThroughTest, CheckConditionReportsSenseKeyAndCodes) {
-  // Fixed format: ILLEGAL REQUEST, INVALID FIELD IN CDB.
-  kernel.answer.status = 0x02;
-  kernel.answer.driverStatus = 0x08;
-  kernel.answer.sense = {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00};
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("sense key 0x05 asc 0x24 ascq 0x00")) << error;
-  EXPECT_NE(std::string::npos, error.find("/dev/sdb")) << error;
-  // Descriptor format: NOT READY, LOGICAL UNIT NOT READY.
-  kernel.answer.sense = {0x72, 0x02, 0x04, 0x01, 0, 0, 0, 0};
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("sense key 0x02 asc 0x04 ascq 0x01")) << error;
-  // No readable sense at all.
-  kernel.answer.sense.clear();
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("without readable sense")) << error;
-  // RECOVERED ERROR: the data is good.
-  kernel.answer.data.assign(20, 1);
-  kernel.answer.sense = {0x70, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01};
-  EXPECT_EQ(20, Send()) << error;
-}
-
-TEST_F(ScsiPassThroughTest, TransportDriverAndStatusFailures) {
+// What the kernel answers, and what the sender makes of it: the data
+// length, or -1 with a text naming the fault.
+TEST_F(ScsiPassThroughTest, SenseTransportDriverAndStatusFailures) {
+  const std::vector<uint8_t> none;
+  struct Case {
+    const char* what;
+    uint8_t status;
+    uint16_t hostStatus, driverStatus;
+    std::vector<uint8_t> sense;
+    bool ioctlFails;
+    int direction, result;
+    const char* text;
+  } cases[] = {
+      {"fixed sense: ILLEGAL REQUEST, INVALID FIELD IN CDB", 0x02, 0, 0x08,
+       {0x70, 0, 0x05, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x24, 0x00}, false, SCSI_DIR_READ, -1,
+       "sense key 0x05 asc 0x24 ascq 0x00"},
+      {"descriptor sense: LOGICAL UNIT NOT READY", 0x02, 0, 0x08,
+       {0x72, 0x02, 0x04, 0x01, 0, 0, 0, 0}, false, SCSI_DIR_READ, -1,
+       "sense key 0x02 asc 0x04 ascq 0x01"},
+      {"no readable sense", 0x02, 0, 0x08, none, false, SCSI_DIR_READ, -1, "without readable sense"},
+      {"RECOVERED ERROR: the data is good", 0x02, 0, 0x08,
+       {0x70, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01}, false, SCSI_DIR_READ, 36, ""},
+      {"no connection", 0, 0x01, 0, none, false, SCSI_DIR_READ, -1, "host status 0x01"},
+      {"driver time-out", 0, 0, 0x06, none, false, SCSI_DIR_READ, -1, "driver status 0x06"},
+      {"BUSY", 0x08, 0, 0, none, false, SCSI_DIR_READ, -1, "SCSI status 0x08"},
+      {"ioctl fails", 0, 0, 0, none, true, SCSI_DIR_READ, -1, "Invalid argument"},
+      {"only reads are passed on", 0, 0, 0, none, false, SCSI_DIR_NONE, -1, ""},
+      {"good", 0, 0, 0, none, false, SCSI_DIR_READ, 36, ""},
+  };
   kernel.answer.data.assign(36, 1);
-  kernel.answer.hostStatus = 0x01;  // no connection
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("host status 0x01")) << error;
-  kernel.answer.hostStatus = 0;
-  kernel.answer.driverStatus = 0x06;  // driver time-out
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("driver status 0x06")) << error;
-  kernel.answer.driverStatus = 0;
-  kernel.answer.status = 0x08;  // BUSY
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("SCSI status 0x08")) << error;
-  kernel.answer.status = 0;
-  kernel.answer.ioctlFails = true;
-  EXPECT_EQ(-1, Send());
-  EXPECT_NE(std::string::npos, error.find("Invalid argument")) << error;
-  kernel.answer.ioctlFails = false;
-  EXPECT_EQ(-1, Send(10, SCSI_DIR_NONE));  // only reads are passed on
-  EXPECT_EQ(36, Send());
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    kernel.answer.status = c.status;
+    kernel.answer.hostStatus = c.hostStatus;
+    kernel.answer.driverStatus = c.driverStatus;
+    kernel.answer.sense = c.sense;
+    kernel.answer.ioctlFails = c.ioctlFails;
+    EXPECT_EQ(c.result, Send(10, c.direction)) << error;
+    EXPECT_NE(std::string::npos, error.find(c.text)) << error;
+    if (c.result < 0 && *c.text) {
+      EXPECT_NE(std::string::npos, error.find("/dev/sdb")) << error;
+    }
+  }
 }
 
 TEST(ScsiPassThroughOpen, FailuresAreTexts) {

@@ -24,21 +24,12 @@ namespace {
 using hostrt::Reservation;
 using hostrt::SqliteHostDatabase;
 
-constexpr const char* kArray = "000197900123";
+using db_contract::kArray;
 constexpr const char* kRaceDbVariable = "PZ_RACE_DB";
 constexpr int kRaceTargets = 24;
 constexpr int kRacers = 8;
 
-Reservation Entry(int smSnapId, const std::string& target,
-                  const std::string& array = kArray) {
-  Reservation r;
-  r.smSnapId = smSnapId;
-  r.array = array;
-  r.source = "00A10";
-  r.target = target;
-  r.jobId = 100 + smSnapId;
-  return r;
-}
+using db_contract::Entry;
 
 std::string Target(int i) {
   char name[8];
@@ -87,79 +78,51 @@ TEST_F(SqliteHostDatabaseTest, FileIsPrivateAndSchemaCurrent) {
   EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
 }
 
-TEST(SqliteHostDatabaseUpgrade, VersionOneFileIsUpgradedKeepingItsRows) {
-  runtime_test::TempDir dir;
-  std::string path = dir.File("old.db");
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &raw));
-  ASSERT_EQ(SQLITE_OK,
-            sqlite3_exec(raw,
-                         "CREATE TABLE schema_version(version INTEGER NOT NULL);"
-                         "INSERT INTO schema_version VALUES(1);"
-                         "CREATE TABLE array_info(serial TEXT PRIMARY KEY, record TEXT NOT NULL);"
-                         "CREATE TABLE array_details(array_number INTEGER PRIMARY KEY,"
-                         " array_name TEXT NOT NULL, control_host TEXT NOT NULL,"
-                         " user_name TEXT NOT NULL, encoded_password TEXT NOT NULL);"
-                         "CREATE TABLE reservations(array TEXT NOT NULL, target TEXT NOT NULL,"
-                         " source TEXT NOT NULL, sm_snap_id INTEGER NOT NULL,"
-                         " job_id INTEGER NOT NULL, UNIQUE(array, target));"
-                         "INSERT INTO reservations VALUES('A','00300','00010',7,70);",
-                         nullptr, nullptr, nullptr));
-  sqlite3_close(raw);
-  std::string error;
-  auto db = SqliteHostDatabase::Open(path, &error);
-  ASSERT_TRUE(db) << error;
-  int version = 0;
-  ASSERT_TRUE(db->SchemaVersion(&version, &error));
-  EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
-  std::vector<hostrt::ReservationEntry> all;
-  ASSERT_TRUE(db->ListAllReservations(&all, &error));
-  ASSERT_EQ(1u, all.size());
-  EXPECT_EQ(7, all[0].reservation.smSnapId);
-  std::vector<bool> granted;
-  ASSERT_TRUE(db->Reserve({Entry(8, "00300", "A")}, &granted, &error));
-  EXPECT_FALSE(granted[0]);
-}
-
-TEST(SqliteHostDatabaseUpgrade, VersionTwoFileGetsTheIdCounter) {
-  runtime_test::TempDir dir;
-  std::string path = dir.File("v2.db");
-  sqlite3* raw = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &raw));
-  ASSERT_EQ(SQLITE_OK,
-            sqlite3_exec(raw,
-                         "CREATE TABLE schema_version(version INTEGER NOT NULL);"
-                         "INSERT INTO schema_version VALUES(2);"
-                         "CREATE TABLE array_info(serial TEXT PRIMARY KEY, record TEXT NOT NULL);"
-                         "CREATE TABLE array_details(array_number INTEGER PRIMARY KEY,"
-                         " array_name TEXT NOT NULL, control_host TEXT NOT NULL,"
-                         " user_name TEXT NOT NULL, encoded_password TEXT NOT NULL);"
-                         "CREATE TABLE reservations(array TEXT NOT NULL, target TEXT NOT NULL,"
-                         " source TEXT NOT NULL, sm_snap_id INTEGER NOT NULL,"
-                         " job_id INTEGER NOT NULL, created INTEGER NOT NULL DEFAULT 0,"
-                         " UNIQUE(array, target));"
-                         "INSERT INTO reservations VALUES('A','00300','00010',7,70,5);",
-                         nullptr, nullptr, nullptr));
-  sqlite3_close(raw);
-  std::string error;
-  auto db = SqliteHostDatabase::Open(path, &error);
-  ASSERT_TRUE(db) << error;
-  int version = 0;
-  long long first = 0;
-  ASSERT_TRUE(db->SchemaVersion(&version, &error));
-  EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
-  std::vector<hostrt::ReservationEntry> all;
-  ASSERT_TRUE(db->ListAllReservations(&all, &error));
-  ASSERT_EQ(1u, all.size());
-  EXPECT_EQ(7, all[0].reservation.smSnapId);
-  ASSERT_TRUE(db->AllocateIds(hostrt::HostIdKind::kSmSnapId, 1, 1, &first, &error)) << error;
-  EXPECT_EQ(1, first);
-  // Opened again, the counter is not reset.
-  db.reset();
-  db = SqliteHostDatabase::Open(path, &error);
-  ASSERT_TRUE(db) << error;
-  ASSERT_TRUE(db->AllocateIds(hostrt::HostIdKind::kSmSnapId, 1, 1, &first, &error)) << error;
-  EXPECT_EQ(2, first);
+// Files of versions 1 and 2 are upgraded keeping their rows; version 2's
+// reservations have their grant time; the new id counter is not reset by
+// opening the file again.
+TEST(SqliteHostDatabaseUpgrade, OlderFilesAreUpgradedKeepingTheirRows) {
+  for (int old : {1, 2}) {
+    SCOPED_TRACE(old);
+    runtime_test::TempDir dir;
+    std::string path = dir.File("old.db");
+    const std::string created = old == 2 ? " created INTEGER NOT NULL DEFAULT 0," : "";
+    const std::string sql =
+        "CREATE TABLE schema_version(version INTEGER NOT NULL);"
+        "INSERT INTO schema_version VALUES(" + std::to_string(old) + ");"
+        "CREATE TABLE array_info(serial TEXT PRIMARY KEY, record TEXT NOT NULL);"
+        "CREATE TABLE array_details(array_number INTEGER PRIMARY KEY,"
+        " array_name TEXT NOT NULL, control_host TEXT NOT NULL,"
+        " user_name TEXT NOT NULL, encoded_password TEXT NOT NULL);"
+        "CREATE TABLE reservations(array TEXT NOT NULL, target TEXT NOT NULL,"
+        " source TEXT NOT NULL, sm_snap_id INTEGER NOT NULL,"
+        " job_id INTEGER NOT NULL," + created + " UNIQUE(array, target));"
+        "INSERT INTO reservations VALUES('A','00300','00010',7,70" + (old == 2 ? ",5" : "") + ");";
+    sqlite3* raw = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(path.c_str(), &raw));
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(raw, sql.c_str(), nullptr, nullptr, nullptr));
+    sqlite3_close(raw);
+    std::string error;
+    auto db = SqliteHostDatabase::Open(path, &error);
+    ASSERT_TRUE(db) << error;
+    int version = 0;
+    ASSERT_TRUE(db->SchemaVersion(&version, &error));
+    EXPECT_EQ(SqliteHostDatabase::kSchemaVersion, version);
+    std::vector<hostrt::ReservationEntry> all;
+    ASSERT_TRUE(db->ListAllReservations(&all, &error));
+    ASSERT_EQ(1u, all.size());
+    EXPECT_EQ(7, all[0].reservation.smSnapId);
+    std::vector<bool> granted;
+    ASSERT_TRUE(db->Reserve({Entry(8, "00300", "A")}, &granted, &error));
+    EXPECT_FALSE(granted[0]);
+    for (long long want : {1, 2}) {
+      long long first = 0;
+      ASSERT_TRUE(db->AllocateIds(hostrt::HostIdKind::kSmSnapId, 1, 1, &first, &error)) << error;
+      EXPECT_EQ(want, first);
+      db = SqliteHostDatabase::Open(path, &error);
+      ASSERT_TRUE(db) << error;
+    }
+  }
 }
 
 TEST(SqliteHostDatabaseUpgrade, NewerSchemaIsRefused) {

@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 
 namespace runtime_test {
@@ -24,6 +26,12 @@ inline void RemoveTree(const std::string& path) {
     closedir(d);
   }
   rmdir(path.c_str());
+}
+
+// The whole content of a file ("" when it cannot be read).
+inline std::string ReadFile(const std::string& path) {
+  std::ifstream in(path);
+  return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
 class TempDir {

@@ -85,10 +85,6 @@ TEST(CommandTable, EveryCommandLineIsAcceptedAndPrintsItsMarker) {
   }
 }
 
-}  // namespace
-
-namespace {
-
 // What the tools refuse, as the real ones do: a failing exit code and the
 // text the plug-in's parsers or an operator read.
 TEST(CommandTable, RefusalsFailWithTheRealTexts) {

@@ -3,12 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <regex>
 #include <set>
-#include <sstream>
 
+#include "tests/runtime/TempDir.h"
 #include "tests/simulator/SimWorld.h"
 
 namespace {
@@ -19,11 +18,9 @@ using simtest::SimWorld;
 using simtest::Words;
 
 std::string Sample(const std::string& name) {
-  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  EXPECT_FALSE(s.str().empty()) << name;
-  return s.str();
+  std::string text = runtime_test::ReadFile(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
+  EXPECT_FALSE(text.empty()) << name;
+  return text;
 }
 
 bool IsRuler(const std::string& line) {
@@ -216,66 +213,51 @@ TEST_F(SampleLayoutTest, MessagesMatchTheRealTexts) {
   EXPECT_NE(r.err.find(clone), std::string::npos) << clone;
 }
 
-TEST_F(SampleLayoutTest, InitiatorGroupListByWwn) {
-  std::string sample = Sample("symaccess_list_init_wwn__1.txt");
-  Result r = Run("symaccess", "-type init list -wwn " + demo_["initiators"][0].get<std::string>());
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(HeaderWords(r.out), HeaderWords(sample));
-  EXPECT_EQ(Rulers(r.out), Rulers(sample));
-  std::vector<std::string> lines = Lines(r.out);
-  auto title = std::find(lines.begin(), lines.end(), "Initiator Group Name");
-  ASSERT_NE(title, lines.end());
-  EXPECT_EQ(*(title + 1), std::string(20, '-'));
-  EXPECT_EQ(*(title + 2), "IG_" + host_);
-  ExpectSameGeometry(sample, r.out);
-}
-
-TEST_F(SampleLayoutTest, MaskingViewList) {
-  std::string sample = Sample("symaccess_list_view__1.txt");
-  Result r = Run("symaccess", "list view");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(HeaderWords(r.out), HeaderWords(sample));
-  EXPECT_EQ(Rulers(r.out), Rulers(sample));
-  // Column order: view, initiator group, port group, storage group.
-  bool found = false;
-  for (const std::string& line : Lines(r.out)) {
-    std::vector<std::string> w = Words(line);
-    if (!w.empty() && w[0] == "MV_" + host_ + "_mount") {
-      EXPECT_EQ(w, (std::vector<std::string>{w[0], "IG_" + host_, "PG_" + host_,
-                                              demo_["mountStorageGroup"].get<std::string>()}));
-      found = true;
+// Masking listings and group details: a listing has its sample's header
+// words, rulers and column geometry, a detail its samples' keys; each holds
+// the names of the demo world where the sample holds its own.
+TEST_F(SampleLayoutTest, MaskingListingsAndDetails) {
+  const std::string mvList = "symaccess_list_view__1.txt";
+  struct Case {
+    std::string args;
+    std::vector<std::string> samples;
+    bool listing;                       // else a detail of keys
+    std::vector<std::string> patterns;  // regular expressions the output matches
+  } cases[] = {
+      {"-type init list -wwn " + demo_["initiators"][0].get<std::string>(),
+       {"symaccess_list_init_wwn__1.txt"}, true,
+       {"\nInitiator Group Name\n-{20}\nIG_" + host_ + "\n"}},
+      // Column order: view, initiator group, port group, storage group;
+      // the title line is the sample's.
+      {"list view", {mvList}, true,
+       {"\nMV_" + host_ + "_mount +IG_" + host_ + " +PG_" + host_ + " +" +
+            demo_["mountStorageGroup"].get<std::string>() + " *\n",
+        "\n" + Lines(Sample(mvList))[1] + "\n"}},
+      // The views of the group are listed in its brace block.
+      {"show IG_" + host_ + " -type initiator",
+       {"symaccess_show_init__1.txt", "symaccess_show_init__2.txt"}, false,
+       {"WWN  : 10000000c9a1b201", "Masking View Names[\\s\\S]*MV_" + host_ + "_mount"}},
+      // Device ranges as in the sample.
+      {"show " + demo_["targetStorageGroup"].get<std::string>() + " -type storage",
+       {"symaccess_show_storage__1.txt"}, false, {"00200:00227"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args);
+    Result r = Run("symaccess", c.args);
+    ASSERT_EQ(r.exitCode, 0) << r.err;
+    for (const std::string& name : c.samples) {
+      std::string sample = Sample(name);
+      if (c.listing) {
+        EXPECT_EQ(HeaderWords(r.out), HeaderWords(sample));
+        EXPECT_EQ(Rulers(r.out), Rulers(sample));
+        ExpectSameGeometry(sample, r.out);
+      } else {
+        EXPECT_EQ(Keys(r.out), Keys(sample)) << name << "\n" << r.out;
+      }
     }
+    for (const std::string& p : c.patterns)
+      EXPECT_TRUE(std::regex_search(r.out, std::regex(p))) << p << "\n" << r.out;
   }
-  EXPECT_TRUE(found) << r.out;
-  // Columns start where the sample's start.
-  std::string header = Lines(sample)[1];
-  std::string mine;
-  for (const std::string& line : Lines(r.out)) {
-    if (line.rfind("Masking View Name", 0) == 0) mine = line;
-  }
-  EXPECT_EQ(mine, header);
-  ExpectSameGeometry(sample, r.out);
-}
-
-TEST_F(SampleLayoutTest, InitiatorGroupShow) {
-  Result r = Run("symaccess", "show IG_" + host_ + " -type initiator");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  for (const char* name : {"symaccess_show_init__1.txt", "symaccess_show_init__2.txt"}) {
-    EXPECT_EQ(Keys(r.out), Keys(Sample(name))) << name << "\n" << r.out;
-  }
-  EXPECT_TRUE(std::regex_search(r.out, std::regex("WWN  : 10000000c9a1b201")));
-  // The views of the group are listed in its brace block.
-  size_t views = r.out.find("Masking View Names");
-  EXPECT_NE(r.out.find("MV_" + host_ + "_mount", views), std::string::npos);
-}
-
-TEST_F(SampleLayoutTest, StorageGroupShow) {
-  std::string sample = Sample("symaccess_show_storage__1.txt");
-  std::string tgt = demo_["targetStorageGroup"];
-  Result r = Run("symaccess", "show " + tgt + " -type storage");
-  ASSERT_EQ(r.exitCode, 0) << r.err;
-  EXPECT_EQ(Keys(r.out), Keys(sample)) << r.out;
-  EXPECT_NE(r.out.find("00200:00227"), std::string::npos) << r.out;  // ranges as in the sample
 }
 
 TEST_F(SampleLayoutTest, DeviceListings) {

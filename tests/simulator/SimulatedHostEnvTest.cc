@@ -8,34 +8,23 @@
 #include "hostruntime/HostRequest.h"
 #include "hostruntime/HostSystem.h"
 #include "hostruntime/PosixEnv.h"
-#include "hostruntime/ProcessRunner.h"
 #include "simulator/hostenv/SimulatedHostEnv.h"
 #include "tests/runtime/TempDir.h"
+#include "tests/simulator/SimWorld.h"
 
 namespace {
-
-const std::string kSymsim = std::string(PZ_BINARY_DIR) + "/simulator/symsim";
 
 class SimulatedHostTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::ifstream probe(kSymsim);
-    if (!probe) GTEST_SKIP() << "the simulator is not built";
-    Symsim({"init-demo", "--json"}, &demo);
-    Symsim({"host", "--name", "esx1", "--esx", "--wwn", "10000000c9a1b201"}, nullptr);
-    std::ofstream(home.File("settings.ini"))
-        << "[Host]\nsimulatedHost = demohost\n[EventManager]\nSYMAPI_HOME_DIR = "
-        << world.path() << "\n";
+    demo = world.InitDemo();
+    world.MustAdmin({"host", "--name", "esx1", "--esx", "--wwn", "10000000c9a1b201"});
+    Settings("demohost");
   }
-  void Symsim(std::vector<std::string> args, nlohmann::json* out) {
-    hostrt::ProcessSpec spec;
-    spec.argv = {kSymsim, "--state", world.path()};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.timeoutMs = 60000;
-    hostrt::ProcessOutcome outcome;
-    hostrt::RunChildProcess(spec, &outcome);
-    ASSERT_EQ(0, outcome.exitCode) << outcome.error << outcome.startError;
-    if (out) *out = nlohmann::json::parse(outcome.output);
+  void Settings(const std::string& host) {
+    std::ofstream(home.File("settings.ini"), std::ios::trunc)
+        << "[Host]\nsimulatedHost = " << host << "\n[EventManager]\nSYMAPI_HOME_DIR = "
+        << world.dir() << "\n";
   }
 
   std::unique_ptr<hostrt::Env> Simulated(hostrt::Env* base) {
@@ -45,7 +34,8 @@ class SimulatedHostTest : public ::testing::Test {
     return env;
   }
 
-  runtime_test::TempDir world, home;
+  simtest::SimWorld world;
+  runtime_test::TempDir home;
   nlohmann::json demo;
 };
 
@@ -113,9 +103,7 @@ TEST_F(SimulatedHostTest, OnlySettingsThatNameAHostAndItsWorldGiveOne) {
 }
 
 TEST_F(SimulatedHostTest, EsxHostListsNameValueEntriesAndSaysVmware) {
-  std::ofstream(home.File("settings.ini"), std::ios::trunc)
-      << "[Host]\nsimulatedHost = esx1\n[EventManager]\nSYMAPI_HOME_DIR = "
-      << world.path() << "\n";
+  Settings("esx1");
   hostrt::PosixEnv base(home.path());
   std::unique_ptr<hostrt::Env> env = Simulated(&base);
   hostrt::ScopedEnv scope(env.get());
