@@ -8,32 +8,9 @@
 #include "engine/PZSOVMAX.h"
 #include "engine/WorkerSupport.h"
 #include "host/HostServices.h"
-#include "orchestration/ArraySession.h"
 #include "orchestration/VMAXAPI.h"
 
 namespace {
-
-using ListsByName = std::map<std::string, VMAXSnapParamList>;
-
-void addToList(ListsByName& lists, SnapInfo* si, const VMAXMetadata& md) {
-  VMAXSnapParam p(si);
-  p.snapUid = md.snapName;
-  p.sourceDevice = md.sourceDevice;
-  auto it = lists.find(md.snapName);
-  if (it == lists.end()) {
-    it = lists.emplace(md.snapName, VMAXSnapParamList()).first;
-    it->second.serial = md.arraySerial;
-  }
-  it->second.params.push_back(p);
-}
-
-std::map<int, std::vector<SnapInfo*>> groupByArrayNum(SnapInfo** requests,
-                                                      short count) {
-  std::map<int, std::vector<SnapInfo*>> groups;
-  for (short i = 0; i < count; ++i)
-    groups[requests[i]->getArrayNum()].push_back(requests[i]);
-  return groups;
-}
 
 // Revert of the lists of one array-number group; false ends all array work.
 bool revertGroup(const std::vector<SnapInfo*>& group, SnapInfo* first,
@@ -53,40 +30,28 @@ bool revertGroup(const std::vector<SnapInfo*>& group, SnapInfo* first,
     }
     addToList(lists, si, md);
   }
-  for (auto& entry : lists) {
-    VMAXSnapParamList& list = entry.second;
-    SnapInfo* head = list.params.front().snapInfo;
-    std::shared_ptr<VMAXAPI> api =
-        initArrayParams(head, util, list.serial, PZSO::SNAP_STATUS_REVERT_FAILED);
-    if (!api) {
-      first->log(LOG_FAILURE, fn, "Failed to initialize the array parameters");
-      return false;
-    }
-    std::string description = list.params.front().snapUid;
-    if (!api->RevertSnaps(list)) {
-      first->log(LOG_FAILURE, fn, "Failed to revert source devices from snaps [%s]",
-                 description.c_str());
-      return false;
-    }
-    first->log(LOG_DETAIL, fn, "Successfully reverted source devices from snaps [%s]",
-               description.c_str());
-  }
-  return true;
+  const ListStep step = {fn, PZSO::SNAP_STATUS_REVERT_FAILED, false, true, true,
+                         "Failed to revert source devices from snaps",
+                         "Successfully reverted source devices from snaps",
+                         [](VMAXAPI& api, VMAXSnapParamList& l) { return api.RevertSnaps(l); }};
+  return runOnLists(lists, first, util, step);
 }
 
 }  // namespace
 
 int vmax_reconcileWorker(SnapInfo** requests, short count, PZOSUtil* util,
                          bool allowRemote) {
-  if (!validateInputParams(requests, count, util)) return PZ_RESULT_FAILURE;
   const char* fn = "vmax_reconcileWorker";
+  int result = PZ_RESULT_FAILURE;
+  if (beginWorker(requests, count, util, allowRemote, fn, "reconcile",
+                  REMOTE_MSG_RECONCILE, &result))
+    return result;
   SnapInfo* first = requests[0];
-  first->log(LOG_PROGRESS, fn, "Starting reconcile operation for [%d] snaps", count);
-  int forwarded = PZ_RESULT_FAILURE;
-  if (allowRemote && forwardToRemoteSnapMA(requests, count, util, fn,
-                                           REMOTE_MSG_RECONCILE, &forwarded))
-    return forwarded;
-
+  const ListStep step = {fn, PZSO::SNAP_STATUS_NO_SNAPSHOT, false, false, false,
+                         "Reconciliation failed for snaps", "Successfully reconciled snaps",
+                         [](VMAXAPI& api, VMAXSnapParamList& l) {
+                           return api.ReconcileSnaps(l);
+                         }};
   for (auto& group : groupByArrayNum(requests, count)) {
     ListsByName lists;
     for (SnapInfo* si : group.second) {
@@ -105,24 +70,7 @@ int vmax_reconcileWorker(SnapInfo** requests, short count, PZOSUtil* util,
       }
       addToList(lists, si, md);
     }
-    for (auto& entry : lists) {
-      VMAXSnapParamList& list = entry.second;
-      SnapInfo* head = list.params.front().snapInfo;
-      std::shared_ptr<VMAXAPI> api =
-          initArrayParams(head, util, list.serial, PZSO::SNAP_STATUS_NO_SNAPSHOT);
-      if (!api) {
-        first->log(LOG_FAILURE, fn, "Failed to initialize the array parameters");
-        continue;
-      }
-      std::string description = list.serial + "-";
-      for (const auto& p : list.params) description += p.snapUid + " ";
-      if (!api->ReconcileSnaps(list))
-        first->log(LOG_FAILURE, fn, "Reconciliation failed for snaps [%s]",
-                   description.c_str());
-      else
-        first->log(LOG_DETAIL, fn, "Successfully reconciled snaps [%s]",
-                   description.c_str());
-    }
+    runOnLists(lists, first, util, step);
   }
   first->log(LOG_PROGRESS, fn, "Reconcile operation completed");
   return PZ_RESULT_SUCCESS;
@@ -130,14 +78,12 @@ int vmax_reconcileWorker(SnapInfo** requests, short count, PZOSUtil* util,
 
 int vmax_revertWorker(SnapInfo** requests, short count, PZOSUtil* util,
                       bool allowRemote) {
-  if (!validateInputParams(requests, count, util)) return PZ_RESULT_FAILURE;
   const char* fn = "vmax_revertWorker";
-  SnapInfo* first = requests[0];
-  first->log(LOG_PROGRESS, fn, "Starting revert operation for [%d] snaps", count);
   int forwarded = PZ_RESULT_FAILURE;
-  if (allowRemote &&
-      forwardToRemoteSnapMA(requests, count, util, fn, REMOTE_MSG_REVERT, &forwarded))
+  if (beginWorker(requests, count, util, allowRemote, fn, "revert", REMOTE_MSG_REVERT,
+                  &forwarded))
     return forwarded;
+  SnapInfo* first = requests[0];
 
   // All or nothing: one request without a snapshot or with host mappings
   // refuses the whole call before any array command.
