@@ -32,7 +32,6 @@ TEST_F(PrepareTest, VplexBackendSerialAndTheSharedSnapshotName) {
     EXPECT_EQ(Uid(kSerialA, "008F8", "SNAP_1"), si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
     EXPECT_EQ(PZSO::SNAP_STATUS_PREPARED, si->status);
   }
-  EXPECT_EQ((std::vector<std::string>{kSerialA}), a->setArrayInfoCalls);
   EXPECT_EQ(1, a->getSnapUniqueIdCalls);
   EXPECT_EQ(0, b->getSnapUniqueIdCalls);
   EXPECT_EQ((std::vector<std::string>{"SNAP_1"}), b->setSnapUniqueIds);
@@ -80,23 +79,6 @@ TEST_F(PrepareTest, FailuresStopAtTheFailingRequest) {
   EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, c->status);
   EXPECT_EQ(0, c->errorCode);
   EXPECT_FALSE(c->metadata.count(PZSO::SM_MDT_SNAP_UNIQUE_ID));
-}
-
-TEST_F(PrepareTest, RefusedMetadataReturnsAtOnce) {
-  FakeSnapInfo* a = AddSource(kSerialA);
-  a->refuseMetadataTypes.insert(PZSO::SM_MDT_SNAP_UNIQUE_ID);
-  EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
-  EXPECT_EQ(0, a->errorCode);
-  EXPECT_TRUE(env.runs.empty());
-}
-
-TEST_F(PrepareTest, WorkerSpreadsArrayFailure) {
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-  Add(Uid(kSerialA, "00A1C", "SNAP_1"));
-  // No Solutions Enabler answers: the array parameters cannot be set up.
-  EXPECT_EQ(1, vmax_prepareWorker(All(), N(), &os, false));
-  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(0)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(1)->status);
 }
 
 }  // namespace

@@ -18,15 +18,6 @@ TEST_F(SnapTest, TwoArraysMakeTwoCreates) {
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(i)->status);
 }
 
-TEST_F(SnapTest, FailureOnOneArrayMarksEveryRequest) {
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-  Add(Uid(kSerialB, "00B01", "SNAP_1"));
-  ArrayAnswers({"establish"}, {kSerialB});
-  EXPECT_EQ(1, vmax_postSnapWorker(All(), N(), &os, true));
-  EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(0)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(1)->status);
-}
-
 TEST_F(SnapTest, MissingMetadataEndsBeforeAnySnapshot) {
   Add(Uid(kSerialA, "00A1B", "SNAP_1"))->status = 1;
   Add();
@@ -49,20 +40,6 @@ TEST_F(DeleteTest, PartialDeleteGivesTwo) {
   EXPECT_EQ(PZSO::SNAP_STATUS_DELETED, R(1)->status);
   EXPECT_EQ(PZSO::SNAP_STATUS_DELETE_FAILED, R(2)->status);
   EXPECT_EQ(2, R(0)->countLogs("Nothing to delete as unique identifier is empty."));
-}
-
-// All without metadata make no array call (0); nothing deleted is 1.
-TEST_F(DeleteTest, WholeResults) {
-  Add();
-  Add();
-  EXPECT_EQ(0, vmax_deleteWorker(All(), N(), &os, true));
-  EXPECT_TRUE(env.runs.empty());
-  owned.clear();
-  ptrs.clear();
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-  Add(Uid(kSerialA, "00A1C", "SNAP_2"), 2);
-  EXPECT_EQ(1, vmax_deleteWorker(All(), N(), &os, true));
-  EXPECT_EQ(PZSO::SNAP_STATUS_DELETE_FAILED, R(1)->status);
 }
 
 TEST(SnapDeviceNameTest, CloneMountUsesTheMountId) {
