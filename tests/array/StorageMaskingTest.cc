@@ -25,40 +25,33 @@ const std::string kAdd = Cmd("symsg", kFileArg + " -sg sg1 addall -noprompt");
 const std::string kRm = Cmd("symsg", kFileArg + " -sg sg1 rmall -noprompt");
 
 // Answers that mean "nothing to change" are success; others fail. An empty
-// list still runs, with an empty file.
+// list still runs, with an empty file, kept only with verbose logging.
 TEST_F(ArrayTest, StorageGroupChangeTolerances) {
   struct Case {
     bool add;
-    const char* text;
-    std::vector<std::string> devs;
+    const char* answer;
+    std::list<std::string> devs;
     bool ok;
   } cases[] = {
-      {true, "The device is already a member of the storage group", {"000B1"}, true},
-      {true, "Storage group not found", {}, false},
-      {false, "Device 000B1 was not found in the group", {"000B1"}, true},
-      {false, "Individual devices cannot be added to or removed from a parent "
-              "storage group", {"000B1"}, true},
-      {false, "Symmetrix is locked", {"000B1"}, false},
+      {true, "!The device is already a member of the storage group", {"000B1"}, true},
+      {true, "!Storage group not found", {}, false},
+      {false, "!Device 000B1 was not found in the group", {"000B1"}, true},
+      {false, "!Individual devices cannot be added to or removed from a parent storage group",
+       {"000B1"}, true},
+      {false, "!Symmetrix is locked", {"000B1"}, false},
+      {false, "", {"000B1"}, true},
   };
   for (const Case& c : cases) {
-    SCOPED_TRACE(c.text);
+    SCOPED_TRACE(c.answer);
     env_.scripts.clear();
     env_.runs.clear();
-    Expect(c.add ? kAdd : kRm, "", 1, c.text);
-    std::list<std::string> devs(c.devs.begin(), c.devs.end());
-    EXPECT_EQ(c.ok, c.add ? api_.SGDevAdd(kSid, devs, "sg1")
-                          : api_.SGDevRemove(kSid, devs, "sg1"));
+    config_.bSymmVerboseLogging = !*c.answer;
+    Reinit();
+    Answer(c.add ? kAdd : kRm, c.answer);
+    EXPECT_EQ(c.ok, c.add ? api_.SGDevAdd(kSid, c.devs, "sg1") : api_.SGDevRemove(kSid, c.devs, "sg1"));
     EXPECT_EQ(c.devs.empty() ? "" : "000B1\n", FileSeen());
-    EXPECT_FALSE(FileLeft());
+    EXPECT_EQ(config_.bSymmVerboseLogging, FileLeft());
   }
-  // Kept with verbose logging.
-  config_.bSymmVerboseLogging = true;
-  api_ = ArrayAPI_CLI(&si_);
-  Init();
-  env_.scripts.clear();
-  Expect(kRm, "");
-  EXPECT_TRUE(api_.SGDevRemove(kSid, {"000B1"}, "sg1"));
-  EXPECT_TRUE(FileLeft());
 }
 
 // The tool refuses a whole list for one device that needs no change: the
@@ -86,32 +79,41 @@ TEST_F(ArrayTest, StorageGroupChangeOfAListFinishesTheDevicesStillNeedingIt) {
   EXPECT_FALSE(api_.SGDevAdd(kSid, {"000B1", "000B2"}, "sg1"));
 }
 
-TEST_F(ArrayTest, StorageGroupsOfADeviceSkipTheLinkGroup) {
+// Groups of a device leave out the link group; parents need more than a
+// lone "P" flag.
+TEST_F(ArrayTest, GroupListings) {
   config_.linkDeviceStorageGroup = "tgt_sg";
-  api_ = ArrayAPI_CLI(&si_);
-  Init();
-  struct Case {
-    const char* out;
-    const char* err;
-    bool ok;
-    std::list<std::string> sgs;
-  } cases[] = {
-      {"Symmetrix ID          : 000197900123\n\nStorage Group Name\n"
-       "--------------------\n  sg_a \r\ntgt_sg\nsg_b\n\n",
-       "", true, {"earlier", "sg_a", "sg_b"}},
-      {"", "No Storage groups could be found for the device", true, {"earlier"}},
-      {"", "Symmetrix is locked", false, {"earlier"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.err);
+  Reinit();
+  const std::string cmd = Cmd("symaccess", "-type storage list -dev 000A1");
+  for (auto [answer, ok, want] : {
+           std::tuple<const char*, bool, std::list<std::string>>{
+               "Symmetrix ID          : 000197900123\n\nStorage Group Name\n"
+               "--------------------\n  sg_a \r\ntgt_sg\nsg_b\n\n",
+               true, {"earlier", "sg_a", "sg_b"}},
+           {"!No Storage groups could be found for the device", true, {"earlier"}},
+           {"!Symmetrix is locked", false, {}}}) {
     env_.scripts.clear();
-    Expect(Cmd("symaccess", "-type storage list -dev 000A1"), c.out, *c.err ? 1 : 0, c.err);
+    Answer(cmd, answer);
     std::list<std::string> sgs{"earlier"};
-    EXPECT_EQ(c.ok, api_.GetSGListByDevice(kSid, "000A1", sgs));
-    if (c.ok) EXPECT_EQ(c.sgs, sgs);
+    EXPECT_EQ(ok, api_.GetSGListByDevice(kSid, "000A1", sgs)) << answer;
+    if (ok) EXPECT_EQ(want, sgs);
   }
   std::list<std::string> sgs;
   EXPECT_FALSE(api_.GetSGListByDevice(kSid, "", sgs));
+
+  Expect(Cmd("symsg", "list"),
+         "\n                       S T O R A G E   G R O U P S\n\n"
+         "Symmetrix ID: 000197900123\n\nStorage Group Name   Devs  Flags  GKs\n"
+         "-------------------- ----- ------ ----\n"
+         "parent_sg               0 P..X      0\nlonely_p                2 P         0\n"
+         "child_a                 4 C...      0\nplain                   1 ....      0\n\n"
+         "Legend:\n  Flags: (P)arent\n");
+  std::unordered_set<std::string> parents;
+  ASSERT_TRUE(api_.GetParentSGList(kSid, parents));
+  EXPECT_EQ((std::unordered_set<std::string>{"parent_sg"}), parents);
+  env_.scripts.clear();
+  Expect(Cmd("symsg", "list"), "----\nsg 1 ....\n");
+  EXPECT_FALSE(api_.GetParentSGList(kSid, parents));
 }
 
 const char* kOldShow =
@@ -156,26 +158,6 @@ TEST_F(ArrayTest, ChildGroupsVersionSwitch) {
     EXPECT_EQ(c.ok, api_.GetChildSGList(kSid, "parent_sg", children));
     EXPECT_EQ(c.children, children);
   }
-}
-
-TEST_F(ArrayTest, ParentGroupsNeedMoreThanALoneP) {
-  Expect(Cmd("symsg", "list"),
-         "\n                       S T O R A G E   G R O U P S\n\n"
-         "Symmetrix ID: 000197900123\n\n"
-         "Storage Group Name   Devs  Flags  GKs\n"
-         "-------------------- ----- ------ ----\n"
-         "parent_sg               0 P..X      0\n"
-         "lonely_p                2 P         0\n"
-         "child_a                 4 C...      0\n"
-         "plain                   1 ....      0\n\n"
-         "Legend:\n  Flags: (P)arent\n");
-  std::unordered_set<std::string> parents;
-  ASSERT_TRUE(api_.GetParentSGList(kSid, parents));
-  EXPECT_EQ((std::unordered_set<std::string>{"parent_sg"}), parents);
-
-  env_.scripts.clear();
-  Expect(Cmd("symsg", "list"), "----\nsg 1 ....\n");
-  EXPECT_FALSE(api_.GetParentSGList(kSid, parents));
 }
 
 // WWPNs compare without case, colons or blanks; view names exactly.
