@@ -26,21 +26,6 @@ std::string Progress(std::initializer_list<const char*> rows) {
   return s + "----------\n";
 }
 
-TEST_F(ArrayTest, RestoreSnapsCommand) {
-  Expect(Snapvx("-snapshot_name snapA restore -noprompt"), "");
-  VMAXSnapParamList list;
-  list.serial = kSid;
-  for (const char* d : {"000A1", "000A2"}) {
-    VMAXSnapParam p;
-    p.snapUid = "snapA";
-    p.sourceDevice = d;
-    list.params.push_back(p);
-  }
-  EXPECT_TRUE(api_.RestoreSnaps(list));
-  EXPECT_EQ("000A1\n000A2\n", FileSeen());
-  EXPECT_FALSE(FileLeft());
-}
-
 // Waiting polls every 30 s with the same device file, bounded by the
 // configured minutes (a day by default).
 TEST_F(ArrayTest, WaitForRestoreCompletion) {

@@ -44,6 +44,7 @@ TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
   const Call del = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.DeleteSnaps(l); };
   const Call link = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.LinkTarget(l); };
   const Call unlink = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.UnlinkTarget(l); };
+  const Call restore = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.RestoreSnaps(l); };
   const std::string forced = Tool("symsnapvx") + " -sid  " + kSid + " -file " + kDeviceFile +
                              " -snapshot_name snapA unlink -symforce -noprompt";
   struct Case {
@@ -65,6 +66,8 @@ TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
       {unlink, true, false, false, false, WithFile("-snapshot_name snapA unlink -noprompt"), "", true,
        false},
       {unlink, true, false, true, true, forced, "!", false, false},
+      {restore, false, false, false, false, WithFile("-snapshot_name snapA restore -noprompt"), "",
+       true, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cmd);

@@ -336,22 +336,33 @@ TEST_P(StaleTargetTest, UnlinkedTargetStillInAGroupLeavesIt) {
 
 INSTANTIATE_TEST_SUITE_P(RemovalRefusedOrNot, StaleTargetTest, ::testing::Bool());
 
+// Linked targets leave the group, are unlinked and released; a Hyper-V
+// backup's unmap keeps the link and the reservation.
 TEST_F(UnmapTest, UnmapReleasesAndUnlinksLinkedTargets) {
-  VMAXSnapParamList l = MapList();
-  Hold(1, "00A01", "000B1");
-  Hold(2, "00A02", "000B2");
-  LinkedOnArray({"000B1"});
-  RemovableFromOneGroup();
-  EXPECT_CALL(*mock, UnlinkTarget(_))
-      .WillOnce(Invoke([](VMAXSnapParamList& w) {
+  for (bool hyperV : {false, true}) {
+    SCOPED_TRACE(hyperV);
+    reqs.clear();
+    api.snapInfo = nullptr;
+    VMAXSnapParamList l = MapList();
+    if (hyperV) reqs[0]->snapFlags.insert(PZSO::SNAP_FLAG_HYPERV_BACKUP);
+    Hold(1, "00A01", "000B1");
+    Hold(2, "00A02", "000B2");
+    LinkedOnArray({"000B1", hyperV ? "000B2" : ""});
+    RemovableFromOneGroup();
+    if (!hyperV)
+      EXPECT_CALL(*mock, UnlinkTarget(_)).WillOnce(Invoke([](VMAXSnapParamList& w) {
         EXPECT_EQ(w.params.size(), 1u);
         return true;
       }));
-  EXPECT_TRUE(api.UnmapSnaps(l, kJobId));
-  EXPECT_TRUE(env.database.reservations.empty());
-  EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
-  EXPECT_EQ(reqs[0]->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B1");
-  EXPECT_TRUE(env.sleeps.empty());
+    EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink for Hyper-V
+    EXPECT_EQ(hyperV, Held("000B1", 1));
+    EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
+    EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAPPED);
+    EXPECT_EQ(reqs[0]->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B1");
+    EXPECT_TRUE(env.sleeps.empty());
+    ::testing::Mock::VerifyAndClearExpectations(mock.get());
+    env.database.reservations.clear();
+  }
 }
 
 // Detach: five attempts ten seconds apart by default; 0 attempts means one;
@@ -406,18 +417,6 @@ TEST_F(UnmapTest, FailedGroupRemovalMarksFailedAndKeepsLink) {
       .WillRepeatedly(Return(true));
   EXPECT_FALSE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
   EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAP_FAILED);
-}
-
-TEST_F(UnmapTest, HyperVUnmapKeepsLinkAndReservation) {
-  VMAXSnapParamList l = MapList();
-  reqs[0]->snapFlags.insert(PZSO::SNAP_FLAG_HYPERV_BACKUP);
-  Hold(1, "00A01", "000B1");
-  LinkedOnArray({"000B1", "000B2"});
-  RemovableFromOneGroup();
-  EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
-  EXPECT_TRUE(Held("000B1", 1));
-  EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
-  EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAPPED);
 }
 
 }  // namespace
