@@ -110,7 +110,7 @@ TEST_F(ArrayTest, SolutionsEnablerVersion) {
     unsigned long v = 7;
     EXPECT_EQ(c.version != 0, api.GetSEVersion(v));
     EXPECT_EQ(c.version, v);
-    if (c.version) EXPECT_EQ(c.version, api.seVersion);
+    if (c.version) { EXPECT_EQ(c.version, api.seVersion); }
   }
 }
 

@@ -86,7 +86,7 @@ TEST_F(ArrayTest, FreeDevicesOfTargetGroup) {
       EXPECT_EQ(kSid, l.sid);
     }
     EXPECT_EQ(c.free, got);
-    if (!c.linked.compare(0, 9, "Symmetrix")) EXPECT_EQ(1u, env_.runs.size());
+    if (!c.linked.compare(0, 9, "Symmetrix")) { EXPECT_EQ(1u, env_.runs.size()); }
   }
   std::list<VMAXLun> luns;
   EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "", luns));
@@ -131,7 +131,7 @@ TEST_F(ArrayTest, DeviceListsOfSamples) {
     Set devs;
     EXPECT_EQ(c.ok, c.unmapped ? api_.GetDevListUnmapped(kSid, c.sg, devs)
                                : api_.GetDevListBySG(kSid, c.sg, devs));
-    if (c.ok) EXPECT_EQ(c.devs, devs);
+    if (c.ok) { EXPECT_EQ(c.devs, devs); }
   }
 }
 

@@ -107,7 +107,7 @@ TEST_F(ArrayTest, RestoreCleanup) {
     EXPECT_EQ(c.ok, api_.RestoreCleanup(kSid, "snapA", {"000A1", "000A2"}, c.wait));
     ASSERT_EQ(c.files.size(), env_.runs.size());
     for (size_t i = 0; i < c.files.size(); ++i) EXPECT_EQ(c.files[i], FileSeen(i)) << i;
-    if (c.ok) EXPECT_EQ(Terminate("snapA"), env_.runs.back().commandLine);
+    if (c.ok) { EXPECT_EQ(Terminate("snapA"), env_.runs.back().commandLine); }
     EXPECT_FALSE(FileLeft());
   }
 

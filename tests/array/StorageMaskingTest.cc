@@ -96,7 +96,7 @@ TEST_F(ArrayTest, GroupListings) {
     Answer(cmd, answer);
     std::list<std::string> sgs{"earlier"};
     EXPECT_EQ(ok, api_.GetSGListByDevice(kSid, "000A1", sgs)) << answer;
-    if (ok) EXPECT_EQ(want, sgs);
+    if (ok) { EXPECT_EQ(want, sgs); }
   }
   std::list<std::string> sgs;
   EXPECT_FALSE(api_.GetSGListByDevice(kSid, "", sgs));
@@ -200,7 +200,7 @@ TEST_F(ArrayTest, MaskingViewsOfAnInitiatorFromTheBraceBlock) {
            c.exitCode ? c.out : "");
     std::vector<std::string> views{"stale"};
     EXPECT_EQ(c.ok, api_.GetMVListByInitiator(kSid, "10000000C9ABCD01", views));
-    if (c.ok) EXPECT_EQ(c.views, views);
+    if (c.ok) { EXPECT_EQ(c.views, views); }
   }
 }
 

@@ -66,9 +66,9 @@ TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
         return true;
       };
     EXPECT_EQ(c.result, c.op(All(), N(), &os));
-    if (os.remoteResult) EXPECT_EQ((std::vector<std::string>{"ma2"}), os.remoteCalls);
-    if (c.msgId) EXPECT_EQ(c.msgId, seen);
-    if (!c.result) EXPECT_TRUE(R(0)->requestMetadata.empty());
+    if (os.remoteResult) { EXPECT_EQ((std::vector<std::string>{"ma2"}), os.remoteCalls); }
+    if (c.msgId) { EXPECT_EQ(c.msgId, seen); }
+    if (!c.result) { EXPECT_TRUE(R(0)->requestMetadata.empty()); }
     EXPECT_TRUE(env.runs.empty());
   }
 }
@@ -92,7 +92,7 @@ TEST_F(RemoteTest, RemoteSideRunsKnownIdsOnly) {
     R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = c.id;
     EXPECT_EQ(c.result, pzso_execSnapEngineOp(All(), N(), &os));
     EXPECT_EQ(c.code != nullptr, R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
-    if (c.code) EXPECT_EQ(c.code, R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+    if (c.code) { EXPECT_EQ(c.code, R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]); }
   }
   EXPECT_TRUE(os.remoteCalls.empty());
   // The prepare id ("8") failed every request with the prepare error.

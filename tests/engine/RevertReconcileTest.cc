@@ -42,7 +42,7 @@ TEST_F(RevertTest, RefusalsKeepAnEarlierError) {
     EXPECT_EQ(1, vmax_revertWorker(All(), N(), &os, true));
     EXPECT_EQ(c.code, si->errorCode);
     EXPECT_EQ(c.text, si->errorText);
-    if (c.priorCode == 0) EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, si->status);
+    if (c.priorCode == 0) { EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, si->status); }
   }
 }
 

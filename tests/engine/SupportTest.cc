@@ -53,7 +53,7 @@ TEST_F(SupportTest, SupportedAndRefusedDevices) {
     EXPECT_EQ(c.result, pzso_isSupported(c.dev, 1, c.withContext ? &context : nullptr,
                                          c.withBuffer ? buffer : nullptr,
                                          c.withBuffer ? sizeof buffer : 10));
-    if (c.text) EXPECT_STREQ(c.text, buffer);
+    if (c.text) { EXPECT_STREQ(c.text, buffer); }
   }
 }
 

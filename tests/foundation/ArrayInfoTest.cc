@@ -121,7 +121,7 @@ TEST_F(ArrayInfoDB, CacheAndDatabase) {
     EXPECT_EQ(c.ok, getArrayInfoFromDB(&si, {c.ids.begin(), c.ids.end()}, used, buffer,
                                        sizeof buffer, c.skipCache));
     EXPECT_EQ(c.asked, si.setArrayInfoCalls);
-    if (c.skipCache || c.ids.empty()) EXPECT_TRUE(si.cacheLookups.empty());
+    if (c.skipCache || c.ids.empty()) { EXPECT_TRUE(si.cacheLookups.empty()); }
     if (!c.ok) continue;
     EXPECT_EQ(c.used, used);
     EXPECT_EQ(c.result, std::string(buffer));

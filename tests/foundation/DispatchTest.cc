@@ -48,7 +48,7 @@ TEST_F(DispatchTest, ValidationOrderAndMessages) {
     env.logs.clear();
     EXPECT_EQ(c.line == nullptr, validateInputParams(c.list, c.count, c.withUtil ? &util : nullptr));
     ASSERT_EQ(c.line ? 1u : 0u, env.logs.size());
-    if (c.line) EXPECT_EQ(c.line, env.logs[0].text);
+    if (c.line) { EXPECT_EQ(c.line, env.logs[0].text); }
   }
 }
 

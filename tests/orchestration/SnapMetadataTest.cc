@@ -38,9 +38,9 @@ TEST(SnapUidMetadata, ParseAndFailures) {
     EXPECT_EQ(c.serial, md.arraySerial);
     EXPECT_EQ(c.error, si.errorText);
     EXPECT_EQ(c.ok ? 0 : PZ_ERR_SNAP_METADATA, si.errorCode);
-    if (!c.ok) EXPECT_EQ(si.status, PZSO::SNAP_STATUS_MAP_FAILED);
-    if (c.ok && *c.serial) EXPECT_EQ("00A1F", md.sourceDevice);
-    if (c.ok && *c.serial) EXPECT_EQ("SN_1", md.snapName);
+    if (!c.ok) { EXPECT_EQ(si.status, PZSO::SNAP_STATUS_MAP_FAILED); }
+    if (c.ok && *c.serial) { EXPECT_EQ("00A1F", md.sourceDevice); }
+    if (c.ok && *c.serial) { EXPECT_EQ("SN_1", md.snapName); }
     EXPECT_EQ(c.serial, getStorageArrayId(&si));
   }
   FakeSnapInfo si;

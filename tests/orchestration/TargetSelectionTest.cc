@@ -334,7 +334,7 @@ TEST_F(TargetTest, FailedLinkReleasesOnlyWhatIsNotLinked) {
     EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no other link
     EXPECT_EQ(c.held1, Held("000B1", 1));
     EXPECT_EQ(c.held2, Held("000B2", 2));
-    if (c.held1 && !c.held2) EXPECT_TRUE(l.params.front().targetLinked);
+    if (c.held1 && !c.held2) { EXPECT_TRUE(l.params.front().targetLinked); }
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
 }
