@@ -67,9 +67,11 @@ TEST_F(DispatchTest, FirstErrorWins) {
   EXPECT_EQ(b.errorCode, 62002);
 }
 
-TEST(RemoteOpName, OutOfRangeIdsAreUnknown) {
-  EXPECT_EQ(getRemoteOpNameUsingMsgId(7), "DELETE");
-  for (short id : {0, 10, -1}) EXPECT_EQ(getRemoteOpNameUsingMsgId(id), "UNKNOWN");
+// The names appear in the remote side's request lines ("Msg-Id [7][DELETE]").
+TEST(RemoteOpName, MessageIdTable) {
+  const char* names[] = {"UNKNOWN", "PREPARE", "SNAP", "REVERT", "RECONCILE", "MAP",
+                         "UNMAP", "DELETE", "PREPARE-REMOTE", "POST-SNAP", "UNKNOWN"};
+  for (short id = 0; id <= 10; ++id) EXPECT_EQ(getRemoteOpNameUsingMsgId(id), names[id]);
 }
 
 TEST(SetErrorMessage, AlwaysTerminatesWithinSize) {
