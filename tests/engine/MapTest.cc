@@ -119,6 +119,16 @@ TEST_F(MapTest, FailedArraySideMarksEveryRequest) {
   EXPECT_TRUE(os.rescans.empty());
 }
 
+TEST_F(MapTest, LocalArraySideFailureMarksBothArrays) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_1"), 2);
+  VMAX_HBAs hbas;
+  hbas.localHbas = {"50000973F00AB104"};
+  EXPECT_EQ(1, vmax_mapWorker(All(), N(), &os, hbas, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(1)->status);
+}
+
 TEST_F(MapTest, WrapperNeedsTheMapRequest) {
   Add(Uid(kSerialA, "00A1B", "SNAP_1"));
   EXPECT_EQ(1, vmax_mapWorkerWrapper(All(), N(), &os));

@@ -64,5 +64,22 @@ TEST_F(PrepareTest, FailuresStopAtTheFailingRequest) {
   EXPECT_FALSE(c->metadata.count(PZSO::SM_MDT_SNAP_UNIQUE_ID));
 }
 
+TEST_F(PrepareTest, RefusedMetadataReturnsAtOnce) {
+  FakeSnapInfo* a = AddSource(kSerialA);
+  a->refuseMetadataTypes.insert(PZSO::SM_MDT_SNAP_UNIQUE_ID);
+  EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
+  EXPECT_EQ(0, a->errorCode);
+  EXPECT_TRUE(env.runs.empty());
+}
+
+TEST_F(PrepareTest, WorkerSpreadsArrayFailure) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialA, "00A1C", "SNAP_1"));
+  // No Solutions Enabler answers: the array parameters cannot be set up.
+  EXPECT_EQ(1, vmax_prepareWorker(All(), N(), &os, false));
+  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(1)->status);
+}
+
 }  // namespace
 }  // namespace engine_test

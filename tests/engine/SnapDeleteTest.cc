@@ -18,6 +18,15 @@ TEST_F(SnapTest, TwoArraysMakeTwoCreates) {
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(i)->status);
 }
 
+TEST_F(SnapTest, FailureOnOneArrayMarksEveryRequest) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_1"));
+  ArrayAnswers({"establish"}, {kSerialB});
+  EXPECT_EQ(1, vmax_postSnapWorker(All(), N(), &os, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(1)->status);
+}
+
 TEST_F(SnapTest, MissingMetadataEndsBeforeAnySnapshot) {
   Add(Uid(kSerialA, "00A1B", "SNAP_1"))->status = 1;
   Add();

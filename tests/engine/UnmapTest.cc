@@ -30,6 +30,17 @@ class UnmapTest : public EngineTest {
   }
 };
 
+TEST_F(UnmapTest, NoTargetMetadataMakesNoArrayCall) {
+  AddMapped(kSerialA, "");
+  AddMapped(kSerialA, "");
+  EXPECT_EQ(0, pzso_unmapSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(1)->status);
+  EXPECT_TRUE(env.runs.empty());
+  ASSERT_EQ(1u, os.rescans.size());
+  EXPECT_TRUE(os.rescans[0].cleanup.empty());
+}
+
 TEST_F(UnmapTest, OneFailingArrayOfTwoGivesPartial) {
   AddMapped(kSerialA, "");           // nothing mapped: unmapped at once
   AddMapped(kSerialB, "00C02", 2);   // its array cannot be reached
@@ -62,6 +73,15 @@ TEST_F(UnmapTest, PartialCleansUpTheHostPathsOfTheUnmappedOnes) {
   EXPECT_EQ((std::vector<std::string>{"/dev/sdc"}), os.rescans[0].cleanup);
   EXPECT_FALSE(done->metadata.count(PZSO::SM_MDT_MAPPED_TARGET_DEVICE));
   EXPECT_EQ("00C02", failed->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE]);
+}
+
+TEST_F(UnmapTest, ForwardThatNeverArrivesLeavesNothingUnmapped) {
+  AddMapped(kSerialA, "00C01")->status = PZSO::SNAP_STATUS_UNMAPPED;  // stale
+  ForwardTo("ma2");
+  os.remoteResult = false;
+  EXPECT_EQ(1, pzso_unmapSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAP_FAILED, R(0)->status);
+  EXPECT_TRUE(os.rescans.empty());
 }
 
 // Full success cleans up every path of the device and forgets the target; a
