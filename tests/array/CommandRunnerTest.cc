@@ -114,6 +114,27 @@ TEST_F(ArrayTest, SolutionsEnablerVersion) {
   }
 }
 
+// Column and word scanning of listings (the fuzzers drive the rest); a null
+// position stays null.
+TEST(ScanHelpers, ColumnsAndWords) {
+  const char* line = "one two three";
+  const char* p = line;
+  skipColumns(p, 5);
+  EXPECT_EQ('\0', *p);
+  EXPECT_EQ("", skipToSpace(p));
+  p = line;
+  skipColumns(p, 2);
+  EXPECT_EQ("three", skipToSpace(p));
+  p = line;
+  EXPECT_EQ("one", skipToSpace(p));
+  skipColumns(p, 0);
+  EXPECT_EQ("two", skipToSpace(p));  // just after column 0: column 1
+  const char* null = nullptr;
+  EXPECT_EQ("", skipToSpace(null));
+  skipSpace(null);
+  EXPECT_EQ(nullptr, null);
+}
+
 // The home directory comes from the host setting through the configuration.
 TEST_F(ArrayTest, SymcliHomeFromHostSetting) {
   env_.Set("EventManager", "SYMAPI_HOME_DIR", "/usr/symcli");
@@ -125,6 +146,9 @@ TEST_F(ArrayTest, SymcliHomeFromHostSetting) {
   std::unordered_set<std::string> devs;
   EXPECT_TRUE(api.GetDevListBySG(kSid, "sg1", devs));
   EXPECT_TRUE(env_.unexpected.empty());
+  params.config.symapiHomeDir = "/elsewhere";  // resolved once: a later home is ignored
+  ASSERT_TRUE(api.init(params));
+  EXPECT_EQ("/usr/symcli/bin/", api.symcliBinPath);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "common/VMAXParams.h"
 
 // The records are copied by hand: a copy or an assignment (also onto itself)
@@ -33,4 +35,21 @@ TEST(VMAXSnapParamList, CopyAndAssignmentKeepEveryField) {
   EXPECT_EQ(assigned.params.back().extraDevices, std::list<std::string>{"e00002"});
   copy.params.front().targetDevice = "CHANGED";
   EXPECT_EQ(list.params.front().targetDevice, "T00001");
+}
+
+TEST(VMAXSnapParamList, PredicatesAndReset) {
+  VMAXSnapParamList list;
+  list.decoupledClone = true;
+  for (int i = 0; i < 3; ++i) {
+    VMAXSnapParam p;
+    p.targetLinked = i != 1;
+    p.targetMapped = i == 2;
+    list.params.push_back(p);
+  }
+  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapMapped));
+  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapNotLinked));
+  EXPECT_EQ(2, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapLinked));
+  list.reset();
+  EXPECT_TRUE(list.params.empty());
+  EXPECT_FALSE(list.decoupledClone);
 }
