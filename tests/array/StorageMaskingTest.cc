@@ -147,7 +147,7 @@ TEST_F(ArrayTest, ChildGroupsVersionSwitch) {
       {9020000, kNewShow, 0, true, {"child_a", "child_b"}},
       {0, "Storage Group Name : sg1\n(IsChild) but no end marker\n", 0, false, {}},
       {9020106, "Child Storage Groups\nStorage Group Name\n----\nchild_a\n", 0, false, {}},
-      {0, "", 1, false, {}},
+      {9020106, "", 1, false, {}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.out);

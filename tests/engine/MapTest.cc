@@ -93,6 +93,29 @@ TEST_F(MapTest, RescansUntilTheMappedDeviceAppears) {
   }
 }
 
+TEST_F(MapTest, VMwareMapsToTheEsxInitiatorWithoutLocalOnes) {
+  FakeSnapInfo* si = AddMount("00A1B");
+  si->sourceDevice = "{idatype:vmware,lunuuid:x}";
+  si->hostTypeInfo = "vmware";
+  si->vmHostIdentifier = "esx01";
+  os.initiatorNames.clear();
+  os.hostInitiator = "21:00:00:24:ff:00:00:01";
+  RemoteMaps({"00C01"});
+  std::vector<uint8_t> inq = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", "0C01");
+  const uint8_t serial[] = {0x00, 0x01, 0x97, 0x80, 0x01, 0x23};
+  for (int i = 0; i < 6; ++i) inq[123 + i] = serial[i];
+  std::string entry = "{idatype:vmware,standardinqury:" + inquiry_data::Hex(inq) + "}";
+  os.deviceListString = "{idatype:vmware,standardinqury:00}*" + entry;
+  EXPECT_EQ(0, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_NE(std::string::npos, remoteRequest.find("21000024FF000001"));
+  VMAX_HBAs hbas;
+  ASSERT_TRUE(getDetailsForArrayMapRequest(remoteRequest, hbas));
+  EXPECT_TRUE(hbas.localHbas.empty());
+  EXPECT_EQ((std::list<std::string>{"21000024FF000001"}), hbas.esxHbas);
+  EXPECT_EQ(entry, si->devicePath);
+  EXPECT_EQ("esx01", os.rescans.at(0).host);
+}
+
 TEST_F(MapTest, MissingInitiatorsAndHostIdFailBeforeTheArray) {
   AddMount("00A1B");
   os.initiatorNames.clear();
@@ -138,7 +161,7 @@ TEST_F(MapTest, WrapperNeedsTheMapRequest) {
   EXPECT_TRUE(os.remoteCalls.empty());  // never forwarded again
 }
 
-// Bad texts are the fuzzer's (fuzz_map_request); here the round trip.
+// The round trip, and texts that are no request (fuzz_map_request has more).
 TEST(ArrayMapRequestTest, RoundTrip) {
   VMAX_HBAs hbas;
   hbas.localHbas = {"50000973F00AB104"};
@@ -148,6 +171,11 @@ TEST(ArrayMapRequestTest, RoundTrip) {
   ASSERT_TRUE(getDetailsForArrayMapRequest(json, back));
   EXPECT_EQ(hbas.localHbas, back.localHbas);
   EXPECT_TRUE(back.esxHbas.empty());
+  VMAX_HBAs none;
+  for (const char* bad : {"", "{}", "{not json", "[1,2]"})
+    EXPECT_FALSE(getDetailsForArrayMapRequest(bad, none)) << bad;
+  EXPECT_TRUE(getDetailsForArrayMapRequest("{\"LocalHBA\":[\"A\",7],\"x\":1}", none));
+  EXPECT_EQ((std::list<std::string>{"A"}), none.localHbas);
 }
 
 }  // namespace

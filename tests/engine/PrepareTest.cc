@@ -1,5 +1,5 @@
-// Prepare: source identification and the shared snapshot name (the
-// one-array rule is the end-to-end scenario's).
+// Prepare: source identification, the shared snapshot name, the one-array
+// rule and the array step.
 #include "tests/engine/EngineFixture.h"
 #include "tests/hostdev/InquiryData.h"
 
@@ -35,6 +35,23 @@ TEST_F(PrepareTest, VplexBackendSerialAndTheSharedSnapshotName) {
   EXPECT_EQ(1, a->getSnapUniqueIdCalls);
   EXPECT_EQ(0, b->getSnapUniqueIdCalls);
   EXPECT_EQ((std::vector<std::string>{"SNAP_1"}), b->setSnapUniqueIds);
+}
+
+TEST_F(PrepareTest, MultipleArraysAreRefusedWithBothSerials) {
+  FakeSnapInfo* a = AddSource(kSerialA);
+  FakeSnapInfo* b = AddSource(kSerialB);
+  ArrayAnswers({});
+  EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
+  std::string text = std::string("Source devices belong to multiple VMAX arrays [") +
+                     kSerialA + " " + kSerialB +
+                     " ].Please change subclient content to have devices from a "
+                     "single VMAX array.";
+  for (FakeSnapInfo* si : {a, b}) {
+    EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, si->status);
+    EXPECT_EQ(2, si->errorCode);
+    EXPECT_EQ(text, si->errorText);
+  }
+  EXPECT_TRUE(env.runs.empty());  // the array step never ran
 }
 
 TEST_F(PrepareTest, IdentificationByScsiInquiry) {

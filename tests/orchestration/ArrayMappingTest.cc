@@ -419,5 +419,23 @@ TEST_F(UnmapTest, FailedGroupRemovalMarksFailedAndKeepsLink) {
   EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAP_FAILED);
 }
 
+TEST_F(UnmapTest, DecoupledCloneLeavesGroupsAndWritesRecord) {
+  VMAXSnapParamList l = MapList();
+  l.decoupledClone = true;
+  l.params.front().snapDevFName = "PZ_LD_Clone_7";
+  l.params.back().snapDevFName = "PZ_LD_Clone_8";
+  env.Set("EventManager", "dEVLOGDIR", "/fake/logs");
+  LinkedOnArray({"000B1", "000B2"});
+  EXPECT_CALL(*mock, UnlinkTarget(_)).WillOnce(Return(true));
+  EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no group change
+  const std::string text =
+      "00A01 SN_1 000B1 PZ_LD_Clone_7\n00A02 SN_1 000B2 PZ_LD_Clone_8\n";
+  bool written = false;
+  for (const auto& f : env.files)
+    if (f.first.rfind("/fake/logs/VMAX_DClone_" + std::string(kSerial) + "_", 0) == 0)
+      written = f.second == text;
+  EXPECT_TRUE(written);
+}
+
 }  // namespace
 }  // namespace orch_test
