@@ -130,11 +130,12 @@ TEST_F(ArrayTest, SnapInfoFlagsAndMissingSnapshot) {
       {"!Symmetrix is locked", false, true, true, true},
       {"no ruler here", false, true, true, true},
   };
+  VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
     env_.scripts.clear();
     Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), c.answer);
-    VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
+    info = VMAXSnapInfo(&si_, kSid, "00A1", "snapA");
     info.exists = info.failed = info.linked = true;
     EXPECT_EQ(c.ok, api_.GetSnapInfo(info, false));
     EXPECT_EQ(c.exists, info.exists);
