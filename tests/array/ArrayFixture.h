@@ -56,6 +56,19 @@ class ArrayTest : public ::testing::Test {
     env_.Expect(cmd, run);
   }
 
+  // `answer` is the output, or "!" and the error text of a run that fails.
+  void Answer(const std::string& cmd, const std::string& answer) {
+    if (!answer.empty() && answer[0] == '!')
+      Expect(cmd, "", 1, answer.substr(1));
+    else
+      Expect(cmd, answer);
+  }
+  // A fresh command layer, as init builds it from config_.
+  void Reinit() {
+    api_ = ArrayAPI_CLI(&si_);
+    Init();
+  }
+
   // The commands run, in order.
   std::vector<std::string> Ran() const {
     std::vector<std::string> v;

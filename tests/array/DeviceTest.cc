@@ -13,14 +13,10 @@ std::string Cmd(const char* tool, const std::string& args) {
 std::string CylListing(const std::string& rows) {
   return "\nSymmetrix ID: 000197900123\n\n"
          "        Device Name          Dir                  Device\n"
-         "---------------------------- ------- "
-         "-------------------------------------\n"
-         "                                                                "
-         "     Cap\n"
-         "Sym   Physical               SA :P   Config        Attribute    Sts "
-         " (Cyl)\n"
-         "---------------------------- ------- "
-         "-------------------------------------\n\n" +
+         "---------------------------- ------- -------------------------------------\n"
+         "                                                                     Cap\n"
+         "Sym   Physical               SA :P   Config        Attribute    Sts  (Cyl)\n"
+         "---------------------------- ------- -------------------------------------\n\n" +
          rows;
 }
 
@@ -32,72 +28,68 @@ const char* kLinkedList =
     "----- ----- ----------------- ---- ------ ------------------------\n"
     "A4    000A1 snapA                0 .D.X   Wed Jun  3 10:00:00 2020\n"
     "\nFlgs:\n  (F)ailed : X = Failed\n";
+const char* kNone =
+    "\nNo Symmetrix devices were found that match the specified criteria\n";
 
-class FreeDevices : public ArrayTest {
- protected:
-  void Script(const std::string& linked, int linkedExit,
-              const std::string& cyl) {
-    Expect(Cmd("symsnapvx", "list -linked -by_tgt"), "", linkedExit, linked);
-    Expect(Cmd("symdev", "list -sg tgt_sg -noport -tdev"),
-           CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
-                      "000A5 /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
-                      "00A6  Not Visible ***:*** TDEV N/Grp'd RW 1093\n"));
-    Expect(Cmd("symdev", "list -sg tgt_sg -tdev -cyl"), cyl);
-  }
-};
-
-TEST_F(FreeDevices, FreeMeansInGroupUnlinkedAndUnmapped) {
-  Script(kLinkedList, 0,
-         CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
-                    "A5    /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
-                    "000A6 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
-                    "000A7 /dev/sdd    1D:4    TDEV N/Grp'd RW 4372\n"));
-  std::list<VMAXLun> luns;
-  ASSERT_TRUE(api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
-  ASSERT_EQ(2u, luns.size());
-  EXPECT_EQ("000A5", luns.front().deviceId);
-  EXPECT_EQ(2186u, luns.front().cylinders);
-  EXPECT_EQ(kSid, luns.front().sid);
-  EXPECT_EQ("000A6", luns.back().deviceId);
-  EXPECT_EQ(1093u, luns.back().cylinders);
-}
-
-TEST_F(FreeDevices, FreshArrayWithNothingLinked) {
-  for (const char* answer : {"do not have any Snapvx information",
-                             "No link target was found"}) {
+// Free = in the group, not linked and not mapped (000A5 is mapped, 000A4 linked).
+TEST_F(ArrayTest, FreeDevicesOfTargetGroup) {
+  const std::string unmapped =
+      CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
+                 "000A5 /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
+                 "00A6  Not Visible ***:*** TDEV N/Grp'd RW 1093\n");
+  const std::string range = ReadSample("symdev_list_range__1.txt");
+  struct Case {
+    const char* name;
+    std::string linked;
+    int linkedExit;
+    std::string noport, cyl;
+    int listExit;
+    bool ok;
+    std::vector<std::pair<std::string, unsigned>> free;
+  } cases[] = {
+      {"linked and mapped left out", kLinkedList, 0, unmapped,
+       CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
+                  "A5    /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
+                  "000A6 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
+                  "000A7 /dev/sdd    1D:4    TDEV N/Grp'd RW 4372\n"),
+       0, true, {{"000A5", 2186}, {"000A6", 1093}}},
+      {"no snapvx information", "do not have any Snapvx information", 1, unmapped,
+       CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"), 0, true,
+       {{"000A4", 1093}}},
+      {"no link target", "No link target was found", 1, unmapped,
+       CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"), 0, true,
+       {{"000A4", 1093}}},
+      {"linked list fails", "Symmetrix is locked", 1, unmapped, "", 0, false, {}},
+      // Older arrays: four-digit numbers, DA:IT column, "2-Way Mir" configs.
+      {"older layout", "do not have any Snapvx information", 1, range, range, 0,
+       false, {}},
+      {"empty group", "No link target was found", 1, "", kNone, 1, true, {}},
+      {"group gone", "No link target was found", 1, "",
+       "The specified Storage Group was not found", 1, false, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     env_.scripts.clear();
-    Script(answer, 1,
-           CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"));
+    env_.runs.clear();
+    Expect(Cmd("symsnapvx", "list -linked -by_tgt"), "", c.linkedExit, c.linked);
+    if (c.listExit)
+      Expect(Cmd("symdev", "list -sg tgt_sg -noport -tdev"), "", 1, c.cyl);
+    else
+      Expect(Cmd("symdev", "list -sg tgt_sg -noport -tdev"), c.noport);
+    Expect(Cmd("symdev", "list -sg tgt_sg -tdev -cyl"), c.listExit ? "" : c.cyl,
+           c.listExit, c.listExit ? c.cyl : "");
     std::list<VMAXLun> luns;
-    ASSERT_TRUE(api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns)) << answer;
-    ASSERT_EQ(1u, luns.size());
-    EXPECT_EQ("000A4", luns.front().deviceId);
+    EXPECT_EQ(c.ok, api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
+    std::vector<std::pair<std::string, unsigned>> got;
+    for (const auto& l : luns) {
+      got.emplace_back(l.deviceId, l.cylinders);
+      EXPECT_EQ(kSid, l.sid);
+    }
+    EXPECT_EQ(c.free, got);
+    if (!c.linked.compare(0, 9, "Symmetrix")) { EXPECT_EQ(1u, env_.runs.size()); }
   }
-}
-
-TEST_F(FreeDevices, FailedSubListingFails) {
-  Script("Symmetrix is locked", 1, CylListing(""));
   std::list<VMAXLun> luns;
-  EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
-  EXPECT_TRUE(si_.hasLog("no linked devs found on array"));
-  EXPECT_EQ(1u, env_.runs.size());
   EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "", luns));
-  EXPECT_TRUE(si_.hasLog("Invalid parameters. VMAX [000197900123] SG []"));
-}
-
-TEST_F(FreeDevices, OlderLayoutFailsInsteadOfGivingWrongSizes) {
-  // Older arrays: four-digit numbers, DA:IT column, "2-Way Mir" configs.
-  env_.scripts.clear();
-  Expect(Cmd("symsnapvx", "list -linked -by_tgt"), "", 1,
-         "do not have any Snapvx information");
-  Expect(Cmd("symdev", "list -sg tgt_sg -noport -tdev"),
-         ReadSample("symdev_list_range__1.txt"));
-  Expect(Cmd("symdev", "list -sg tgt_sg -tdev -cyl"),
-         ReadSample("symdev_list_range__1.txt"));
-  std::list<VMAXLun> luns;
-  EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
-  EXPECT_TRUE(luns.empty());
-  EXPECT_TRUE(si_.hasLogContaining("the listing layout is not supported"));
 }
 
 TEST_F(ArrayTest, LinkedListing) {
@@ -109,58 +101,38 @@ TEST_F(ArrayTest, LinkedListing) {
   env_.scripts.clear();
   Expect(cmd, "000A4 000A1 snapA\n");
   EXPECT_FALSE(api_.GetDevListLinked(kSid, devs));
-  EXPECT_TRUE(si_.hasLog(
-      "Failed to parse SYMCLI command output, format seems to have changed."));
   EXPECT_FALSE(api_.GetDevListLinked("", devs));
 }
 
 TEST_F(ArrayTest, DeviceListsOfSamples) {
-  Expect(Cmd("symdev", "list -sg sg1 -noport -tdev"),
-         ReadSample("symdev_list_noport__1.txt"));
-  std::unordered_set<std::string> devs;
-  ASSERT_TRUE(api_.GetDevListUnmapped(kSid, "sg1", devs));
-  EXPECT_EQ((std::unordered_set<std::string>{"003F6", "00510", "00511",
-                                             "00512", "00513", "00514",
-                                             "0051A", "0051B"}),
-            devs);
-
-  Expect(Cmd("symdev", "list -sg sg2"), ReadSample("symdev_list_range__2.txt"));
-  devs.clear();
-  ASSERT_TRUE(api_.GetDevListBySG(kSid, "sg2", devs));
-  EXPECT_EQ((std::unordered_set<std::string>{"01E37", "01E38", "01E39"}), devs);
-
-  Expect(Cmd("symdev", "list -sg sg3"), ReadSample("symdev_list_r1__1.txt"));
-  devs.clear();
-  ASSERT_TRUE(api_.GetDevListBySG(kSid, "sg3", devs));
-  EXPECT_EQ((std::unordered_set<std::string>{"00DDA", "00DDB", "00DDC"}), devs);
-
-  Expect(Cmd("symdev", "list -sg gone"), "", 1, "not found");
-  EXPECT_FALSE(api_.GetDevListBySG(kSid, "gone", devs));
-  EXPECT_TRUE(si_.hasLog("Storage group [gone] not found on array"));
-}
-
-// The first mount into an empty mount group and a target group without any
-// free device: the tool's "no devices" answer is an empty listing.
-TEST_F(ArrayTest, EmptyGroupListsNoDevicesInsteadOfFailing) {
-  const std::string none =
-      "\nNo Symmetrix devices were found that match the specified criteria\n";
-  Expect(Cmd("symdev", "list -sg empty_sg"), "", 1, none);
-  std::unordered_set<std::string> devs;
-  EXPECT_TRUE(api_.GetDevListBySG(kSid, "empty_sg", devs));
-  EXPECT_TRUE(devs.empty());
-
-  Expect(Cmd("symsnapvx", "list -linked -by_tgt"), "", 1,
-         "\nNo link target was found for the specified device(s)\n");
-  Expect(Cmd("symdev", "list -sg tgt_empty -noport -tdev"), "", 1, none);
-  Expect(Cmd("symdev", "list -sg tgt_empty -tdev -cyl"), "", 1, none);
-  std::list<VMAXLun> luns;
-  EXPECT_TRUE(api_.GetFreeTDEVListBySG(kSid, "tgt_empty", luns));
-  EXPECT_TRUE(luns.empty());
-
-  // Any other failure still fails.
-  Expect(Cmd("symdev", "list -sg tgt_gone -noport -tdev"), "", 1,
-         "The specified Storage Group was not found");
-  EXPECT_FALSE(api_.GetFreeTDEVListBySG(kSid, "tgt_gone", luns));
+  using Set = std::unordered_set<std::string>;
+  struct Case {
+    const char* sg;
+    bool unmapped;
+    std::string out, err;
+    bool ok;
+    Set devs;
+  } cases[] = {
+      {"sg1", true, ReadSample("symdev_list_noport__1.txt"), "", true,
+       {"003F6", "00510", "00511", "00512", "00513", "00514", "0051A", "0051B"}},
+      {"sg2", false, ReadSample("symdev_list_range__2.txt"), "", true,
+       {"01E37", "01E38", "01E39"}},
+      {"sg3", false, ReadSample("symdev_list_r1__1.txt"), "", true,
+       {"00DDA", "00DDB", "00DDC"}},
+      {"gone", false, "", "not found", false, {}},
+      // The first mount into an empty group: "no devices" is an empty list.
+      {"empty_sg", false, "", kNone, true, {}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sg);
+    Expect(Cmd("symdev", std::string("list -sg ") + c.sg +
+                             (c.unmapped ? " -noport -tdev" : "")),
+           c.out, c.err.empty() ? 0 : 1, c.err);
+    Set devs;
+    EXPECT_EQ(c.ok, c.unmapped ? api_.GetDevListUnmapped(kSid, c.sg, devs)
+                               : api_.GetDevListBySG(kSid, c.sg, devs));
+    if (c.ok) { EXPECT_EQ(c.devs, devs); }
+  }
 }
 
 TEST_F(ArrayTest, DevicePropertiesOfSnapvxListing) {
@@ -182,49 +154,36 @@ TEST_F(ArrayTest, DevicePropertiesOfSnapvxListing) {
   EXPECT_EQ("1B", lun.deviceId);
   EXPECT_EQ(546u, lun.cylinders);
   EXPECT_EQ(kSid, lun.sid);
-
   Expect(Cmd("symdev", "list -devs 1C -cyl"), "", 1);
   EXPECT_FALSE(api_.GetDevProps(kSid, "1C", lun));
 }
 
+// Older layouts and a size that only starts with digits give no sizes.
 TEST_F(ArrayTest, DevicePropertiesRefuseOlderLayouts) {
-  for (const char* sample :
-       {"symdev_list_range__1.txt", "symdev_list_range__2.txt",
-        "symdev_list_noport__1.txt", "symdev_list_r1__1.txt"}) {
+  for (std::string out :
+       {ReadSample("symdev_list_range__1.txt"), ReadSample("symdev_list_range__2.txt"),
+        ReadSample("symdev_list_noport__1.txt"), ReadSample("symdev_list_r1__1.txt"),
+        CylListing("00B59 /dev/sdb 1D:4 TDEV N/Grp'd RW 2-Way\n")}) {
     env_.scripts.clear();
-    Expect(Cmd("symdev", "list -devs 0B59 -cyl"), ReadSample(sample));
+    Expect(Cmd("symdev", "list -devs 0B59 -cyl"), out);
     std::unordered_map<std::string, VMAXLun> props;
-    EXPECT_FALSE(api_.GetDevProps(kSid, {"0B59"}, props)) << sample;
-    EXPECT_TRUE(props.empty()) << sample;
+    EXPECT_FALSE(api_.GetDevProps(kSid, {"0B59"}, props));
+    EXPECT_TRUE(props.empty());
     VMAXLun lun;
     lun.cylinders = 77;
-    EXPECT_FALSE(api_.GetDevProps(kSid, "0B59", lun)) << sample;
-    EXPECT_EQ(77u, lun.cylinders) << sample;
+    EXPECT_FALSE(api_.GetDevProps(kSid, "0B59", lun));
+    EXPECT_EQ(77u, lun.cylinders);
   }
-  // A size that only starts with digits is no size.
-  env_.scripts.clear();
-  Expect(Cmd("symdev", "list -devs 1A -cyl"),
-         CylListing("0001A /dev/sdb 1D:4 TDEV N/Grp'd RW 2-Way\n"));
-  std::unordered_map<std::string, VMAXLun> props;
-  EXPECT_FALSE(api_.GetDevProps(kSid, {"1A"}, props));
 }
 
-}  // namespace
-}  // namespace arraytest
-
-namespace arraytest {
-namespace {
-
-// The free-device parse answers exactly as the string sets do, also for
-// members and devices that are not five-digit canonical numbers.
-TEST(FreeDeviceParse, MembershipMatchesTheSetsExactly) {
+// Membership is exact: "A5" does not name 000A5; a bad size names its line.
+TEST(FreeDeviceParse, MembershipIsExactAndBadSizeAddsNothing) {
   const std::string listing =
       "Sym Physical SA:P Config Attribute Sts Cap\n-----\n"
       "000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
       "100000 /dev/sdb 1D:4 TDEV N/Grp'd RW 200\n"
       "000A7 /dev/sdc 1D:4 TDEV N/Grp'd RW 300\n"
       "000A8 /dev/sdd 1D:4 TDEV N/Grp'd RW 400\n";
-  // "A5" is not canonical, so it does not name 000A5.
   std::unordered_set<std::string> unmapped{"A5", "100000", "000A7", "000A8"};
   std::unordered_set<std::string> linked{"000A8"};
   std::list<VMAXLun> luns;
@@ -235,17 +194,13 @@ TEST(FreeDeviceParse, MembershipMatchesTheSetsExactly) {
   EXPECT_EQ("100000", luns.front().deviceId);
   EXPECT_EQ(200u, luns.front().cylinders);
   EXPECT_EQ("000A7", luns.back().deviceId);
-}
 
-TEST(FreeDeviceParse, BadSizeNamesTheLineAndAddsNothing) {
-  const std::string listing =
+  luns.clear();
+  unmapped = {"000A5", "000A6"};
+  EXPECT_FALSE(symcli::ParseFreeDevices(
       "-----\n000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
-      "000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB\n";
-  std::unordered_set<std::string> unmapped{"000A5", "000A6"}, linked;
-  std::list<VMAXLun> luns;
-  std::string badLine, badField;
-  EXPECT_FALSE(symcli::ParseFreeDevices(listing, kSid, linked, unmapped, luns,
-                                        badLine, badField));
+      "000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB\n",
+      kSid, {}, unmapped, luns, badLine, badField));
   EXPECT_TRUE(luns.empty());
   EXPECT_EQ("12GB", badField);
   EXPECT_EQ("000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB", badLine);

@@ -44,36 +44,12 @@ class PzarrayProcess : public ::testing::Test {
   std::string dir_;
 };
 
-TEST_F(PzarrayProcess, VersionFromTheBanner) {
-  WriteTool("symcli",
-            "echo\necho 'Symmetrix Command Line Interface (SYMCLI) Version "
-            "V9.2.1.6 (Edit Level: 2500)'\necho 'built with SYMAPI Version "
-            "V9.2.1.6'\n");
-  hostrt::ProcessOutcome out =
-      Run({"--symcli-home", dir_, "--record", dir_ + "/rec", "GetSEVersion"});
-  ASSERT_EQ(0, out.exitCode) << out.error;
-  nlohmann::json j = nlohmann::json::parse(out.output);
-  EXPECT_EQ(true, j["result"]);
-  EXPECT_EQ(9020106u, j["version"].get<unsigned long>());
-
-  std::ifstream cmd(dir_ + "/rec/0001.cmd");
-  std::stringstream s;
-  s << cmd.rdbuf();
-  EXPECT_EQ(dir_ + "/bin/symcli", s.str());
-  std::ifstream code(dir_ + "/rec/0001.exit");
-  int exitCode = -5;
-  code >> exitCode;
-  EXPECT_EQ(0, exitCode);
-  EXPECT_TRUE(std::filesystem::exists(dir_ + "/rec/0001.out"));
-}
-
+// A failing tool gives a false result and exit code 1.
 TEST_F(PzarrayProcess, FalseResultExitsOne) {
   WriteTool("symcli", "echo 'license expired' >&2\nexit 3\n");
   hostrt::ProcessOutcome out = Run({"--symcli-home", dir_, "GetSEVersion"});
   EXPECT_EQ(1, out.exitCode);
-  nlohmann::json j = nlohmann::json::parse(out.output);
-  EXPECT_EQ(false, j["result"]);
-  EXPECT_EQ(0u, j["version"].get<unsigned long>());
+  EXPECT_EQ(false, nlohmann::json::parse(out.output)["result"]);
 }
 
 TEST_F(PzarrayProcess, DeviceFileReachesTheToolAndIsGone) {
@@ -101,13 +77,11 @@ TEST_F(PzarrayProcess, DeviceFileReachesTheToolAndIsGone) {
 }
 
 TEST_F(PzarrayProcess, UsageErrors) {
-  EXPECT_EQ(2, Run({"NoSuchOperation"}).exitCode);
-  EXPECT_EQ(2, Run({"GetDevListBySG", "000197900123"}).exitCode);
-  EXPECT_EQ(2, Run({"--set", "novalue", "GetSEVersion"}).exitCode);
-  hostrt::ProcessOutcome help = Run({"--help"});
-  EXPECT_EQ(0, help.exitCode);
-  EXPECT_NE(std::string::npos,
-            help.output.find("GetFreeTDEVListBySG SID SG"));
+  for (std::vector<std::string> args :
+       {std::vector<std::string>{"NoSuchOperation"}, {"GetDevListBySG", "000197900123"},
+        {"--set", "novalue", "GetSEVersion"}})
+    EXPECT_EQ(2, Run(args).exitCode) << args[0];
+  EXPECT_EQ(0, Run({"--help"}).exitCode);
 }
 
 }  // namespace

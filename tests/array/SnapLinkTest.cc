@@ -1,16 +1,17 @@
+#include <functional>
+
 #include "tests/array/ArrayFixture.h"
 
 namespace arraytest {
 namespace {
 
 VMAXSnapParamList List(std::initializer_list<std::pair<const char*, const char*>>
-                           pairs,
-                       const char* snap = "snapA") {
+                           pairs) {
   VMAXSnapParamList list;
   list.serial = kSid;
   for (const auto& pr : pairs) {
     VMAXSnapParam p;
-    p.snapUid = snap;
+    p.snapUid = "snapA";
     p.sourceDevice = pr.first;
     p.targetDevice = pr.second;
     list.params.push_back(p);
@@ -21,44 +22,75 @@ VMAXSnapParamList List(std::initializer_list<std::pair<const char*, const char*>
 std::string Snapvx(const std::string& args) {
   return Tool("symsnapvx") + " -sid " + kSid + " " + args;
 }
-
-const char* kSnapListing =
-    "\nSymmetrix ID              : 000197900123 (Microcode Version: 5978)\n\n"
-    "----------------------------------------------------------------------\n"
-    "Sym                                  Num  Flags\n"
-    "Dev   Snapshot Name                  Gens FLRG TSEB Last Snapshot\n"
-    "----- ------------------------------ ---- ---- ---- ------------------\n"
-    "%ROWS%\n"
-    "Flags:\n\n  (F)ailed    : X = General Failure, . = No Failure\n"
-    "  (L)ink      : X = Link Exists, . = No Link Exists\n";
-
-std::string Listing(const std::string& rows) {
-  std::string s = kSnapListing;
-  s.replace(s.find("%ROWS%"), 6, rows);
-  return s;
+std::string WithFile(const std::string& args) {
+  return Snapvx("-file " + std::string(kDeviceFile) + " " + args);
 }
 
-TEST_F(ArrayTest, CreateSnapsWritesDeviceFileAndNeverKeepsIt) {
-  config_.bSymmVerboseLogging = true;
-  api_ = ArrayAPI_CLI(&si_);
-  Init();
-  Expect(Snapvx("-file " + std::string(kDeviceFile) +
-                " -name snapA establish -noprompt"),
-         "ok");
-  VMAXSnapParamList list = List({{"00A1", ""}, {"00A2", ""}});
-  EXPECT_TRUE(api_.CreateSnaps(list));
-  EXPECT_TRUE(env_.unexpected.empty());
-  EXPECT_EQ("00A1\n00A2\n", FileSeen());
-  EXPECT_FALSE(FileLeft());
-  EXPECT_TRUE(si_.hasLog("Source devices [00A1 00A2 ], snapshot [snapA] "));
-  EXPECT_TRUE(si_.hasLog(
-      "Successfully created snapshot [snapA] for source devices [00A1 00A2 ]"));
+std::string Listing(const std::string& rows) {
+  return "\nSymmetrix ID              : 000197900123 (Microcode Version: 5978)\n\n"
+         "----------------------------------------------------------------------\n"
+         "Sym                                  Num  Flags\n"
+         "Dev   Snapshot Name                  Gens FLRG TSEB Last Snapshot\n"
+         "----- ------------------------------ ---- ---- ---- ------------------\n" +
+         rows + "\nFlags:\n\n  (F)ailed    : X = General Failure, . = No Failure\n";
+}
+
+// Each operation writes the device file (sources, or source-target pairs),
+// runs one command line and keeps the file only for a delete with verbose
+// logging. The unlink is forced by the setting.
+TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
+  using Call = std::function<bool(ArrayAPI_CLI&, VMAXSnapParamList&)>;
+  const Call create = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.CreateSnaps(l); };
+  const Call del = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.DeleteSnaps(l); };
+  const Call link = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.LinkTarget(l); };
+  const Call unlink = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.UnlinkTarget(l); };
+  const Call restore = [](ArrayAPI_CLI& a, VMAXSnapParamList& l) { return a.RestoreSnaps(l); };
+  const std::string forced = Tool("symsnapvx") + " -sid  " + kSid + " -file " + kDeviceFile +
+                             " -snapshot_name snapA unlink -symforce -noprompt";
+  struct Case {
+    Call call;
+    bool pairs, copy, verbose, force;
+    std::string cmd, answer;
+    bool ok, kept;
+  } cases[] = {
+      {create, false, false, true, false, WithFile("-name snapA establish -noprompt"), "", true, false},
+      {del, false, false, false, false, WithFile("-snapshot_name snapA terminate -noprompt"),
+       "!No snapshot was found", false, false},
+      {del, false, false, true, false, WithFile("-snapshot_name snapA terminate -noprompt"), "",
+       true, true},
+      {link, true, false, false, false, WithFile("-snapshot_name snapA link -noprompt"), "", true, false},
+      {link, true, true, false, false, WithFile("-snapshot_name snapA link -copy -noprompt"), "",
+       true, false},
+      {link, true, false, false, false, WithFile("-snapshot_name snapA link -noprompt"), "!", false,
+       false},
+      {unlink, true, false, false, false, WithFile("-snapshot_name snapA unlink -noprompt"), "", true,
+       false},
+      {unlink, true, false, true, true, forced, "!", false, false},
+      {restore, false, false, false, false, WithFile("-snapshot_name snapA restore -noprompt"), "",
+       true, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cmd);
+    env_.scripts.clear();
+    env_.runs.clear();
+    config_.bSymmVerboseLogging = c.verbose;
+    config_.bSYMCLIForceUnlink = c.force;
+    Reinit();
+    Answer(c.cmd, c.answer);
+    VMAXSnapParamList list = c.pairs ? List({{"00A1", "00B1"}, {"00A2", "00B2"}})
+                                     : List({{"00A1", ""}, {"00A2", ""}});
+    list.decoupledClone = c.copy;
+    EXPECT_EQ(c.ok, c.call(api_, list));
+    EXPECT_TRUE(env_.unexpected.empty());
+    EXPECT_EQ(c.pairs ? "00A1 00B1\n00A2 00B2\n" : "00A1\n00A2\n", FileSeen());
+    EXPECT_EQ(c.kept, FileLeft());
+    env_.files.clear();
+  }
 }
 
 TEST_F(ArrayTest, CreateSnapsMaximumSessions) {
-  Expect(Snapvx("-file " + std::string(kDeviceFile) +
-                " -name snapA establish -noprompt"),
-         "", 1, "The maximum number of sessions has been exceeded\n");
+  Expect(WithFile("-name snapA establish -noprompt"), "", 1,
+         "The maximum number of sessions has been exceeded\n");
   VMAXSnapParamList list = List({{"00A1", ""}});
   EXPECT_FALSE(api_.CreateSnaps(list));
   const std::string text =
@@ -85,57 +117,31 @@ TEST_F(ArrayTest, EmptyParameterListsFailWithoutCommand) {
   EXPECT_TRUE(env_.runs.empty());
 }
 
-TEST_F(ArrayTest, DeleteSnapsKeepsFileOnlyWithVerboseLogging) {
-  const std::string cmd = Snapvx("-file " + std::string(kDeviceFile) +
-                                 " -snapshot_name snapA terminate -noprompt");
-  Expect(cmd, "", 1, "No snapshot was found");
-  VMAXSnapParamList list = List({{"00A1", ""}});
-  EXPECT_FALSE(api_.DeleteSnaps(list));  // no text is tolerated here
-  EXPECT_FALSE(FileLeft());
-
-  config_.bSymmVerboseLogging = true;
-  api_ = ArrayAPI_CLI(&si_);
-  Init();
-  env_.scripts.clear();
-  Expect(cmd, "");
-  EXPECT_TRUE(api_.DeleteSnaps(list));
-  EXPECT_TRUE(FileLeft());
-}
-
+// One snapshot's flags: F(ailed) L(inked) R(estore) in the first word; a
+// three-character word changes nothing; "not found" is no snapshot.
 TEST_F(ArrayTest, SnapInfoFlagsAndMissingSnapshot) {
-  const std::string cmd = Snapvx("-devs 00A1 -snapshot_name snapA list");
-  Expect(cmd, Listing("000A1 snapB 1 X... .... Wed\n"
-                      "000A1 snapA 1 .X.. .... Wed\n"));
+  struct Case {
+    std::string answer;
+    bool ok, exists, failed, linked;
+  } cases[] = {
+      {Listing("000A1 snapB 1 X... .... Wed\n000A1 snapA 1 .X.. .... Wed\n"), true, true, false, true},
+      {Listing("000A1 snapA 1 ... .... Wed\n"), true, true, true, true},
+      {"!\nNo snapshot was found\n", true, false, true, true},
+      {"!Symmetrix is locked", false, true, true, true},
+      {"no ruler here", false, true, true, true},
+  };
   VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
-  ASSERT_TRUE(api_.GetSnapInfo(info, false));
-  EXPECT_TRUE(info.exists);
-  EXPECT_FALSE(info.failed);
-  EXPECT_TRUE(info.linked);
-  EXPECT_FALSE(info.restoreActive);
-
-  env_.scripts.clear();
-  Expect(cmd, Listing("000A1 snapA 1 ... .... Wed\n"));
-  info.linked = true;
-  info.failed = true;
-  ASSERT_TRUE(api_.GetSnapInfo(info, false));
-  EXPECT_TRUE(info.linked);  // a three-character word changes nothing
-  EXPECT_TRUE(info.failed);
-
-  env_.scripts.clear();
-  Expect(cmd, "", 1, "\nNo snapshot was found\n");
-  EXPECT_TRUE(api_.GetSnapInfo(info, false));
-  EXPECT_FALSE(info.exists);
-
-  env_.scripts.clear();
-  Expect(cmd, "", 1, "Symmetrix is locked");
-  EXPECT_FALSE(api_.GetSnapInfo(info, false));
-
-  env_.scripts.clear();
-  Expect(cmd, "no ruler here");
-  EXPECT_FALSE(api_.GetSnapInfo(info, false));
-  EXPECT_TRUE(info.exists);
-  EXPECT_TRUE(si_.hasLog(
-      "Failed to parse SYMCLI command output, format seems to have changed."));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    env_.scripts.clear();
+    Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), c.answer);
+    info = VMAXSnapInfo(&si_, kSid, "00A1", "snapA");
+    info.exists = info.failed = info.linked = true;
+    EXPECT_EQ(c.ok, api_.GetSnapInfo(info, false));
+    EXPECT_EQ(c.exists, info.exists);
+    EXPECT_EQ(c.failed, info.failed);
+    EXPECT_EQ(c.linked, info.linked);
+  }
 }
 
 TEST_F(ArrayTest, SnapInfoWithLinkDevsToleratesNoSnapvxInformation) {
@@ -165,126 +171,59 @@ TEST_F(ArrayTest, LinkDevsFlags) {
 }
 
 TEST_F(ArrayTest, SnapInfoListFillsEachRecordFromItsOwnRow) {
-  Expect(Snapvx("-file " + std::string(kDeviceFile) +
-                " -snapshot_name snapA list"),
-         Listing("000A2 snapA 1 X.X. .... Wed\n"
-                 "000A1 snapA 1 .X.. .... Wed\n"));
-  std::list<VMAXSnapInfo> infos = {
-      VMAXSnapInfo(&si_, kSid, "000A1", "snapA"),
-      VMAXSnapInfo(&si_, kSid, "000A2", "snapA"),
-      VMAXSnapInfo(&si_, kSid, "000A1", "snapA"),
-      VMAXSnapInfo(&si_, kSid, "000A3", "snapA")};
+  Expect(WithFile("-snapshot_name snapA list"),
+         Listing("000A2 snapA 1 X.X. .... Wed\n000A1 snapA 1 .X.. .... Wed\n"));
+  std::list<VMAXSnapInfo> infos;
+  for (const char* d : {"000A1", "000A2", "000A1", "000A3"})
+    infos.emplace_back(&si_, kSid, d, "snapA");
   ASSERT_TRUE(api_.GetSnapInfo(infos));
   EXPECT_EQ("000A1\n000A2\n000A1\n000A3\n", FileSeen());
-  auto it = infos.begin();
-  for (int i = 0; i < 4; ++i, ++it) {
-    bool isA2 = it->srcDev == "000A2";
-    if (it->srcDev == "000A3") {
-      EXPECT_FALSE(it->exists);
-      continue;
-    }
-    EXPECT_TRUE(it->exists) << i;
-    EXPECT_EQ(isA2, it->failed) << i;
-    EXPECT_EQ(!isA2, it->linked) << i;
-    EXPECT_EQ(isA2, it->restoreActive) << i;
+  for (const auto& i : infos) {
+    SCOPED_TRACE(i.srcDev);
+    bool isA2 = i.srcDev == "000A2";
+    EXPECT_EQ(i.srcDev != "000A3", i.exists);
+    if (!i.exists) continue;
+    EXPECT_EQ(isA2, i.failed);
+    EXPECT_EQ(!isA2, i.linked);
+    EXPECT_EQ(isA2, i.restoreActive);
   }
-}
-
-TEST_F(ArrayTest, SnapInfoListMissingSnapshot) {
-  Expect(Snapvx("-file " + std::string(kDeviceFile) +
-                " -snapshot_name snapA list"),
-         "", 1, "No snapshot was found");
-  std::list<VMAXSnapInfo> infos = {VMAXSnapInfo(&si_, kSid, "000A1", "snapA"),
-                                   VMAXSnapInfo(&si_, kSid, "000A2", "snapA")};
-  infos.front().exists = true;
-  ASSERT_TRUE(api_.GetSnapInfo(infos));
-  for (const auto& i : infos) EXPECT_FALSE(i.exists);
-}
-
-TEST_F(ArrayTest, LinkCommandLines) {
-  const std::string file = kDeviceFile;
-  Expect(Snapvx("-file " + file + " -snapshot_name snapA link -noprompt"), "");
-  Expect(Snapvx("-file " + file + " -snapshot_name snapA link -copy -noprompt"),
-         "");
-  VMAXSnapParamList list = List({{"00A1", "00B1"}});
-  EXPECT_TRUE(api_.LinkTarget(list));
-  EXPECT_EQ("00A1 00B1\n", FileSeen(0));
-  list.decoupledClone = true;
-  EXPECT_TRUE(api_.LinkTarget(list));
-  EXPECT_TRUE(env_.unexpected.empty());
-  EXPECT_FALSE(FileLeft());
 
   env_.scripts.clear();
-  Expect(Snapvx("-file " + file + " -snapshot_name snapA link -noprompt"), "",
-         2);
-  list.decoupledClone = false;
-  EXPECT_FALSE(api_.LinkTarget(list));
-  EXPECT_TRUE(si_.hasLog("Failed to link snapshot [snapA]"));
-  EXPECT_FALSE(FileLeft());
-}
-
-TEST_F(ArrayTest, UnlinkCommandLines) {
-  const std::string file = kDeviceFile;
-  VMAXSnapParamList list = List({{"00A1", "00B1"}, {"00A2", "00B2"}});
-  Expect(Snapvx("-file " + file + " -snapshot_name snapA unlink -noprompt"),
-         "");
-  EXPECT_TRUE(api_.UnlinkTarget(list));
-  EXPECT_EQ("00A1 00B1\n00A2 00B2\n", FileSeen(0));
-  EXPECT_TRUE(si_.hasLog(
-      "Successfully unlinked snapshot [snapA] for devices [00A1:00B1 ,00A2:00B2 ,]"));
-
-  config_.bSYMCLIForceUnlink = true;
-  config_.bSymmVerboseLogging = true;
-  api_ = ArrayAPI_CLI(&si_);
-  Init();
-  Expect(Tool("symsnapvx") + " -sid  " + kSid + " -file " + file +
-             " -snapshot_name snapA unlink -symforce -noprompt",
-         "", 1);
-  EXPECT_FALSE(api_.UnlinkTarget(list));
-  EXPECT_TRUE(env_.unexpected.empty());
-  EXPECT_TRUE(si_.hasLog("Failed to unlink snapshot [snapA] for devices"));
-  EXPECT_FALSE(FileLeft());  // never kept, even with verbose logging
+  Expect(WithFile("-snapshot_name snapA list"), "", 1, "No snapshot was found");
+  for (auto& i : infos) i.exists = true;
+  ASSERT_TRUE(api_.GetSnapInfo(infos));
+  for (const auto& i : infos) EXPECT_FALSE(i.exists);
 }
 
 TEST_F(ArrayTest, IsSnapLinkedMarksPairsAndClearsOthers) {
   Expect(Snapvx("list -linked -by_tgt -lndev 000B1,000B2,000B3"),
          "Symmetrix ID : 1\n------\nLink Sym\n----- -----\n"
-         "B1 A1 snapA 0 .... Wed\n"
-         "000B3 000A9 snapA 0 .... Wed\n"
+         "B1 A1 snapA 0 .... Wed\n000B3 000A9 snapA 0 .... Wed\n"
          "000B2 000A2 snapOther 0 .... Wed\n\nFlgs:\n");
-  VMAXSnapParamList list =
-      List({{"000A1", "000B1"}, {"000A2", "000B2"}, {"000A3", "000B3"},
-            {"000A4", ""}});
+  VMAXSnapParamList list = List(
+      {{"000A1", "000B1"}, {"000A2", "000B2"}, {"000A3", "000B3"}, {"000A4", ""}});
   ASSERT_TRUE(api_.IsSnapLinked(list));
+  // Linked; another snapshot's row; right target but other source.
+  const bool linked[] = {true, false, false};
+  const char* target[] = {"000B1", "", ""};
   auto it = list.params.begin();
-  EXPECT_TRUE(it->targetLinked);
-  EXPECT_EQ("000B1", it->targetDevice);
-  ++it;
-  EXPECT_FALSE(it->targetLinked);  // another snapshot's row
-  EXPECT_EQ("", it->targetDevice);
-  ++it;
-  EXPECT_FALSE(it->targetLinked);  // right target, other source
-  EXPECT_EQ("", it->targetDevice);
+  for (int i = 0; i < 3; ++i, ++it) {
+    EXPECT_EQ(linked[i], it->targetLinked) << i;
+    EXPECT_EQ(target[i], it->targetDevice) << i;
+  }
 }
 
 TEST_F(ArrayTest, IsSnapLinkedNothingLinkedAndFailures) {
-  const std::string cmd = Snapvx("list -linked -by_tgt -lndev 000B1");
-  Expect(cmd, "", 1, "No link target was found");
-  VMAXSnapParamList list = List({{"000A1", "000B1"}});
-  list.params.front().targetLinked = true;
-  ASSERT_TRUE(api_.IsSnapLinked(list));
-  EXPECT_FALSE(list.params.front().targetLinked);
-  EXPECT_EQ("000B1", list.params.front().targetDevice);
-
-  env_.scripts.clear();
-  Expect(cmd, "garbage without ruler");
-  EXPECT_FALSE(api_.IsSnapLinked(list));
-  EXPECT_EQ("000B1", list.params.front().targetDevice);
-
-  env_.scripts.clear();
-  Expect(cmd, "", 1, "Symmetrix is locked");
-  EXPECT_FALSE(api_.IsSnapLinked(list));
-  EXPECT_TRUE(si_.hasLog("Failed to check snaps linked to target devs [000B1]"));
+  for (auto [answer, ok] : {std::pair{"!No link target was found", true},
+                            {"garbage without ruler", false}, {"!Symmetrix is locked", false}}) {
+    env_.scripts.clear();
+    Answer(Snapvx("list -linked -by_tgt -lndev 000B1"), answer);
+    VMAXSnapParamList list = List({{"000A1", "000B1"}});
+    list.params.front().targetLinked = true;
+    EXPECT_EQ(ok, api_.IsSnapLinked(list)) << answer;
+    EXPECT_EQ(!ok, list.params.front().targetLinked);
+    EXPECT_EQ("000B1", list.params.front().targetDevice);
+  }
 }
 
 }  // namespace

@@ -20,25 +20,21 @@ class PrepareTest : public EngineTest {
   }
 };
 
-TEST_F(PrepareTest, VplexBackendSerialWinsOverTheWwnsArray) {
-  FakeSnapInfo* si = AddSource(kSerialA);
-  ArrayAnswers({});
-  EXPECT_EQ(0, pzso_prepareDevices(All(), N(), &os));
-  EXPECT_EQ(Uid(kSerialA, "008F8", "SNAP_1"), si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
-  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARED, si->status);
-  EXPECT_EQ((std::vector<std::string>{kSerialA}), si->setArrayInfoCalls);
-}
-
-TEST_F(PrepareTest, OnlyTheFirstRequestAsksForTheSnapshotName) {
+// The VPLEX back-end serial wins over the WWN's array; only the first request
+// asks for the snapshot name, the others are given it.
+TEST_F(PrepareTest, VplexBackendSerialAndTheSharedSnapshotName) {
   FakeSnapInfo* a = AddSource(kSerialA);
   FakeSnapInfo* b = AddSource(kSerialA);
   b->snapUniqueId = "OTHER";
   ArrayAnswers({});
   EXPECT_EQ(0, pzso_prepareDevices(All(), N(), &os));
+  for (FakeSnapInfo* si : {a, b}) {
+    EXPECT_EQ(Uid(kSerialA, "008F8", "SNAP_1"), si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
+    EXPECT_EQ(PZSO::SNAP_STATUS_PREPARED, si->status);
+  }
   EXPECT_EQ(1, a->getSnapUniqueIdCalls);
   EXPECT_EQ(0, b->getSnapUniqueIdCalls);
   EXPECT_EQ((std::vector<std::string>{"SNAP_1"}), b->setSnapUniqueIds);
-  EXPECT_EQ(Uid(kSerialA, "008F8", "SNAP_1"), b->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
 }
 
 TEST_F(PrepareTest, MultipleArraysAreRefusedWithBothSerials) {
@@ -90,7 +86,6 @@ TEST_F(PrepareTest, RefusedMetadataReturnsAtOnce) {
   a->refuseMetadataTypes.insert(PZSO::SM_MDT_SNAP_UNIQUE_ID);
   EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
   EXPECT_EQ(0, a->errorCode);
-  EXPECT_TRUE(a->hasLog("Failed to set metadata id [6] for for SMSnapId [1]"));
   EXPECT_TRUE(env.runs.empty());
 }
 
@@ -101,7 +96,6 @@ TEST_F(PrepareTest, WorkerSpreadsArrayFailure) {
   EXPECT_EQ(1, vmax_prepareWorker(All(), N(), &os, false));
   EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(0)->status);
   EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(1)->status);
-  EXPECT_TRUE(R(0)->hasLog("Failed to initialize the array parameters"));
 }
 
 }  // namespace

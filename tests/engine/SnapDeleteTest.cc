@@ -16,7 +16,6 @@ TEST_F(SnapTest, TwoArraysMakeTwoCreates) {
   EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialA}));
   EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialB}));
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(i)->status);
-  EXPECT_TRUE(R(0)->hasLog(" Snap/clone operation completed"));
 }
 
 TEST_F(SnapTest, FailureOnOneArrayMarksEveryRequest) {
@@ -26,7 +25,6 @@ TEST_F(SnapTest, FailureOnOneArrayMarksEveryRequest) {
   EXPECT_EQ(1, vmax_postSnapWorker(All(), N(), &os, true));
   EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(0)->status);
   EXPECT_EQ(PZSO::SNAP_STATUS_CREATE_FAILED, R(1)->status);
-  EXPECT_TRUE(R(0)->hasLog("Snap Creation failed"));
 }
 
 TEST_F(SnapTest, MissingMetadataEndsBeforeAnySnapshot) {
@@ -51,20 +49,6 @@ TEST_F(DeleteTest, PartialDeleteGivesTwo) {
   EXPECT_EQ(PZSO::SNAP_STATUS_DELETED, R(1)->status);
   EXPECT_EQ(PZSO::SNAP_STATUS_DELETE_FAILED, R(2)->status);
   EXPECT_EQ(2, R(0)->countLogs("Nothing to delete as unique identifier is empty."));
-}
-
-TEST_F(DeleteTest, AllWithoutMetadataMakeNoArrayCall) {
-  Add();
-  Add();
-  EXPECT_EQ(0, vmax_deleteWorker(All(), N(), &os, true));
-  EXPECT_TRUE(env.runs.empty());
-}
-
-TEST_F(DeleteTest, NothingDeletedGivesOne) {
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-  Add(Uid(kSerialA, "00A1C", "SNAP_2"), 2);
-  EXPECT_EQ(1, vmax_deleteWorker(All(), N(), &os, true));
-  EXPECT_EQ(PZSO::SNAP_STATUS_DELETE_FAILED, R(1)->status);
 }
 
 TEST(SnapDeviceNameTest, CloneMountUsesTheMountId) {

@@ -28,69 +28,62 @@ class SupportTest : public EngineTest {
   int context = 0;
 };
 
-TEST_F(SupportTest, SymmetrixDeviceIsSupported) {
+// The error text is what the user sees for a refused device.
+TEST_F(SupportTest, SupportedAndRefusedDevices) {
   AddHostDevice("/dev/sdb", "0A1B", kSerialA);
-  EXPECT_EQ(0, pzso_isSupported("/dev/sdb", 1, &context, buffer, sizeof buffer));
-  EXPECT_STREQ("", buffer);
-}
-
-TEST_F(SupportTest, OtherProductsAndBadInputAreRefused) {
   AddHostDevice("/dev/sdc", "0A1B", kSerialA, "VRAID           ");
-  EXPECT_EQ(1, pzso_isSupported("/dev/sdc", 1, &context, buffer, sizeof buffer));
-  EXPECT_STREQ(
-      "Device [/dev/sdc] does not belong to PowerMax - found Vendor [EMC     ] "
-      "Product [VRAID           ]",
-      buffer);
-  memset(buffer, 0, sizeof buffer);
-  EXPECT_EQ(1, pzso_isSupported("/dev/none", 1, &context, buffer, sizeof buffer));
-  EXPECT_STREQ("Failed to get the array info from device name[/dev/none]", buffer);
-  EXPECT_EQ(1, pzso_isSupported("/dev/sdc", 1, &context, nullptr, 10));
-  EXPECT_EQ(1, pzso_isSupported("/dev/sdc", 1, nullptr, buffer, sizeof buffer));
-  EXPECT_EQ(1, pzso_isSupported(nullptr, 1, &context, buffer, sizeof buffer));
+  struct Case {
+    const char* dev;
+    bool withContext, withBuffer;
+    int result;
+    const char* text;
+  } cases[] = {
+      {"/dev/sdb", true, true, 0, ""},
+      {"/dev/sdc", true, true, 1,
+       "Device [/dev/sdc] does not belong to PowerMax - found Vendor [EMC     ] "
+       "Product [VRAID           ]"},
+      {"/dev/none", true, true, 1, "Failed to get the array info from device name[/dev/none]"},
+      {"/dev/sdc", true, false, 1, nullptr},
+      {"/dev/sdc", false, true, 1, nullptr},
+      {nullptr, true, true, 1, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dev ? c.dev : "null");
+    memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(c.result, pzso_isSupported(c.dev, 1, c.withContext ? &context : nullptr,
+                                         c.withBuffer ? buffer : nullptr,
+                                         c.withBuffer ? sizeof buffer : 10));
+    if (c.text) { EXPECT_STREQ(c.text, buffer); }
+  }
 }
 
+// Identification (mode 3) keeps the mapped targets in request order, matching
+// any of a device's array ids (here the older layout's candidate); other
+// modes and other keys change nothing.
 TEST_F(SupportTest, IdentifyKeepsTheTargetsInRequestOrder) {
   AddHostDevice("/dev/sdb", "0C01", kSerialA);
   AddHostDevice("/dev/sdc", "0C02", kSerialA);
   AddHostDevice("/dev/sdd", "0C03", kSerialA);
+  env.scsi["/dev/sde"] = env.scsi["/dev/sdb"];
+  env.scsi["/dev/sde"].page83 = {0x00, 0x83, 0x00, 0x10, 0x60, 0x06, 0x04, 0x80, 0x00, 0x01,
+                                 0x97, 0x80, 0x05, 0x55, 0x53, 0x30, 0x30, 0x43, 0x30, 0x31};
   AddTarget(kSerialA, "00C02");
   AddTarget(kSerialA, "00C01");
-  AddTarget(kSerialB, "00C03");  // another array: not matched
-  DeviceMap devices;
-  devices[kKey] = {"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/none"};
-  devices["other"] = {"/dev/x"};
-  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
-  EXPECT_EQ((std::list<std::string>{"/dev/sdc", "/dev/sdb"}), devices[kKey]);
-  EXPECT_EQ((std::list<std::string>{"/dev/x"}), devices["other"]);
-}
-
-TEST_F(SupportTest, IdentifyMatchesOneOfSeveralArrayIds) {
-  testing_host::FakeScsiDevice d;
-  d.standard = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", "0C01");
-  // The older layout: the identifier right after the page header.
-  d.page83 = {0x00, 0x83, 0x00, 0x10, 0x60, 0x06, 0x04, 0x80, 0x00, 0x01,
-              0x97, 0x80, 0x05, 0x55, 0x53, 0x30, 0x30, 0x43, 0x30, 0x31};
-  env.scsi["/dev/sdb"] = d;
+  AddTarget(kSerialB, "00C03");       // another array: not matched
   AddTarget("000197800555", "00C01");  // the older-layout candidate
   DeviceMap devices;
-  devices[kKey] = {"/dev/sdb"};
-  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
-  EXPECT_EQ((std::list<std::string>{"/dev/sdb"}), devices[kKey]);
-}
-
-TEST_F(SupportTest, IdentifyOtherModesAndEmptyListsChangeNothing) {
-  AddTarget(kSerialA, "00C01");
-  DeviceMap devices;
-  devices[kKey] = {"/dev/sdb"};
+  devices[kKey] = {"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/none", "/dev/sde"};
+  devices["other"] = {"/dev/x"};
   EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 2, nullptr, &os));
-  EXPECT_EQ((std::list<std::string>{"/dev/sdb"}), devices[kKey]);
+  EXPECT_EQ(5u, devices[kKey].size());
+  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
+  EXPECT_EQ((std::list<std::string>{"/dev/sdc", "/dev/sdb", "/dev/sde"}), devices[kKey]);
+  EXPECT_EQ((std::list<std::string>{"/dev/x"}), devices["other"]);
   devices[kKey].clear();
   EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
-  EXPECT_TRUE(R(0)->hasLogContaining("None of the mounted devices belongs to vendor"));
   DeviceMap none;
   EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &none, 3, nullptr, &os));
-  EXPECT_TRUE(none.count(kKey));
-  EXPECT_TRUE(none[kKey].empty());
+  EXPECT_TRUE(none.count(kKey) && none[kKey].empty());
   EXPECT_EQ(1, pzso_identifyDevices(All(), 0, &none, 3, nullptr, &os));
 }
 

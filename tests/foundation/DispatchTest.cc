@@ -15,14 +15,6 @@ namespace {
 
 class DispatchTest : public ::testing::Test {
  protected:
-  // The single failure line validation wrote.
-  std::string OnlyLine() {
-    EXPECT_EQ(env.logs.size(), 1u) << env.allLogs();
-    if (env.logs.empty()) return "";
-    EXPECT_EQ(env.logs[0].level, -1);
-    EXPECT_EQ(env.logs[0].function, "validateInputParams");
-    return env.logs[0].text;
-  }
   FakeEnv env;
   hostrt::ScopedEnv scope{&env};
   FakeSnapInfo a, b;
@@ -31,33 +23,33 @@ class DispatchTest : public ::testing::Test {
 
 }  // namespace
 
+// Count first, then the list, then the util (named even when a later request
+// is null too), then each request: one failure line each.
 TEST_F(DispatchTest, ValidationOrderAndMessages) {
   SnapInfo* both[] = {&a, &b};
-  EXPECT_TRUE(validateInputParams(both, 2, &util));
-  EXPECT_TRUE(env.logs.empty());
-
-  EXPECT_FALSE(validateInputParams(both, 0, &util));
-  EXPECT_EQ(OnlyLine(), "Invalid Device Count received [0]");
-  env.logs.clear();
-  EXPECT_FALSE(validateInputParams(nullptr, -3, nullptr));
-  EXPECT_EQ(OnlyLine(), "Invalid Device Count received [-3]");
-
-  env.logs.clear();
-  EXPECT_FALSE(validateInputParams(nullptr, 1, &util));
-  EXPECT_EQ(OnlyLine(), "Snap device list is NULL.");
-  env.logs.clear();
   SnapInfo* firstNull[] = {nullptr, &b};
-  EXPECT_FALSE(validateInputParams(firstNull, 2, nullptr));
-  EXPECT_EQ(OnlyLine(), "Snap device list is NULL.");
-
-  // A null util is named even when a later request is null too.
-  env.logs.clear();
   SnapInfo* laterNull[] = {&a, nullptr};
-  EXPECT_FALSE(validateInputParams(laterNull, 2, nullptr));
-  EXPECT_EQ(OnlyLine(), "Snap Util object is NULL.");
-  env.logs.clear();
-  EXPECT_FALSE(validateInputParams(laterNull, 2, &util));
-  EXPECT_EQ(OnlyLine(), "Invalid Snap Info object received.");
+  struct Case {
+    SnapInfo** list;
+    short count;
+    bool withUtil;
+    const char* line;  // null: valid
+  } cases[] = {
+      {both, 2, true, nullptr},
+      {both, 0, true, "Invalid Device Count received [0]"},
+      {nullptr, -3, false, "Invalid Device Count received [-3]"},
+      {nullptr, 1, true, "Snap device list is NULL."},
+      {firstNull, 2, false, "Snap device list is NULL."},
+      {laterNull, 2, false, "Snap Util object is NULL."},
+      {laterNull, 2, true, "Invalid Snap Info object received."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line ? c.line : "valid");
+    env.logs.clear();
+    EXPECT_EQ(c.line == nullptr, validateInputParams(c.list, c.count, c.withUtil ? &util : nullptr));
+    ASSERT_EQ(c.line ? 1u : 0u, env.logs.size());
+    if (c.line) { EXPECT_EQ(c.line, env.logs[0].text); }
+  }
 }
 
 TEST_F(DispatchTest, FirstErrorWins) {
@@ -75,11 +67,11 @@ TEST_F(DispatchTest, FirstErrorWins) {
   EXPECT_EQ(b.errorCode, 62002);
 }
 
+// The names appear in the remote side's request lines ("Msg-Id [7][DELETE]").
 TEST(RemoteOpName, MessageIdTable) {
   const char* names[] = {"UNKNOWN", "PREPARE", "SNAP", "REVERT", "RECONCILE", "MAP",
                          "UNMAP", "DELETE", "PREPARE-REMOTE", "POST-SNAP", "UNKNOWN"};
   for (short id = 0; id <= 10; ++id) EXPECT_EQ(getRemoteOpNameUsingMsgId(id), names[id]);
-  EXPECT_EQ(getRemoteOpNameUsingMsgId(-1), "UNKNOWN");
 }
 
 TEST(SetErrorMessage, AlwaysTerminatesWithinSize) {

