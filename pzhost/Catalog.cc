@@ -215,9 +215,10 @@ bool Catalog::SetJobSnapshot(long long jobId, int snapshotId,
   return Run(s, error, "cannot record the job's snapshot");
 }
 
-bool Catalog::OpenJobs(std::vector<JobRecord>* jobs, std::string* error) {
+bool Catalog::ReadJobs(const char* tail, std::vector<JobRecord>* jobs,
+                       std::string* error) {
   jobs->clear();
-  Stmt s(db_, (std::string(kJobColumns) + "WHERE ended=0 ORDER BY job_id").c_str());
+  Stmt s(db_, (std::string(kJobColumns) + tail).c_str());
   int rc;
   while ((rc = s.Step()) == SQLITE_ROW) {
     JobRecord job;
@@ -226,6 +227,10 @@ bool Catalog::OpenJobs(std::vector<JobRecord>* jobs, std::string* error) {
   }
   if (rc != SQLITE_DONE) return Fail(error, "cannot read jobs", db_);
   return true;
+}
+
+bool Catalog::OpenJobs(std::vector<JobRecord>* jobs, std::string* error) {
+  return ReadJobs("WHERE ended=0 ORDER BY job_id", jobs, error);
 }
 
 bool Catalog::MarkInterrupted(long long jobId, long long now, bool* marked,
@@ -251,16 +256,7 @@ bool Catalog::LastJobOf(int snapshotId, JobRecord* job, bool* found,
 }
 
 bool Catalog::ListJobs(std::vector<JobRecord>* jobs, std::string* error) {
-  jobs->clear();
-  Stmt s(db_, (std::string(kJobColumns) + "ORDER BY job_id").c_str());
-  int rc;
-  while ((rc = s.Step()) == SQLITE_ROW) {
-    JobRecord job;
-    ReadJob(s, &job);
-    jobs->push_back(job);
-  }
-  if (rc != SQLITE_DONE) return Fail(error, "cannot read jobs", db_);
-  return true;
+  return ReadJobs("ORDER BY job_id", jobs, error);
 }
 
 bool Catalog::AddJobCommand(long long jobId, const JobCommand& command,

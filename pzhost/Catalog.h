@@ -136,6 +136,8 @@ class Catalog {
                    std::string* error);
 
  private:
+  // Jobs of the statement that the job columns and `tail` make.
+  bool ReadJobs(const char* tail, std::vector<JobRecord>* jobs, std::string* error);
   explicit Catalog(sqlite3* db) : db_(db) {}
   bool Migrate(std::string* error);
   bool Exec(const char* sql, std::string* error);
