@@ -15,7 +15,8 @@ int vmax_deleteWorker(SnapInfo** requests, short count, PZOSUtil* util,
                   &result))
     return result;
   SnapInfo* first = requests[0];
-  const ListStep step = {fn, PZSO::SNAP_STATUS_DELETE_FAILED, true, false, false,
+  const ListStep step = {fn, PZSO::SNAP_STATUS_DELETE_FAILED, /*markListWithoutSession=*/true,
+                         /*stopOnFailure=*/false, /*describeBySnapName=*/false,
                          "Batch delete failed for snaps(s)", "Successfully deleted snap(s)",
                          [](VMAXAPI& api, VMAXSnapParamList& l) { return api.DeleteSnaps(l); }};
   for (auto& group : groupByArrayNum(requests, count)) {

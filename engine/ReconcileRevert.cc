@@ -30,7 +30,8 @@ bool revertGroup(const std::vector<SnapInfo*>& group, SnapInfo* first,
     }
     addToList(lists, si, md);
   }
-  const ListStep step = {fn, PZSO::SNAP_STATUS_REVERT_FAILED, false, true, true,
+  const ListStep step = {fn, PZSO::SNAP_STATUS_REVERT_FAILED, /*markListWithoutSession=*/false,
+                         /*stopOnFailure=*/true, /*describeBySnapName=*/true,
                          "Failed to revert source devices from snaps",
                          "Successfully reverted source devices from snaps",
                          [](VMAXAPI& api, VMAXSnapParamList& l) { return api.RevertSnaps(l); }};
@@ -47,7 +48,8 @@ int vmax_reconcileWorker(SnapInfo** requests, short count, PZOSUtil* util,
                   REMOTE_MSG_RECONCILE, &result))
     return result;
   SnapInfo* first = requests[0];
-  const ListStep step = {fn, PZSO::SNAP_STATUS_NO_SNAPSHOT, false, false, false,
+  const ListStep step = {fn, PZSO::SNAP_STATUS_NO_SNAPSHOT, /*markListWithoutSession=*/false,
+                         /*stopOnFailure=*/false, /*describeBySnapName=*/false,
                          "Reconciliation failed for snaps", "Successfully reconciled snaps",
                          [](VMAXAPI& api, VMAXSnapParamList& l) {
                            return api.ReconcileSnaps(l);

@@ -235,34 +235,24 @@ TEST(InquiryParsers, ReadOnlyTheValidBytes) {
   EXPECT_TRUE(info.symDev.empty());
 
   const std::vector<uint8_t> good = inquiry_data::Page83ForSerial("000197800123");
+  // The good page with byte `at` set to `value`.
+  auto changed = [&good](size_t at, uint8_t value) {
+    std::vector<uint8_t> p = good;
+    p[at] = value;
+    return p;
+  };
   struct Case {
     const char* name;
     std::vector<uint8_t> page;
     size_t returned;
   } bad[] = {
       {"cut designator", good, good.size() - 1},
-      {"page length shorter than the designator", [&] {
-         std::vector<uint8_t> p = good;
-         p[3] = 10;
-         return p;
-       }(), good.size()},
-      {"unit serial number page code", [&] {
-         std::vector<uint8_t> p = good;
-         p[1] = 0x80;
-         return p;
-       }(), good.size()},
+      {"page length shorter than the designator", changed(3, 10), good.size()},
+      {"unit serial number page code", changed(1, 0x80), good.size()},
       {"other OUI", Page83({0x60, 0x0a, 0x09, 0x80, 0x00, 0x01, 0x97, 0x80, 0x01, 0x23}),
        good.size()},
-      {"port association", [&] {
-         std::vector<uint8_t> p = good;
-         p[5] = 0x13;
-         return p;
-       }(), good.size()},
-      {"ASCII code set", [&] {
-         std::vector<uint8_t> p = good;
-         p[4] = 0x02;
-         return p;
-       }(), good.size()},
+      {"port association", changed(5, 0x13), good.size()},
+      {"ASCII code set", changed(4, 0x02), good.size()},
       {"header only", {0x00, 0x83, 0x00, 0x00}, 4},
       {"three bytes", {0x00, 0x83, 0x00}, 3},
   };

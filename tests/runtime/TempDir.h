@@ -7,9 +7,9 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <string>
+
+#include "tests/support/E2eWorld.h"
 
 namespace runtime_test {
 
@@ -30,8 +30,9 @@ inline void RemoveTree(const std::string& path) {
 
 // The whole content of a file ("" when it cannot be read).
 inline std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  return std::string(std::istreambuf_iterator<char>(in), {});
+  std::string content;
+  e2e::ReadFile(path, &content);
+  return content;
 }
 
 class TempDir {
