@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
   if (!env->PrepareRecordDir(&error)) return Usage(error);
   hostrt::ScopedEnv scoped(env.get());
 
-  pzarray::PzarrayRequest request(settings, (long long)getpid(), verbose);
+  pzarray::PzarrayRequest request(settings, (long long)getpid());
   ArrayAPIInitParams params;
   readSnapConfigs(&request, params.config);
   if (!readRegistryKeys(&request, params.config))
@@ -113,9 +113,9 @@ int main(int argc, char** argv) {
     return Usage(std::string(op->name) + ": " + e.what());
   }
   out["result"] = ok;
-  if (!request.events().empty()) {
+  if (!request.events.empty()) {
     pzarray::Json events = pzarray::Json::array();
-    for (const auto& e : request.events())
+    for (const auto& e : request.events)
       events.push_back({{"severity", e.first}, {"text", e.second}});
     out["events"] = events;
   }
