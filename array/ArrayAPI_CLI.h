@@ -119,6 +119,13 @@ class ArrayAPI_CLI : public ArrayAPI {
   // MaskViewInfoByName; `notFound` tells a view the array does not have (or
   // a name no array would give) apart from a query that failed or was
   // killed at its time limit.
+  // Adds the storage groups of one HBA's masking views (a parent group's
+  // children in its place). False when a view cannot be read: the choice
+  // among the host's groups would be made blind.
+  bool AddViewGroups(const std::string& sid, const std::string& hba,
+                     const std::vector<std::string>& views,
+                     const std::unordered_set<std::string>& parents,
+                     std::unordered_set<std::string>& groups);
   bool QueryMaskView(const std::string& sid, const std::string& view,
                      VMAXMaskViewInfo& info, bool* notFound);
   // Shared body of LinkTarget and UnlinkTarget.

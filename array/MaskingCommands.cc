@@ -203,6 +203,57 @@ bool ArrayAPI_CLI::QueryMaskView(const std::string& sid, const std::string& view
   return true;
 }
 
+bool ArrayAPI_CLI::AddViewGroups(const std::string& sid, const std::string& hba,
+                                 const std::vector<std::string>& views,
+                                 const std::unordered_set<std::string>& parents,
+                                 std::unordered_set<std::string>& groups) {
+  static const char* kFn = "GetSGListByHBA";
+  for (const std::string& view : views) {
+    if (!IsAllowedMaskingView(view)) {
+      CliLog(snapInfo, LOG_DETAIL, kFn,
+             "Skipping Masking View [%s], not found in AllowMaskingViews list",
+             view.c_str());
+      continue;
+    }
+    VMAXMaskViewInfo info;
+    bool notFound = false;
+    if (!QueryMaskView(sid, view, info, &notFound)) {
+      if (notFound) {
+        CliLog(snapInfo, LOG_DETAIL, kFn,
+               "Masking View [%s] not found, trying next view", view.c_str());
+        continue;
+      }
+      // Without this view's storage group the choice among the host's
+      // groups would be made blind: a production group might be taken.
+      CliLog(snapInfo, LOG_FAILURE, kFn,
+             "Failed to read masking view [%s] of HBA [%s], no storage "
+             "group is chosen without it",
+             view.c_str(), hba.c_str());
+      return false;
+    }
+    CliLog(snapInfo, LOG_DETAIL, kFn,
+           "HBA [%s] - Found MV [%s] SG [%s] IG [%s] PG [%s]", hba.c_str(),
+           view.c_str(), info.storageGroup.c_str(),
+           info.initiatorGroup.c_str(), info.portGroup.c_str());
+    if (info.storageGroup.empty()) continue;
+    if (parents.count(info.storageGroup)) {
+      std::vector<std::string> children;
+      if (!GetChildSGList(sid, info.storageGroup, children)) {
+        CliLog(snapInfo, LOG_FAILURE, kFn,
+               "Failed to find child storage groups of parent storage group "
+               "[%s] details, skipping it",
+               info.storageGroup.c_str());
+        continue;
+      }
+      if (!children.empty())
+        groups.insert(children.begin(), children.end());
+    } else {
+      groups.insert(info.storageGroup);
+    }
+  }
+  return true;
+}
+
 bool ArrayAPI_CLI::GetSGListByHBA(
     const std::string& sid, const std::list<std::string>& wwpns,
     std::unordered_map<std::string, std::unordered_set<std::string>>&
@@ -237,50 +288,11 @@ bool ArrayAPI_CLI::GetSGListByHBA(
              hba.c_str());
       continue;
     }
-    for (const std::string& view : views) {
-      if (!IsAllowedMaskingView(view)) {
-        CliLog(snapInfo, LOG_DETAIL, kFn,
-               "Skipping Masking View [%s], not found in AllowMaskingViews list",
-               view.c_str());
-        continue;
-      }
-      VMAXMaskViewInfo info;
-      bool notFound = false;
-      if (!QueryMaskView(sid, view, info, &notFound)) {
-        if (notFound) {
-          CliLog(snapInfo, LOG_DETAIL, kFn,
-                 "Masking View [%s] not found, trying next view", view.c_str());
-          continue;
-        }
-        // Without this view's storage group the choice among the host's
-        // groups would be made blind: a production group might be taken.
-        CliLog(snapInfo, LOG_FAILURE, kFn,
-               "Failed to read masking view [%s] of HBA [%s], no storage "
-               "group is chosen without it",
-               view.c_str(), hba.c_str());
-        sgByHba.clear();
-        return false;
-      }
-      CliLog(snapInfo, LOG_DETAIL, kFn,
-             "HBA [%s] - Found MV [%s] SG [%s] IG [%s] PG [%s]", hba.c_str(),
-             view.c_str(), info.storageGroup.c_str(),
-             info.initiatorGroup.c_str(), info.portGroup.c_str());
-      if (info.storageGroup.empty()) continue;
-      if (parents.count(info.storageGroup)) {
-        std::vector<std::string> children;
-        if (!GetChildSGList(sid, info.storageGroup, children)) {
-          CliLog(snapInfo, LOG_FAILURE, kFn,
-                 "Failed to find child storage groups of parent storage group "
-                 "[%s] details, skipping it",
-                 info.storageGroup.c_str());
-          continue;
-        }
-        if (!children.empty())
-          sgByHba[hba].insert(children.begin(), children.end());
-      } else {
-        sgByHba[hba].insert(info.storageGroup);
-      }
+    if (!AddViewGroups(sid, hba, views, parents, sgByHba[hba])) {
+      sgByHba.clear();
+      return false;
     }
+    if (sgByHba[hba].empty()) sgByHba.erase(hba);
   }
   if (sgByHba.empty()) {
     CliLog(snapInfo, LOG_FAILURE, kFn,

@@ -241,6 +241,109 @@ void parseDeviceIdPage(const unsigned char* data, size_t returned,
   }
 }
 
+namespace {
+
+// What the answers name, before the vendor check and the corrective rule.
+struct InquiryIds {
+  std::string symm3, symm4, lunArrayId, naaDev;
+};
+
+// The standard INQUIRY answer: from the device, or as the VMware host handed
+// it over. `scsi` is left on the opened device for the page that follows.
+bool ReadStandardAnswer(const std::string& deviceSpec, bool vmware,
+                        std::vector<unsigned char>& area,
+                        std::shared_ptr<PzDevice>& device, PzDeviceScsiIface*& scsi,
+                        std::vector<unsigned char>& answer) {
+  EvDebug& dbg = engineDebug();
+  const char* fn = "getDeviceInfoBySCSIInquiry";
+  CWvError error;
+  if (vmware) {
+    std::string hex;
+    parseJSONString(deviceSpec, "standardinqury", hex);
+    answer.assign(area.begin(),
+                  area.begin() + HexToBytes(hex, area.data(), kInquiryAreaSize));
+    return true;
+  }
+  device = PzDeviceTree::getDevice(deviceSpec, &error);
+  if (!device) {
+    dbg.DebugLvl(DBG_ERROR, fn, "PzDeviceTree::getDevice exception caught :%s",
+                 error.text().c_str());
+    return false;
+  }
+  scsi = device->getInterface("PzDeviceScsiIface");
+  if (!scsi) {
+    dbg.DebugLvl(DBG_ERROR, fn, "'%s' is not SCSI device", deviceSpec.c_str());
+    return false;
+  }
+  if (!SendInquiry(scsi, false, area.data(), answer, &error)) {
+    dbg.DebugLvl(DBG_ERROR, fn, "Fail to send scsi inquiry cdb, caught exception:%s",
+                 error.text().c_str());
+    return false;
+  }
+  return true;
+}
+
+// A VMware device: serials from the standard answer, the array id and the
+// device number from the LUN UUID the host gave.
+void VmwareIds(const std::string& deviceSpec, const StandardInquiryInfo& std,
+               InquiryIds& ids) {
+  ids.symm3 = std.symm3;
+  ids.symm4 = std.symm4;
+  std::string uuid;
+  parseJSONString(deviceSpec, "lunuuid", uuid);
+  if (uuid.size() > kLunUuidSerialOffset)
+    ids.lunArrayId = uuid.substr(kLunUuidSerialOffset, kLunUuidSerialLength);
+  if (uuid.size() >= kLunUuidNaaOffset + 2 * kNaaBytes) {
+    unsigned char naa[kNaaBytes];
+    HexToBytes(uuid.substr(kLunUuidNaaOffset, 2 * kNaaBytes), naa, kNaaBytes);
+    std::string serial;
+    parseSymmetrixNaa(naa, kNaaBytes, serial, ids.naaDev);
+  }
+}
+
+// A local device: the standard answer dumped, then the Device Identification
+// page asked for and read.
+bool PageIds(const std::string& deviceSpec, PzDeviceScsiIface* scsi,
+             std::vector<unsigned char>& area, const std::string& hex,
+             const StandardInquiryInfo& std, InquiryIds& ids) {
+  EvDebug& dbg = engineDebug();
+  const char* fn = "getDeviceInfoBySCSIInquiry";
+  std::string head = hex.substr(0, kDumpLimit);
+  for (size_t i = 0; i < head.size(); i += kDumpLineLength)
+    dbg.DebugLvl(kLevelDump, fn, "%s", head.substr(i, kDumpLineLength).c_str());
+  std::vector<unsigned char> page;
+  CWvError error;
+  if (!SendInquiry(scsi, true, area.data(), page, &error)) {
+    dbg.DebugLvl(DBG_ERROR, fn, "Fail to send scsi inquiry cdb, caught exception: %s",
+                 error.text().c_str());
+    return false;
+  }
+  DeviceIdPageInfo info;
+  parseDeviceIdPage(page.data(), page.size(), info);
+  if (!info.valid)
+    dbg.DebugLvl(kLevelSummary, fn,
+                 "Device Identification page of [%s] not usable: %zu bytes, page code [%s]",
+                 deviceSpec.c_str(), page.size(),
+                 page.size() > kPageCodeOffset ? HexOf(&page[kPageCodeOffset], 1).c_str() : "");
+  else if (info.identifier.empty())
+    dbg.DebugLvl(kLevelSummary, fn,
+                 "Device Identification page of [%s] names no device of these arrays",
+                 deviceSpec.c_str());
+  else
+    dbg.DebugLvl(kLevelDump, fn, "Device identifier [%s] (%s layout)",
+                 info.identifier.c_str(), info.oldLayout ? "older" : "SPC");
+  ids.symm3 = info.symm3;
+  ids.symm4 = info.symm4;
+  ids.naaDev = info.device;
+  dbg.DebugLvl(kLevelDump, fn, "SYMM3 [%s] SYMM4 [%s] Microcode [%s]", ids.symm3.c_str(),
+               ids.symm4.c_str(), std.microcode.c_str());
+  DumpHex("SCSI Inquiry data (Page 80) HEX (first 1024 bytes only)",
+          HexOf(page.data(), page.size()));
+  return true;
+}
+
+}  // namespace
+
 bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
                                 std::string& product,
                                 std::vector<std::string>& arrayIds,
@@ -261,31 +364,7 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
   std::vector<unsigned char> answer;
   std::shared_ptr<PzDevice> device;
   PzDeviceScsiIface* scsi = nullptr;
-  CWvError error;
-  if (vmware) {
-    std::string hex;
-    parseJSONString(deviceSpec, "standardinqury", hex);
-    answer.assign(area.begin(),
-                  area.begin() + HexToBytes(hex, area.data(), kInquiryAreaSize));
-  } else {
-    device = PzDeviceTree::getDevice(deviceSpec, &error);
-    if (!device) {
-      dbg.DebugLvl(DBG_ERROR, fn, "PzDeviceTree::getDevice exception caught :%s",
-                   error.text().c_str());
-      return false;
-    }
-    scsi = device->getInterface("PzDeviceScsiIface");
-    if (!scsi) {
-      dbg.DebugLvl(DBG_ERROR, fn, "'%s' is not SCSI device", deviceSpec.c_str());
-      return false;
-    }
-    if (!SendInquiry(scsi, false, area.data(), answer, &error)) {
-      dbg.DebugLvl(DBG_ERROR, fn,
-                   "Fail to send scsi inquiry cdb, caught exception:%s",
-                   error.text().c_str());
-      return false;
-    }
-  }
+  if (!ReadStandardAnswer(deviceSpec, vmware, area, device, scsi, answer)) return false;
 
   StandardInquiryInfo std;
   parseStandardInquiry(answer.data(), answer.size(), std);
@@ -295,73 +374,29 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
   std::string hex = HexOf(answer.data(), std.validLength);
   dbg.DebugLvl(kLevelDump, fn, "SCSI Inquiry data (Basic) HEX (first 1024 bytes only)");
 
-  std::string symm3, symm4, lunArrayId, naaDev;
-  if (vmware) {
-    symm3 = std.symm3;
-    symm4 = std.symm4;
-    std::string uuid;
-    parseJSONString(deviceSpec, "lunuuid", uuid);
-    if (uuid.size() > kLunUuidSerialOffset)
-      lunArrayId = uuid.substr(kLunUuidSerialOffset, kLunUuidSerialLength);
-    if (uuid.size() >= kLunUuidNaaOffset + 2 * kNaaBytes) {
-      unsigned char naa[kNaaBytes];
-      HexToBytes(uuid.substr(kLunUuidNaaOffset, 2 * kNaaBytes), naa, kNaaBytes);
-      std::string serial;
-      parseSymmetrixNaa(naa, kNaaBytes, serial, naaDev);
-    }
-  } else {
-    std::string head = hex.substr(0, kDumpLimit);
-    for (size_t i = 0; i < head.size(); i += kDumpLineLength)
-      dbg.DebugLvl(kLevelDump, fn, "%s", head.substr(i, kDumpLineLength).c_str());
-    std::vector<unsigned char> page;
-    if (!SendInquiry(scsi, true, area.data(), page, &error)) {
-      dbg.DebugLvl(DBG_ERROR, fn,
-                   "Fail to send scsi inquiry cdb, caught exception: %s",
-                   error.text().c_str());
-      return false;
-    }
-    DeviceIdPageInfo ids;
-    parseDeviceIdPage(page.data(), page.size(), ids);
-    if (!ids.valid)
-      dbg.DebugLvl(kLevelSummary, fn,
-                   "Device Identification page of [%s] not usable: %zu bytes, page code [%s]",
-                   deviceSpec.c_str(), page.size(),
-                   page.size() > kPageCodeOffset ? HexOf(&page[kPageCodeOffset], 1).c_str() : "");
-    else if (ids.identifier.empty())
-      dbg.DebugLvl(kLevelSummary, fn,
-                   "Device Identification page of [%s] names no device of these arrays",
-                   deviceSpec.c_str());
-    else
-      dbg.DebugLvl(kLevelDump, fn, "Device identifier [%s] (%s layout)",
-                   ids.identifier.c_str(), ids.oldLayout ? "older" : "SPC");
-    symm3 = ids.symm3;
-    symm4 = ids.symm4;
-    naaDev = ids.device;
-    dbg.DebugLvl(kLevelDump, fn, "SYMM3 [%s] SYMM4 [%s] Microcode [%s]",
-                 symm3.c_str(), symm4.c_str(), std.microcode.c_str());
-    DumpHex("SCSI Inquiry data (Page 80) HEX (first 1024 bytes only)",
-            HexOf(page.data(), page.size()));
-  }
+  InquiryIds ids;
+  if (vmware) VmwareIds(deviceSpec, std, ids);
+  else if (!PageIds(deviceSpec, scsi, area, hex, std, ids)) return false;
 
   // Identifiers only of a device of these arrays, never another vendor's.
   const char* devFrom = kFromNowhere;
   if (!ours) {
-    symm3.clear();
-    symm4.clear();
-    lunArrayId.clear();
+    ids.symm3.clear();
+    ids.symm4.clear();
+    ids.lunArrayId.clear();
   } else if (std.vendorArea) {
     symDev = std.symDev;
     devFrom = kFromVendorArea;
-  } else if (!naaDev.empty()) {
-    symDev = naaDev;
+  } else if (!ids.naaDev.empty()) {
+    symDev = ids.naaDev;
     devFrom = kFromIdentifier;
   }
   const char* microcodeFrom =
       std.microcode.empty() ? kFromNowhere : std.vendorArea ? kFromVendorArea
                                                             : kFromRevision;
 
-  std::string* candidates[] = {&symm4, &symm3, &lunArrayId};
-  CorrectArrayId(candidates, lunArrayId.empty() ? 2 : 3);
+  std::string* candidates[] = {&ids.symm4, &ids.symm3, &ids.lunArrayId};
+  CorrectArrayId(candidates, ids.lunArrayId.empty() ? 2 : 3);
   symDev = StdDevName(symDev);
   dbg.DebugLvl(kLevelSummary, fn,
                "Device number [%s] from %s, microcode [%s] from %s "
@@ -369,21 +404,21 @@ bool getDeviceInfoBySCSIInquiry(std::string deviceSpec, std::string& vendor,
                symDev.c_str(), devFrom, std.microcode.c_str(), microcodeFrom,
                std.validLength);
 
-  if (!lunArrayId.empty()) {
+  if (!ids.lunArrayId.empty()) {
     dbg.DebugLvl(kLevelSummary, fn,
                  "SCSI Inquiry on physical path [%s] - SymDev[%s] SYMM4[%s] "
                  "SYMM3[%s] ARRAY-ID-FROM-LUN-UUID[%s] Product[%s] Vendor[%s]",
-                 deviceSpec.c_str(), symDev.c_str(), symm4.c_str(),
-                 symm3.c_str(), lunArrayId.c_str(), product.c_str(),
+                 deviceSpec.c_str(), symDev.c_str(), ids.symm4.c_str(),
+                 ids.symm3.c_str(), ids.lunArrayId.c_str(), product.c_str(),
                  vendor.c_str());
-    arrayIds = {symm4, symm3, lunArrayId};
+    arrayIds = {ids.symm4, ids.symm3, ids.lunArrayId};
   } else {
     dbg.DebugLvl(kLevelSummary, fn,
                  "SCSI Inquiry on physical path [%s] - SymDev[%s] SYMM4[%s] "
                  "SYMM3[%s] Product[%s] Vendor[%s]",
-                 deviceSpec.c_str(), symDev.c_str(), symm4.c_str(),
-                 symm3.c_str(), product.c_str(), vendor.c_str());
-    arrayIds = {symm4, symm3};
+                 deviceSpec.c_str(), symDev.c_str(), ids.symm4.c_str(),
+                 ids.symm3.c_str(), product.c_str(), vendor.c_str());
+    arrayIds = {ids.symm4, ids.symm3};
   }
   return true;
 }

@@ -75,6 +75,68 @@ void ReleaseGranted(SnapInfo* front, long jobId, const VMAXSnapParamList& w,
   DeleteActiveSnaps(front, jobId, rel);
 }
 
+// The free devices nobody has reserved, by size, in array listing order.
+// Every device before a size's cursor has been given to an earlier param,
+// so each param's walk starts there: first fit in O(devices + params).
+struct Pool {
+  std::vector<const std::string*> devices;
+  size_t next = 0;
+};
+using Pools = std::unordered_map<uint64_t, Pool>;
+
+Pools PoolsOfFree(SnapInfo* si, const std::list<VMAXLun>& freeList,
+                  const std::unordered_set<std::string>& activeSnapDevs) {
+  Pools pools;
+  for (const VMAXLun& c : freeList) {
+    if (activeSnapDevs.count(c.deviceId)) {
+      PZ_LOG(si, LOG_PROGRESS, "FindTarget",
+             "Device is already used - entry in ActiveSnapDevs [%s] ", c.deviceId.c_str());
+      continue;
+    }
+    pools[c.cylinders].devices.push_back(&c.deviceId);
+  }
+  return pools;
+}
+
+// The first free device of the size that no param of this list holds.
+const std::string* FirstFit(Pools& pools, uint64_t cylinders,
+                            const std::unordered_set<std::string>& chosen) {
+  auto pool = pools.find(cylinders);
+  if (pool == pools.end()) return nullptr;
+  Pool& pl = pool->second;
+  while (pl.next < pl.devices.size() && chosen.count(*pl.devices[pl.next])) ++pl.next;
+  return pl.next < pl.devices.size() ? pl.devices[pl.next++] : nullptr;
+}
+
+// An earlier target kept for lack of a match must not be one that another
+// device of this list now holds: that device would be linked twice.
+void DropTakenKeptTargets(SnapInfo* si, const std::vector<VMAXSnapParam*>& keptOld,
+                          std::unordered_set<std::string>& chosen) {
+  for (VMAXSnapParam* p : keptOld) {
+    if (chosen.insert(p->targetDevice).second) continue;
+    PZ_LOG(si, LOG_FAILURE, "FindTarget",
+           "Target [%s] of source [%s] snap [%s] is taken by another device "
+           "of this request",
+           p->targetDevice.c_str(), p->sourceDevice.c_str(), p->snapUid.c_str());
+    p->targetDevice.clear();
+  }
+}
+
+// Stand-ins for the reservation: the free devices of the same size that no
+// param of this list was given, in listing order. When another job has
+// just reserved a chosen target, the host database grants the first of
+// them that is still free, in the same request.
+void GiveStandIns(const Pools& pools, const std::unordered_set<std::string>& chosen,
+                  const std::vector<std::pair<VMAXSnapParam*, uint64_t>>& picked) {
+  std::unordered_map<uint64_t, std::list<std::string>> spares;
+  for (const auto& [cylinders, pl] : pools) {
+    std::list<std::string>& out = spares[cylinders];
+    for (size_t i = pl.next; i < pl.devices.size() && out.size() < kMaxStandIns; ++i)
+      if (!chosen.count(*pl.devices[i])) out.push_back(*pl.devices[i]);
+  }
+  for (const auto& [p, cylinders] : picked) p->extraDevices = spares[cylinders];
+}
+
 }  // namespace
 
 bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
@@ -105,23 +167,7 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
   std::unordered_set<std::string> chosen;
   for (const VMAXSnapParam& p : l.params)
     if (p.reserved && !p.targetDevice.empty()) chosen.insert(p.targetDevice);
-  // The free devices nobody has reserved, by size, in array listing order.
-  // Every device before a size's cursor has been given to an earlier param,
-  // so each param's walk starts there: first fit in O(devices + params).
-  struct Pool {
-    std::vector<const std::string*> devices;
-    size_t next = 0;
-  };
-  std::unordered_map<uint64_t, Pool> pools;
-  for (const VMAXLun& c : freeList) {
-    if (activeSnapDevs.count(c.deviceId)) {
-      PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
-             "Device is already used - entry in ActiveSnapDevs [%s] ",
-             c.deviceId.c_str());
-      continue;
-    }
-    pools[c.cylinders].devices.push_back(&c.deviceId);
-  }
+  Pools pools = PoolsOfFree(snapInfo, freeList, activeSnapDevs);
   std::vector<std::pair<VMAXSnapParam*, uint64_t>> picked;
   std::vector<VMAXSnapParam*> keptOld;  // no match; kept an earlier target
   for (VMAXSnapParam& p : l.params) {
@@ -142,14 +188,7 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
     }
     PZ_LOG(snapInfo, LOG_DETAIL, kFn, "Source device [%s] cylinder count [%zu]",
            p.sourceDevice.c_str(), size_t(src->cylinders));
-    const std::string* pick = nullptr;
-    auto pool = pools.find(src->cylinders);
-    if (pool != pools.end()) {
-      Pool& pl = pool->second;
-      while (pl.next < pl.devices.size() && chosen.count(*pl.devices[pl.next]))
-        ++pl.next;
-      if (pl.next < pl.devices.size()) pick = pl.devices[pl.next++];
-    }
+    const std::string* pick = FirstFit(pools, src->cylinders, chosen);
     if (!pick) {
       if (!p.targetDevice.empty()) keptOld.push_back(&p);
       continue;
@@ -161,17 +200,7 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
            "Found eligible target device [%s] for snap [%s] source [%s]",
            p.targetDevice.c_str(), p.snapUid.c_str(), p.sourceDevice.c_str());
   }
-  // An earlier target kept for lack of a match must not be one that another
-  // device of this list now holds: that device would be linked twice.
-  for (VMAXSnapParam* p : keptOld) {
-    if (chosen.insert(p->targetDevice).second) continue;
-    PZ_LOG(snapInfo, LOG_FAILURE, kFn,
-           "Target [%s] of source [%s] snap [%s] is taken by another device "
-           "of this request",
-           p->targetDevice.c_str(), p->sourceDevice.c_str(),
-           p->snapUid.c_str());
-    p->targetDevice.clear();
-  }
+  DropTakenKeptTargets(snapInfo, keptOld, chosen);
   std::string missing;
   for (const VMAXSnapParam& p : l.params)
     if (p.targetDevice.empty()) missing += p.snapUid + ",";
@@ -182,17 +211,7 @@ bool VMAXAPI::FindTarget(VMAXSnapParamList& l,
     PZ_LOG(snapInfo, LOG_FAILURE, kFn, "%s", l.errStr.c_str());
     return false;
   }
-  // Stand-ins for the reservation: the free devices of the same size that no
-  // param of this list was given, in listing order. When another job has
-  // just reserved a chosen target, the host database grants the first of
-  // them that is still free, in the same request.
-  std::unordered_map<uint64_t, std::list<std::string>> spares;
-  for (auto& [cylinders, pl] : pools) {
-    std::list<std::string>& out = spares[cylinders];
-    for (size_t i = pl.next; i < pl.devices.size() && out.size() < kMaxStandIns; ++i)
-      if (!chosen.count(*pl.devices[i])) out.push_back(*pl.devices[i]);
-  }
-  for (auto& [p, cylinders] : picked) p->extraDevices = spares[cylinders];
+  GiveStandIns(pools, chosen, picked);
   PZ_LOG(snapInfo, LOG_PROGRESS, kFn,
          "Found eligible target devices for all the snaps");
   return true;

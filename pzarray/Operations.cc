@@ -135,9 +135,10 @@ Operation RestoreOp(const char* name,
           }};
 }
 
-std::vector<Operation> Build() {
-  using A = ArrayAPI_CLI;
-  std::vector<Operation> ops;
+using A = ArrayAPI_CLI;
+
+// Devices, their properties and snapshots.
+void AddDeviceAndSnapOps(std::vector<Operation>& ops) {
   ops.push_back({"init", "", 0, 0, false,
                  [](A& api, const Args&, Json& out) {
                    out["symcliBinPath"] = api.symcliBinPath;
@@ -197,6 +198,10 @@ std::vector<Operation> Build() {
                    return ok;
                  }});
   ops.push_back(ListOp("IsSnapLinked", &A::IsSnapLinked));
+}
+
+// Storage groups and the host's masking.
+void AddMaskingOps(std::vector<Operation>& ops) {
   ops.push_back({"GetSGListByDevice", "SID DEV", 2, 0, false,
                  [](A& api, const Args& a, Json& out) {
                    std::list<std::string> sgs;
@@ -264,6 +269,10 @@ std::vector<Operation> Build() {
                  [](A& api, const Args& a, Json&) {
                    return api.IsAllowedMaskingView(a[0]);
                  }});
+}
+
+// Restores, the Solutions Enabler version and masking views.
+void AddRestoreAndViewOps(std::vector<Operation>& ops) {
   ops.push_back(ListOp("RestoreSnaps", &A::RestoreSnaps));
   ops.push_back({"RestoreCleanupAll", "SID DEV,...", 2, 0, false,
                  [](A& api, const Args& a, Json&) {
@@ -309,6 +318,13 @@ std::vector<Operation> Build() {
                    out["view"] = ToJson(info);
                    return ok;
                  }});
+}
+
+std::vector<Operation> Build() {
+  std::vector<Operation> ops;
+  AddDeviceAndSnapOps(ops);
+  AddMaskingOps(ops);
+  AddRestoreAndViewOps(ops);
   return ops;
 }
 

@@ -30,6 +30,45 @@ int Usage(const std::string& message) {
   return kExitUsage;
 }
 
+// Runs `op` on the array and fills `out`; the exit code (kExitUsage for
+// arguments the operation refuses).
+int RunOperation(const pzarray::Operation& op, const std::vector<std::string>& args,
+                 long long seVersion, pzarray::PzarrayRequest* request,
+                 pzarray::Json* out) {
+  ArrayAPIInitParams params;
+  readSnapConfigs(request, params.config);
+  if (!readRegistryKeys(request, params.config))
+    return Usage("malformed additional setting");
+  ArrayAPI_CLI api(request);
+  api.init(params);
+  (*out)["operation"] = op.name;
+  (*out)["result"] = false;
+  if (op.needsVersion) {
+    if (seVersion >= 0) {
+      api.seVersion = (unsigned long)seVersion;
+    } else {
+      unsigned long probed = 0;
+      if (!api.GetSEVersion(probed))
+        fprintf(stderr, "pzarray: Solutions Enabler version unknown\n");
+    }
+    (*out)["seVersion"] = api.seVersion;
+  }
+  bool ok = false;
+  try {
+    ok = op.run(api, args, *out);
+  } catch (const std::invalid_argument& e) {
+    return Usage(std::string(op.name) + ": " + e.what());
+  }
+  (*out)["result"] = ok;
+  if (!request->events.empty()) {
+    pzarray::Json events = pzarray::Json::array();
+    for (const auto& e : request->events)
+      events.push_back({{"severity", e.first}, {"text", e.second}});
+    (*out)["events"] = events;
+  }
+  return ok ? kExitTrue : kExitFalse;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -86,39 +125,10 @@ int main(int argc, char** argv) {
   hostrt::ScopedEnv scoped(env.get());
 
   pzarray::PzarrayRequest request(settings, (long long)getpid());
-  ArrayAPIInitParams params;
-  readSnapConfigs(&request, params.config);
-  if (!readRegistryKeys(&request, params.config))
-    return Usage("malformed additional setting");
-  ArrayAPI_CLI api(&request);
-  api.init(params);
 
   pzarray::Json out;
-  out["operation"] = op->name;
-  out["result"] = false;
-  if (op->needsVersion) {
-    if (seVersion >= 0) {
-      api.seVersion = (unsigned long)seVersion;
-    } else {
-      unsigned long probed = 0;
-      if (!api.GetSEVersion(probed))
-        fprintf(stderr, "pzarray: Solutions Enabler version unknown\n");
-    }
-    out["seVersion"] = api.seVersion;
-  }
-  bool ok = false;
-  try {
-    ok = op->run(api, args, out);
-  } catch (const std::invalid_argument& e) {
-    return Usage(std::string(op->name) + ": " + e.what());
-  }
-  out["result"] = ok;
-  if (!request.events.empty()) {
-    pzarray::Json events = pzarray::Json::array();
-    for (const auto& e : request.events)
-      events.push_back({{"severity", e.first}, {"text", e.second}});
-    out["events"] = events;
-  }
+  int code = RunOperation(*op, args, seVersion, &request, &out);
+  if (code == kExitUsage) return code;
   printf("%s\n", out.dump(2).c_str());
-  return ok ? kExitTrue : kExitFalse;
+  return code;
 }

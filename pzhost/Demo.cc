@@ -37,6 +37,10 @@ class Demo {
 
  private:
   bool Setup(std::string* error);
+  // Finds symsim and makes the directory the world and the home live in.
+  bool MakeDirectory(std::string* error);
+  // Makes the demo home on the world and gives it the array and target group.
+  bool MakeHome(const std::string& home, std::string* error);
   bool Symsim(const std::string& args, std::string* output, std::string* error);
   // Runs one verb as a step and shows the commands it made the tools run.
   template <typename Fn>
@@ -74,7 +78,7 @@ bool Demo::Symsim(const std::string& args, std::string* output,
   return true;
 }
 
-bool Demo::Setup(std::string* error) {
+bool Demo::MakeDirectory(std::string* error) {
   symsim_ = options_.symsim;
   if (symsim_.empty()) {
     std::string dir = ProgramDirectory();
@@ -106,6 +110,11 @@ bool Demo::Setup(std::string* error) {
     }
     dir_ = buf.data();
   }
+  return true;
+}
+
+bool Demo::Setup(std::string* error) {
+  if (!MakeDirectory(error)) return false;
   world_ = dir_ + "/world";
   std::string home = dir_ + "/home";
   out_->Line("demo world " + world_ + ", host home " + home);
@@ -130,6 +139,14 @@ bool Demo::Setup(std::string* error) {
       !Symsim("sg --sid " + serial + " --name " + mountGroup + " --devs 00F00",
               &output, error))
     return false;
+  if (!MakeHome(home, error)) return false;
+  if (!Symsim("audit --json", &output, nullptr)) return true;
+  nlohmann::json rows = nlohmann::json::parse(output, nullptr, false);
+  if (rows.is_array()) auditSeen_ = rows.size();
+  return true;
+}
+
+bool Demo::MakeHome(const std::string& home, std::string* error) {
   GlobalOptions g = global_;
   g.home = home;
   InitOptions init;
@@ -159,9 +176,6 @@ bool Demo::Setup(std::string* error) {
   // The array numbers are read when a session opens.
   session_.reset(new Session(g, out_));
   if (!session_->Open(error)) return false;
-  if (!Symsim("audit --json", &output, nullptr)) return true;
-  nlohmann::json rows = nlohmann::json::parse(output, nullptr, false);
-  if (rows.is_array()) auditSeen_ = rows.size();
   return true;
 }
 

@@ -633,6 +633,43 @@ int ReconcileCall(Session& s, std::vector<SnapshotRecord>* work,
   return rc;
 }
 
+// Says what the reconcile found: snapshots gone from their array, and
+// snapshots the array holds that no backup recorded as created (only a
+// complete answer tells that).
+void ReportReconciled(Session& s, const std::vector<SnapshotRecord>& work,
+                      const std::vector<std::set<int>>& uncreated, bool complete) {
+  nlohmann::json vanished = nlohmann::json::array();
+  nlohmann::json unrecorded = nlohmann::json::array();
+  for (size_t i = 0; i < work.size(); ++i) {
+    for (const DeviceRecord& d : work[i].devices) {
+      bool notCreated = uncreated[i].count(d.smSnapId) > 0;
+      if (d.status == PZSO::SNAP_STATUS_VANISHED) {
+        if (notCreated) continue;  // nothing was made: nothing to report
+        s.out().Line("snapshot " + std::to_string(work[i].id) + " " +
+                     work[i].name + ": " + d.source +
+                     " vanished from the array");
+        vanished.push_back({{"snapshot", work[i].id}, {"smSnapId", d.smSnapId},
+                            {"source", d.source}});
+      } else if (notCreated && complete) {
+        // Only a complete answer tells that the array holds it.
+        s.out().Line("snapshot " + std::to_string(work[i].id) + " " +
+                     work[i].name + ": " + d.source +
+                     " is on the array but not recorded as created; " +
+                     "pzhost adopt " + std::to_string(work[i].id) +
+                     " keeps it, pzhost delete " + std::to_string(work[i].id) +
+                     " removes it");
+        unrecorded.push_back({{"snapshot", work[i].id},
+                              {"smSnapId", d.smSnapId},
+                              {"source", d.source}});
+      }
+    }
+  }
+  if (vanished.empty() && unrecorded.empty())
+    s.out().Line("every snapshot is still on its array");
+  s.out().doc()["vanished"] = vanished;
+  s.out().doc()["unrecorded"] = unrecorded;
+}
+
 }  // namespace
 
 int RunReconcile(Session& s) {
@@ -688,36 +725,7 @@ int RunReconcile(Session& s) {
   int code = rc == kPzsoSuccess ? kExitSuccess : kExitFailure;
   if (hostrt::CancelSignal() != 0)
     code = kExitSignalBase + hostrt::CancelSignal();
-  nlohmann::json vanished = nlohmann::json::array();
-  nlohmann::json unrecorded = nlohmann::json::array();
-  for (size_t i = 0; i < work.size(); ++i) {
-    for (const DeviceRecord& d : work[i].devices) {
-      bool notCreated = uncreated[i].count(d.smSnapId) > 0;
-      if (d.status == PZSO::SNAP_STATUS_VANISHED) {
-        if (notCreated) continue;  // nothing was made: nothing to report
-        s.out().Line("snapshot " + std::to_string(work[i].id) + " " +
-                     work[i].name + ": " + d.source +
-                     " vanished from the array");
-        vanished.push_back({{"snapshot", work[i].id}, {"smSnapId", d.smSnapId},
-                            {"source", d.source}});
-      } else if (notCreated && code == kExitSuccess) {
-        // Only a complete answer tells that the array holds it.
-        s.out().Line("snapshot " + std::to_string(work[i].id) + " " +
-                     work[i].name + ": " + d.source +
-                     " is on the array but not recorded as created; " +
-                     "pzhost adopt " + std::to_string(work[i].id) +
-                     " keeps it, pzhost delete " + std::to_string(work[i].id) +
-                     " removes it");
-        unrecorded.push_back({{"snapshot", work[i].id},
-                              {"smSnapId", d.smSnapId},
-                              {"source", d.source}});
-      }
-    }
-  }
-  if (vanished.empty() && unrecorded.empty())
-    s.out().Line("every snapshot is still on its array");
-  s.out().doc()["vanished"] = vanished;
-  s.out().doc()["unrecorded"] = unrecorded;
+  ReportReconciled(s, work, uncreated, code == kExitSuccess);
   s.out().doc()["jobId"] = jobId;
   s.EndJob(jobId, code);
   return code;

@@ -118,6 +118,195 @@ bool RefuseSecretArguments(int argc, char** argv) {
   return false;
 }
 
+// Everything the command line may set, and the verbs it may choose.
+struct CommandLine {
+  GlobalOptions global;
+  InitOptions init;
+  ArrayOptions arrayOpts;
+  std::string removeSerial;
+  int removeNumber = 0;
+  bool snap = false, force = false;
+  std::string section, key, value;
+  std::string device;
+  std::vector<std::string> sources;
+  bool wwn = false, postSnap = false, all = false, clone = false;
+  int snapshotId = 0;
+  ChangeOptions change;
+  bool reconcileReservations = false;
+  DemoOptions demo;
+  long long jobId = 0;
+
+  CLI::App *initCmd, *arrayCmd, *arrayAdd, *arrayList, *arrayRemove;
+  CLI::App *configCmd, *configSet, *configGet, *configUnset, *configList;
+  CLI::App *devicesCmd, *supportedCmd, *backupCmd, *listCmd, *mountCmd;
+  CLI::App *unmountCmd, *revertCmd, *deleteCmd, *reconcileCmd, *adoptCmd;
+  CLI::App *reservationsCmd, *execRemoteCmd, *demoCmd, *versionCmd, *jobsCmd;
+};
+
+void AddGlobalAndInit(CLI::App& app, CommandLine& c) {
+  app.add_option("--home", c.global.home,
+                 "host home directory (default $PZHOST_HOME or ~/.pzhost)");
+  app.add_option("--plugin", c.global.plugin, "path of libPZSOVMAX.so");
+  app.add_flag("--json", c.global.json, "print one JSON document");
+  app.add_flag("--verbose,-v", c.global.verbose,
+               "show the plug-in's progress lines live");
+  c.initCmd = app.add_subcommand("init", "create or upgrade a home");
+  c.initCmd->add_option("--symcli-home", c.init.symcliHome,
+                        "Solutions Enabler home (SYMAPI_HOME_DIR; tools in bin/)")
+      ->required();
+  c.initCmd->add_option("--simulated-host", c.init.simulatedHost,
+                        "host name in a simulated world");
+  c.initCmd->add_option("--client-name", c.init.clientName,
+                        "name this host goes by among backup hosts");
+  c.initCmd->add_option("--db-backend", c.init.dbBackend,
+                        "host database: sqlite (this home's file, the default) "
+                        "or postgresql (a server several hosts share)")
+      ->check(CLI::IsMember({"sqlite", "postgresql"}));
+  c.initCmd->add_option("--db-conninfo", c.init.dbConninfo,
+                        "PostgreSQL connection string without a password "
+                        "(host=... port=... dbname=... user=...)");
+  c.initCmd->add_option("--db-passfile", c.init.dbPassfile,
+                        "PostgreSQL password file of mode 0600 (default: "
+                        "PGPASSFILE or ~/.pgpass)");
+}
+
+void AddArrayAndConfig(CLI::App& app, CommandLine& c) {
+  c.arrayCmd = app.add_subcommand("array", "arrays this host knows");
+  c.arrayCmd->require_subcommand(1);
+  c.arrayAdd = c.arrayCmd->add_subcommand("add", "add or replace an array");
+  c.arrayAdd->add_option("--serial", c.arrayOpts.serial, "12-digit array serial")
+      ->required();
+  c.arrayAdd->add_option("--num", c.arrayOpts.number, "host array number")->required();
+  c.arrayAdd->add_option("--host", c.arrayOpts.host, "control host");
+  c.arrayAdd->add_option("--user", c.arrayOpts.user, "user on the control host");
+  c.arrayAdd->add_option("--password-file", c.arrayOpts.passwordFile,
+                         "file holding the password ('-': standard input)");
+  c.arrayAdd->add_option("--engine-id", c.arrayOpts.engineId,
+                         "snap engine id serving the array");
+  c.arrayList = c.arrayCmd->add_subcommand("list", "list arrays");
+  c.arrayRemove = c.arrayCmd->add_subcommand(
+      "remove", "remove an array whose targets no job holds");
+  auto* removeBySerial =
+      c.arrayRemove->add_option("--serial", c.removeSerial, "12-digit array serial");
+  c.arrayRemove->add_option("--num", c.removeNumber, "host array number")
+      ->excludes(removeBySerial);
+  c.arrayRemove->require_option(1);
+
+  c.configCmd = app.add_subcommand("config", "snap configs and settings");
+  c.configCmd->require_subcommand(1);
+  auto addScope = [&c](CLI::App* sub) {
+    auto* s = sub->add_flag("--snap", c.snap, "a snap config of this home");
+    sub->add_option("--setting", c.section, "a settings.ini section")->excludes(s);
+  };
+  c.configSet = c.configCmd->add_subcommand("set", "set a value");
+  addScope(c.configSet);
+  c.configSet->add_option("key", c.key)->required();
+  c.configSet->add_option("value", c.value)->required();
+  c.configSet->add_flag("--force", c.force, "store a key that nothing reads");
+  c.configGet = c.configCmd->add_subcommand("get", "show a value");
+  addScope(c.configGet);
+  c.configGet->add_option("key", c.key)->required();
+  c.configUnset = c.configCmd->add_subcommand("unset", "remove a value");
+  addScope(c.configUnset);
+  c.configUnset->add_option("key", c.key)->required();
+  c.configList = c.configCmd->add_subcommand("list", "list values");
+  addScope(c.configList);
+}
+
+void AddSnapshotVerbs(CLI::App& app, CommandLine& c) {
+  c.devicesCmd = app.add_subcommand("devices", "host devices by inquiry");
+  c.supportedCmd =
+      app.add_subcommand("supported", "exit 0 when the plug-in supports DEVICE");
+  c.supportedCmd->add_option("device", c.device)->required();
+  c.backupCmd = app.add_subcommand("backup", "snapshot devices (one job)");
+  c.backupCmd->add_flag("--wwn", c.wwn, "sources are 32-digit device WWNs");
+  c.backupCmd->add_flag("--post-snap", c.postSnap,
+                        "take the snapshot in the post-snap call");
+  c.backupCmd->add_option("devices", c.sources, "source devices")->required();
+  c.listCmd = app.add_subcommand("list", "the snapshot catalog");
+  c.listCmd->add_flag("--all", c.all, "include deleted snapshots");
+  c.mountCmd = app.add_subcommand("mount", "mount a snapshot on this host");
+  c.mountCmd->add_option("snapshot", c.snapshotId)->required();
+  c.mountCmd->add_flag("--clone", c.clone, "clone mount");
+  auto addDryRun = [&c](CLI::App* sub) {
+    sub->add_flag("--dry-run", c.change.dryRun, "show what it would act on; change nothing");
+  };
+  c.unmountCmd = app.add_subcommand("unmount", "unmount a snapshot");
+  c.unmountCmd->add_option("snapshot", c.snapshotId)->required();
+  addDryRun(c.unmountCmd);
+  c.revertCmd = app.add_subcommand("revert", "restore the sources from a snapshot");
+  c.revertCmd->add_option("snapshot", c.snapshotId)->required();
+  addDryRun(c.revertCmd);
+  c.revertCmd->add_flag("--yes", c.change.yes, "do not ask for confirmation");
+  c.deleteCmd = app.add_subcommand("delete", "delete a snapshot");
+  c.deleteCmd->add_option("snapshot", c.snapshotId)->required();
+  addDryRun(c.deleteCmd);
+  c.reconcileCmd = app.add_subcommand(
+      "reconcile", "check the catalog's snapshots against the arrays");
+  c.adoptCmd = app.add_subcommand(
+      "adopt", "record as created what an interrupted backup left on the array");
+  c.adoptCmd->add_option("snapshot", c.snapshotId)->required();
+}
+
+void AddHostVerbs(CLI::App& app, CommandLine& c) {
+  c.reservationsCmd = app.add_subcommand("reservations", "target device reservations");
+  c.reservationsCmd->add_flag("--reconcile", c.reconcileReservations,
+                              "remove reservations of unlinked targets of "
+                              "ended jobs");
+  c.execRemoteCmd = app.add_subcommand(
+      "exec-remote", "run a forwarded request array (JSON on standard input)");
+  c.demoCmd = app.add_subcommand("demo", "the whole lifecycle in a simulated world");
+  c.demoCmd->add_option("--symsim", c.demo.symsim, "path of the symsim program");
+  c.demoCmd->add_option("--keep", c.demo.keep,
+                        "build the demo in this (new) directory and keep it");
+  c.versionCmd = app.add_subcommand("version", "the plug-in's version");
+  c.jobsCmd = app.add_subcommand("jobs", "the job history, or one job's array commands");
+  c.jobsCmd->add_option("job", c.jobId, "a job id: its commands as a timeline");
+  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
+    sub->fallthrough();
+  for (CLI::App* sub : {c.arrayAdd, c.arrayList, c.arrayRemove, c.configSet, c.configGet,
+                        c.configUnset, c.configList})
+    sub->fallthrough();
+}
+
+int RunVersion(Session& s) {
+  std::string error;
+  if (!s.LoadPlugin(&error)) {
+    s.out().Error(error);
+    return kExitFailure;
+  }
+  s.out().Line(s.plugin().path() + " " + s.plugin().VersionText());
+  s.out().doc()["plugin"] = s.plugin().path();
+  s.out().doc()["version"] = s.plugin().VersionText();
+  return kExitSuccess;
+}
+
+// The verbs that run in an opened home.
+int RunInSession(Session& s, CommandLine& c) {
+  if (*c.arrayAdd) return RunArrayAdd(s, c.arrayOpts);
+  if (*c.arrayList) return RunArrayList(s);
+  if (*c.arrayRemove) return RunArrayRemove(s, c.removeSerial, c.removeNumber);
+  if (*c.configSet) return RunConfigSet(s, c.snap, c.section, c.key, c.value, c.force);
+  if (*c.configGet) return RunConfigGet(s, c.snap, c.section, c.key);
+  if (*c.configUnset) return RunConfigUnset(s, c.snap, c.section, c.key);
+  if (*c.configList) return RunConfigList(s, c.snap, c.section);
+  if (*c.devicesCmd) return RunDevices(s);
+  if (*c.supportedCmd) return RunSupported(s, c.device);
+  if (*c.backupCmd) return RunBackup(s, c.sources, c.wwn, c.postSnap);
+  if (*c.listCmd) return RunList(s, c.all);
+  if (*c.mountCmd) return RunMount(s, c.snapshotId, c.clone);
+  if (*c.unmountCmd) return RunUnmount(s, c.snapshotId, c.change);
+  if (*c.revertCmd) return RunRevert(s, c.snapshotId, c.change);
+  if (*c.deleteCmd) return RunDelete(s, c.snapshotId, c.change);
+  if (*c.reconcileCmd) return RunReconcile(s);
+  if (*c.adoptCmd) return RunAdopt(s, c.snapshotId);
+  if (*c.reservationsCmd) return RunReservations(s, c.reconcileReservations);
+  if (*c.jobsCmd) return RunJobs(s, c.jobId);
+  if (*c.versionCmd) return RunVersion(s);
+  s.out().Error("unknown verb");
+  return kExitFailure;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -125,156 +314,11 @@ int main(int argc, char** argv) {
   CLI::App app{"pzhost: a backup host for the PZSOVMAX snapshot engine"};
   app.require_subcommand(1);
   app.set_version_flag("--version", "pzhost " PZ_VERSION);
-  GlobalOptions global;
-  app.add_option("--home", global.home,
-                 "host home directory (default $PZHOST_HOME or ~/.pzhost)");
-  app.add_option("--plugin", global.plugin, "path of libPZSOVMAX.so");
-  app.add_flag("--json", global.json, "print one JSON document");
-  app.add_flag("--verbose,-v", global.verbose,
-               "show the plug-in's progress lines live");
-
-  InitOptions init;
-  auto* initCmd = app.add_subcommand("init", "create or upgrade a home");
-  initCmd->add_option("--symcli-home", init.symcliHome,
-                      "Solutions Enabler home (SYMAPI_HOME_DIR; tools in bin/)")
-      ->required();
-  initCmd->add_option("--simulated-host", init.simulatedHost,
-                      "host name in a simulated world");
-  initCmd->add_option("--client-name", init.clientName,
-                      "name this host goes by among backup hosts");
-  initCmd->add_option("--db-backend", init.dbBackend,
-                      "host database: sqlite (this home's file, the default) "
-                      "or postgresql (a server several hosts share)")
-      ->check(CLI::IsMember({"sqlite", "postgresql"}));
-  initCmd->add_option("--db-conninfo", init.dbConninfo,
-                      "PostgreSQL connection string without a password "
-                      "(host=... port=... dbname=... user=...)");
-  initCmd->add_option("--db-passfile", init.dbPassfile,
-                      "PostgreSQL password file of mode 0600 (default: "
-                      "PGPASSFILE or ~/.pgpass)");
-
-  auto* arrayCmd = app.add_subcommand("array", "arrays this host knows");
-  arrayCmd->require_subcommand(1);
-  ArrayOptions arrayOpts;
-  auto* arrayAdd = arrayCmd->add_subcommand("add", "add or replace an array");
-  arrayAdd->add_option("--serial", arrayOpts.serial, "12-digit array serial")
-      ->required();
-  arrayAdd->add_option("--num", arrayOpts.number, "host array number")
-      ->required();
-  arrayAdd->add_option("--host", arrayOpts.host, "control host");
-  arrayAdd->add_option("--user", arrayOpts.user, "user on the control host");
-  arrayAdd->add_option("--password-file", arrayOpts.passwordFile,
-                       "file holding the password ('-': standard input)");
-  arrayAdd->add_option("--engine-id", arrayOpts.engineId,
-                       "snap engine id serving the array");
-  auto* arrayList = arrayCmd->add_subcommand("list", "list arrays");
-  std::string removeSerial;
-  int removeNumber = 0;
-  auto* arrayRemove = arrayCmd->add_subcommand(
-      "remove", "remove an array whose targets no job holds");
-  auto* removeBySerial =
-      arrayRemove->add_option("--serial", removeSerial, "12-digit array serial");
-  arrayRemove->add_option("--num", removeNumber, "host array number")
-      ->excludes(removeBySerial);
-  arrayRemove->require_option(1);
-
-  auto* configCmd = app.add_subcommand("config", "snap configs and settings");
-  configCmd->require_subcommand(1);
-  bool snap = false;
-  std::string section, key, value;
-  auto addScope = [&](CLI::App* c) {
-    auto* s = c->add_flag("--snap", snap, "a snap config of this home");
-    c->add_option("--setting", section, "a settings.ini section")
-        ->excludes(s);
-  };
-  auto* configSet = configCmd->add_subcommand("set", "set a value");
-  addScope(configSet);
-  configSet->add_option("key", key)->required();
-  configSet->add_option("value", value)->required();
-  bool force = false;
-  configSet->add_flag("--force", force, "store a key that nothing reads");
-  auto* configGet = configCmd->add_subcommand("get", "show a value");
-  addScope(configGet);
-  configGet->add_option("key", key)->required();
-  auto* configUnset = configCmd->add_subcommand("unset", "remove a value");
-  addScope(configUnset);
-  configUnset->add_option("key", key)->required();
-  auto* configList = configCmd->add_subcommand("list", "list values");
-  addScope(configList);
-
-  auto* devicesCmd = app.add_subcommand("devices", "host devices by inquiry");
-  std::string device;
-  auto* supportedCmd =
-      app.add_subcommand("supported", "exit 0 when the plug-in supports DEVICE");
-  supportedCmd->add_option("device", device)->required();
-
-  std::vector<std::string> sources;
-  bool wwn = false, postSnap = false;
-  auto* backupCmd = app.add_subcommand("backup", "snapshot devices (one job)");
-  backupCmd->add_flag("--wwn", wwn, "sources are 32-digit device WWNs");
-  backupCmd->add_flag("--post-snap", postSnap,
-                      "take the snapshot in the post-snap call");
-  backupCmd->add_option("devices", sources, "source devices")->required();
-
-  bool all = false;
-  auto* listCmd = app.add_subcommand("list", "the snapshot catalog");
-  listCmd->add_flag("--all", all, "include deleted snapshots");
-
-  int snapshotId = 0;
-  bool clone = false;
-  auto* mountCmd = app.add_subcommand("mount", "mount a snapshot on this host");
-  mountCmd->add_option("snapshot", snapshotId)->required();
-  mountCmd->add_flag("--clone", clone, "clone mount");
-  ChangeOptions change;
-  auto addDryRun = [&change](CLI::App* c) {
-    c->add_flag("--dry-run", change.dryRun,
-                "show what it would act on; change nothing");
-  };
-  auto* unmountCmd = app.add_subcommand("unmount", "unmount a snapshot");
-  unmountCmd->add_option("snapshot", snapshotId)->required();
-  addDryRun(unmountCmd);
-  auto* revertCmd =
-      app.add_subcommand("revert", "restore the sources from a snapshot");
-  revertCmd->add_option("snapshot", snapshotId)->required();
-  addDryRun(revertCmd);
-  revertCmd->add_flag("--yes", change.yes, "do not ask for confirmation");
-  auto* deleteCmd = app.add_subcommand("delete", "delete a snapshot");
-  deleteCmd->add_option("snapshot", snapshotId)->required();
-  addDryRun(deleteCmd);
-  auto* reconcileCmd = app.add_subcommand(
-      "reconcile", "check the catalog's snapshots against the arrays");
-  auto* adoptCmd = app.add_subcommand(
-      "adopt", "record as created what an interrupted backup left on the array");
-  adoptCmd->add_option("snapshot", snapshotId)->required();
-
-  bool reconcileReservations = false;
-  auto* reservationsCmd =
-      app.add_subcommand("reservations", "target device reservations");
-  reservationsCmd->add_flag("--reconcile", reconcileReservations,
-                            "remove reservations of unlinked targets of "
-                            "ended jobs");
-
-  auto* execRemoteCmd = app.add_subcommand(
-      "exec-remote", "run a forwarded request array (JSON on standard input)");
-
-  DemoOptions demo;
-  auto* demoCmd =
-      app.add_subcommand("demo", "the whole lifecycle in a simulated world");
-  demoCmd->add_option("--symsim", demo.symsim, "path of the symsim program");
-  demoCmd->add_option("--keep", demo.keep,
-                      "build the demo in this (new) directory and keep it");
-
-  auto* versionCmd = app.add_subcommand("version", "the plug-in's version");
-  long long jobId = 0;
-  auto* jobsCmd = app.add_subcommand(
-      "jobs", "the job history, or one job's array commands");
-  jobsCmd->add_option("job", jobId, "a job id: its commands as a timeline");
-
-  for (CLI::App* sub : app.get_subcommands([](CLI::App*) { return true; }))
-    sub->fallthrough();
-  for (CLI::App* sub : {arrayAdd, arrayList, arrayRemove, configSet, configGet, configUnset,
-                        configList})
-    sub->fallthrough();
+  CommandLine c;
+  AddGlobalAndInit(app, c);
+  AddArrayAndConfig(app, c);
+  AddSnapshotVerbs(app, c);
+  AddHostVerbs(app, c);
 
   // A secret on the command line is seen by every user of the machine, and
   // the parser would repeat it in its error: refused here, never echoed.
@@ -287,23 +331,23 @@ int main(int argc, char** argv) {
     return UsageError(app, e, argc, argv);
   }
 
-  Output out(global.json, global.verbose);
+  Output out(c.global.json, c.global.verbose);
   out.SetVerb(VerbOf(app));
-  if (*initCmd) {
-    init.symcliHome = AbsolutePath(init.symcliHome);
-    int code = RunInit(global, &out, init);
+  if (*c.initCmd) {
+    c.init.symcliHome = AbsolutePath(c.init.symcliHome);
+    int code = RunInit(c.global, &out, c.init);
     out.Finish(code);
     return code;
   }
-  if (*demoCmd) {
-    int code = RunDemo(global, &out, demo);
+  if (*c.demoCmd) {
+    int code = RunDemo(c.global, &out, c.demo);
     out.Finish(code);
     return code;
   }
-  if (*execRemoteCmd) {
+  if (*c.execRemoteCmd) {
     // Standard output carries the answer only.
-    Output quiet(true, global.verbose);
-    Session session(global, &quiet);
+    Output quiet(true, c.global.verbose);
+    Session session(c.global, &quiet);
     std::string error;
     if (!session.Open(&error)) {
       fprintf(stderr, "pzhost: %s\n", error.c_str());
@@ -313,39 +357,7 @@ int main(int argc, char** argv) {
   }
   // Editing the home's own settings and configs needs no host database (so a
   // home whose server is unreachable can still be pointed elsewhere).
-  bool withDatabase = !*configCmd && !*listCmd && !*jobsCmd;
-  return WithSession(global, &out, withDatabase, [&](Session& s) -> int {
-    if (*arrayAdd) return RunArrayAdd(s, arrayOpts);
-    if (*arrayList) return RunArrayList(s);
-    if (*arrayRemove) return RunArrayRemove(s, removeSerial, removeNumber);
-    if (*configSet) return RunConfigSet(s, snap, section, key, value, force);
-    if (*configGet) return RunConfigGet(s, snap, section, key);
-    if (*configUnset) return RunConfigUnset(s, snap, section, key);
-    if (*configList) return RunConfigList(s, snap, section);
-    if (*devicesCmd) return RunDevices(s);
-    if (*supportedCmd) return RunSupported(s, device);
-    if (*backupCmd) return RunBackup(s, sources, wwn, postSnap);
-    if (*listCmd) return RunList(s, all);
-    if (*mountCmd) return RunMount(s, snapshotId, clone);
-    if (*unmountCmd) return RunUnmount(s, snapshotId, change);
-    if (*revertCmd) return RunRevert(s, snapshotId, change);
-    if (*deleteCmd) return RunDelete(s, snapshotId, change);
-    if (*reconcileCmd) return RunReconcile(s);
-    if (*adoptCmd) return RunAdopt(s, snapshotId);
-    if (*reservationsCmd) return RunReservations(s, reconcileReservations);
-    if (*jobsCmd) return RunJobs(s, jobId);
-    if (*versionCmd) {
-      std::string error;
-      if (!s.LoadPlugin(&error)) {
-        s.out().Error(error);
-        return kExitFailure;
-      }
-      s.out().Line(s.plugin().path() + " " + s.plugin().VersionText());
-      s.out().doc()["plugin"] = s.plugin().path();
-      s.out().doc()["version"] = s.plugin().VersionText();
-      return kExitSuccess;
-    }
-    s.out().Error("unknown verb");
-    return kExitFailure;
-  });
+  bool withDatabase = !*c.configCmd && !*c.listCmd && !*c.jobsCmd;
+  return WithSession(c.global, &out, withDatabase,
+                     [&c](Session& s) -> int { return RunInSession(s, c); });
 }

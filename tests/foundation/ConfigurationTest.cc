@@ -77,7 +77,8 @@ TEST_F(ConfigTest, ListsAndStrings) {
   ASSERT_TRUE(ReadBoth());
   EXPECT_EQ(cfg.allowWWPNs, (Strings{"10000000c9aa0001", "10000000c9aa0002"}));
   EXPECT_EQ(cfg.allowMaskingViews, (Strings{"mv_b", "mv,c", "mv_d"}));
-  EXPECT_EQ(cfg.linkDeviceStorageGroup, std::string(1023, 's'));  // cut
+  // Longer than the reader's buffer: the host refuses it rather than cut it.
+  EXPECT_EQ(cfg.linkDeviceStorageGroup, "");
   EXPECT_EQ(cfg.symapiHomeDir, "/opt/emc/SYMAPI");
 }
 

@@ -149,7 +149,7 @@ class FakeScsi : public hostrt::ScsiDevice {
 
 }  // namespace
 
-FakeEnv::FakeEnv() = default;
+FakeEnv::FakeEnv() : hostrt::EnvWrapper(hostrt::DefaultEnv()) {}
 FakeEnv::~FakeEnv() = default;
 
 void FakeEnv::Expect(const std::string& commandLine, ScriptedRun run) {
@@ -211,7 +211,7 @@ void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec,
 bool FakeEnv::OpenWritable(const std::string& path, int flags, int mode,
                            std::unique_ptr<hostrt::WritableFile>* file,
                            std::string* error) {
-  if (realFiles) return hostrt::DefaultEnv()->OpenWritable(path, flags, mode, file, error);
+  if (realFiles) return EnvWrapper::OpenWritable(path, flags, mode, file, error);
   if (unwritablePaths.count(path)) {
     if (error) *error = "Permission denied";
     return false;
@@ -226,7 +226,7 @@ bool FakeEnv::OpenWritable(const std::string& path, int flags, int mode,
 
 bool FakeEnv::ReadFile(const std::string& path, std::string* content,
                        std::string* error) {
-  if (realFiles) return hostrt::DefaultEnv()->ReadFile(path, content, error);
+  if (realFiles) return EnvWrapper::ReadFile(path, content, error);
   auto it = files.find(path);
   if (it == files.end()) {
     if (error) *error = "No such file or directory";
@@ -238,23 +238,23 @@ bool FakeEnv::ReadFile(const std::string& path, std::string* content,
 
 bool FakeEnv::RemoveFile(const std::string& path) {
   removed.push_back(path);
-  if (realFiles) return hostrt::DefaultEnv()->RemoveFile(path);
+  if (realFiles) return EnvWrapper::RemoveFile(path);
   return files.erase(path) > 0;
 }
 
 bool FakeEnv::FileExists(const std::string& path) {
-  if (realFiles) return hostrt::DefaultEnv()->FileExists(path);
+  if (realFiles) return EnvWrapper::FileExists(path);
   return files.count(path) > 0;
 }
 
 bool FakeEnv::CreateDir(const std::string& path, int mode, std::string* error) {
-  if (realFiles) return hostrt::DefaultEnv()->CreateDir(path, mode, error);
+  if (realFiles) return EnvWrapper::CreateDir(path, mode, error);
   return true;
 }
 
 bool FakeEnv::ListDir(const std::string& path, std::vector<std::string>* names,
                       std::string* error) {
-  if (realFiles) return hostrt::DefaultEnv()->ListDir(path, names, error);
+  if (realFiles) return EnvWrapper::ListDir(path, names, error);
   names->clear();
   std::string prefix = path + "/";
   for (const auto& f : files)

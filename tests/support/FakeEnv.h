@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "hostruntime/Env.h"
+#include "hostruntime/EnvWrapper.h"
 #include "hostruntime/HostDatabase.h"
 #include "hostruntime/HostSystem.h"
 
@@ -72,7 +73,9 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
                std::string* error) override;
 };
 
-class FakeEnv : public hostrt::Env {
+// Everything is faked; `realProcesses` and `realFiles` pass those calls to
+// the machine's environment underneath.
+class FakeEnv : public hostrt::EnvWrapper {
  public:
   FakeEnv();
   ~FakeEnv() override;

@@ -16,7 +16,12 @@ int CopyOut(const std::string& text, char* buffer, short* size) {
 }
 }  // namespace
 
-FakeSnapInfo::FakeSnapInfo() { jobParams[PZSO::JOB_PARAM_JOB_ID] = 4711; }
+FakeSnapInfo::FakeSnapInfo() {
+  jobParams[PZSO::JOB_PARAM_JOB_ID] = 4711;
+  smSnapId = 1;
+  arrayNum = 1;
+  snapUniqueId = "SNAP_1";
+}
 
 bool FakeSnapInfo::hasLog(const std::string& text) const {
   for (const auto& l : logs)
@@ -69,14 +74,9 @@ int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
 
 bool FakeSnapInfo::isSnapFlagSet(int flag) { return snapFlags.count(flag) > 0; }
 unsigned int FakeSnapInfo::getSnapFlags() { return snapFlagBits; }
-int FakeSnapInfo::getStatus() { return status; }
 void FakeSnapInfo::setStatus(int s) {
   status = s;
   statusHistory.push_back(s);
-}
-
-int FakeSnapInfo::getHostTypeInfo(char* buffer, short* size) {
-  return CopyOut(hostTypeInfo, buffer, size);
 }
 
 int FakeSnapInfo::setDevicePath(const char* path) {
@@ -98,16 +98,6 @@ void FakeSnapInfo::setErrorInfo(int code, const char* text) {
   errorHistory.emplace_back(code, errorText);
 }
 
-int FakeSnapInfo::getErrorInfo(int* code, char* text, short size) {
-  if (code) *code = errorCode;
-  if (text && size > 0) snprintf(text, size_t(size), "%s", errorText.c_str());
-  return 0;
-}
-
-void FakeSnapInfo::reportEvent(int severity, const char* message) {
-  events.emplace_back(severity, message ? message : "");
-}
-
 void FakeSnapInfo::log(int level, const char* function, const char* format,
                        ...) {
   va_list args;
@@ -117,29 +107,10 @@ void FakeSnapInfo::log(int level, const char* function, const char* format,
   logs.push_back({level, function ? function : "", text});
 }
 
-int FakeSnapInfo::getMountId() { return mountId; }
-
 int FakeSnapInfo::findArrayInfoInCache(const char* arrayId) {
   std::string id = arrayId ? arrayId : "";
   cacheLookups.push_back(id);
   return arrayInfoCache.count(id) ? 0 : 1;
-}
-
-int FakeSnapInfo::getSnapConfigInt(const char* name, int* value) {
-  auto it = snapConfigInts.find(name ? name : "");
-  if (it == snapConfigInts.end()) return 1;
-  *value = it->second;
-  return 0;
-}
-
-int FakeSnapInfo::getSnapConfigString(const char* name, char* buffer,
-                                      int* size) {
-  auto it = snapConfigStrings.find(name ? name : "");
-  if (it == snapConfigStrings.end() || !buffer || !size || *size <= 0) return 1;
-  size_t n = std::min(it->second.size(), size_t(*size));
-  memcpy(buffer, it->second.data(), n);
-  *size = int(n);
-  return 0;
 }
 
 int FakeSnapInfo::setRequestMetadata(int type, const char* value) {
@@ -157,14 +128,6 @@ int FakeSnapInfo::getJobParam(int id, void* value) {
   else *static_cast<int*>(value) = int(it->second);
   return 0;
 }
-
-int FakeSnapInfo::getArrayNum() { return arrayNum; }
-bool FakeSnapInfo::hasSRDFInfo() { return srdfInfo; }
-int FakeSnapInfo::getSMSnapId() { return smSnapId; }
-bool FakeSnapInfo::isSRDFAsync() { return srdfAsync; }
-bool FakeSnapInfo::isJobFlagSet(uint64_t flag) { return (jobFlags & flag) == flag; }
-void FakeSnapInfo::setJobFlag(uint64_t flag) { jobFlags |= flag; }
-void FakeSnapInfo::clearJobFlag(uint64_t flag) { jobFlags &= ~flag; }
 
 // The fake host "encodes" a password by reversing it.
 int FakeSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
@@ -199,25 +162,6 @@ bool FakeSnapInfo::getSourceDevice(std::string& source) {
   if (!sourceDeviceOk) return false;
   source = sourceDevice;
   return true;
-}
-
-bool FakeSnapInfo::getDevicePath(std::string& path) {
-  path = devicePath;
-  return true;
-}
-
-bool FakeSnapInfo::getMetadata(int type, std::string& value) {
-  auto it = metadata.find(type);
-  if (it != metadata.end()) {
-    value = it->second;
-    return true;
-  }
-  it = requestMetadata.find(type);
-  if (it != requestMetadata.end()) {
-    value = it->second;
-    return true;
-  }
-  return false;
 }
 
 // ---- FakeOSUtil

@@ -10,6 +10,7 @@
 
 #include "host/HostConstants.h"
 #include "host/SnapInfo.h"
+#include "hostruntime/HostRequest.h"
 
 namespace testing_host {
 
@@ -19,50 +20,31 @@ struct LoggedLine {
   std::string text;
 };
 
-struct FakeArrayDetails : PZSO::ArrayDetailsSource {
-  int number = 1;
-  std::string name, controlHost, userName, encodedPassword;
-  int getArrayNumber() override { return number; }
-  std::string getArrayName() override { return name; }
-  std::string getControlHost() override { return controlHost; }
-  std::string getUserName() override { return userName; }
-  std::string getEncodedPassword() override { return encodedPassword; }
+struct FakeArrayDetails : hostrt::HostArrayDetails {
+  FakeArrayDetails() { number = 1; }
 };
 
-class FakeSnapInfo : public PZSO::SnapInfo {
+// The host runtime's request object with scripted answers and a record of
+// what the plug-in asked and set. The runtime's state fields (status, error,
+// metadata, snap configs, job flags, events...) are the test's to set and
+// inspect; `snapFlags` and `arrayInfoCache` here hide the runtime's own.
+class FakeSnapInfo : public hostrt::HostSnapInfo {
  public:
   FakeSnapInfo();
 
-  // --- scripted state, public so tests set and inspect it directly
-  std::string sourceDevice;
+  // --- scripted answers and records
   bool sourceDeviceOk = true;
-  std::map<int, std::string> metadata;         // device metadata
-  std::map<int, std::string> requestMetadata;  // request metadata
-  std::set<int> refuseMetadataTypes;           // setMetadata returns 1
-  int status = 0;
-  int errorCode = 0;
-  std::string errorText;
+  std::set<int> refuseMetadataTypes;  // setMetadata returns 1
   std::vector<std::pair<int, std::string>> errorHistory;
   std::vector<int> statusHistory;
   std::vector<LoggedLine> logs;
-  std::vector<std::pair<int, std::string>> events;
-  std::map<std::string, int> snapConfigInts;
-  std::map<std::string, std::string> snapConfigStrings;
   std::map<int, long long> jobParams;  // 12 job id (long long), 33 source
   std::set<int> failingJobParams;
   std::set<int> snapFlags;             // isSnapFlagSet
   unsigned int snapFlagBits = 0;       // getSnapFlags
-  uint64_t jobFlags = 0;
-  int smSnapId = 1;
-  int mountId = 0;
-  int arrayNum = 1;
-  bool srdfInfo = false, srdfAsync = false;
-  std::string hostTypeInfo = "linux";
   std::string vmHostIdentifier;
   int vmHostIdentifierResult = 0;
-  std::string devicePath;
   std::vector<std::string> devicePathHistory;
-  std::string snapUniqueId = "SNAP_1";  // what getSnapUniqueId gives
   bool snapUniqueIdOk = true;
   std::vector<std::string> setSnapUniqueIds;
   int getSnapUniqueIdCalls = 0;
@@ -82,43 +64,27 @@ class FakeSnapInfo : public PZSO::SnapInfo {
   int countLogs(const std::string& text) const;
   std::string allLogs() const;
 
-  // --- SnapInfo
+  // --- SnapInfo calls the fake answers or records itself
   int setSnapUniqueId(const char* uid) override;
   int getArrayInfoString(char* buffer, short* size) override;
   int setArrayInfo(const char* arrayId) override;
   int getVMHostIdentifier(char* buffer, short* size) override;
   bool isSnapFlagSet(int flag) override;
   unsigned int getSnapFlags() override;
-  int getStatus() override;
   void setStatus(int s) override;
-  int getHostTypeInfo(char* buffer, short* size) override;
   int setDevicePath(const char* path) override;
   int setMetadata(int type, const char* value) override;
   void setErrorInfo(int code, const char* text) override;
-  int getErrorInfo(int* code, char* text, short size) override;
-  void reportEvent(int severity, const char* message) override;
   void log(int level, const char* function, const char* format, ...) override
       __attribute__((format(printf, 4, 5)));
-  int getMountId() override;
   int findArrayInfoInCache(const char* arrayId) override;
-  int getSnapConfigInt(const char* name, int* value) override;
-  int getSnapConfigString(const char* name, char* buffer, int* size) override;
   int setRequestMetadata(int type, const char* value) override;
   int getJobParam(int id, void* value) override;
-  int getArrayNum() override;
-  bool hasSRDFInfo() override;
-  int getSMSnapId() override;
-  bool isSRDFAsync() override;
-  bool isJobFlagSet(uint64_t flag) override;
-  void setJobFlag(uint64_t flag) override;
-  void clearJobFlag(uint64_t flag) override;
   int decodeArrayDetail(std::string encoded, std::string* decoded) override;
   bool getSnapUniqueId(std::string& uid) override;
   int getArrayDetailsObject(PZSO::ArrayDetailsSource** object) override;
   void releaseArrayDetailsObject(PZSO::ArrayDetailsSource** object) override;
   bool getSourceDevice(std::string& source) override;
-  bool getDevicePath(std::string& path) override;
-  bool getMetadata(int type, std::string& value) override;
 };
 
 class FakeOSUtil : public PZSO::PZOSUtil {
