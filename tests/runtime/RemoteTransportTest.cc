@@ -30,25 +30,20 @@ int RemoteSide(const std::string& mode) {
     return 0;
   }
   if (mode == "fail") return 3;
+  // "short": a good answer, but to one request fewer than were sent.
   std::vector<std::unique_ptr<hostrt::HostSnapInfo>> requests;
   std::string error;
   if (!hostrt::RequestsFromJson(nlohmann::json::parse(input, nullptr, false),
-                                &requests, &error)) {
-    std::cerr << error;
+                                &requests, &error))
     return 1;
-  }
   std::vector<hostrt::HostSnapInfo*> view;
-  for (size_t i = 0; i < requests.size(); ++i) {
-    hostrt::HostSnapInfo* r = requests[i].get();
+  for (auto& r : requests) {
     r->setStatus(PZSO::SNAP_STATUS_MAPPED);
-    r->setDevicePath(("/dev/remote" + std::to_string(i)).c_str());
-    r->reportEvent(PZSO::EVENT_SEVERITY_INFO, "mapped on the remote host");
-    view.push_back(r);
+    r->setRequestMetadata(PZSO::SM_MDT_REMOTE_EXEC_MSG, "0");
+    view.push_back(r.get());
   }
-  view[0]->setRequestMetadata(PZSO::SM_MDT_REMOTE_EXEC_MSG, "0");
-  nlohmann::json answer = hostrt::ToJson(view);
-  if (mode == "short") answer["requests"].erase(answer["requests"].size() - 1);
-  std::cout << answer.dump();
+  view.pop_back();
+  std::cout << hostrt::ToJson(view).dump();
   return 0;
 }
 
@@ -105,19 +100,13 @@ class RemoteTransportTest : public ::testing::Test {
   hostrt::HostOSUtil util{{&requests[0], &requests[1]}, 4711};
 };
 
-TEST_F(RemoteTransportTest, RoundTripAppliesTheRemoteOutcome) {
-  ASSERT_TRUE(Run("answer")) << util.lastRemoteError;
-  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, requests[1].status);
-  EXPECT_EQ("/dev/remote1", requests[1].devicePath);
-  EXPECT_EQ("0", requests[0].requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
-  EXPECT_EQ("5", requests[0].requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID]);
-  ASSERT_EQ(1u, requests[0].events.size());
-}
-
+// A good answer is applied end to end (tests/e2e); these are the broken ones.
+// Only the hang runs under a short limit, so the others fail for their own
+// reason however slowly this program starts.
 TEST_F(RemoteTransportTest, GarbageShortFailedOrHungTransportsApplyNothing) {
-  Transport(kHangLimitMs);
-  for (const char* mode : {"garbage", "short", "fail", "hang"}) {
-    EXPECT_FALSE(Run(mode)) << mode;
+  for (const std::string mode : {"garbage", "short", "fail", "hang"}) {
+    if (mode == "hang") Transport(kHangLimitMs);
+    EXPECT_FALSE(Run(mode.c_str())) << mode;
     EXPECT_FALSE(util.lastRemoteError.empty()) << mode;
     ExpectUntouched();
   }

@@ -28,13 +28,16 @@ class ArrayRulesTest : public ::testing::Test {
   int Establish(const std::string& dev, const std::string& name) {
     return Snapvx("-file " + File(dev + "\n") + " -name " + name + " establish -noprompt").exitCode;
   }
+  // `op` on the devices or pairs of `file` in snapshot `name`.
+  int On(const std::string& file, const std::string& name, const std::string& op) {
+    return Snapvx("-file " + File(file) + " -snapshot_name " + name + " " + op + " -noprompt")
+        .exitCode;
+  }
   int Link(const std::string& pairs, const std::string& name, const std::string& extra = "") {
-    return Snapvx("-file " + File(pairs) + " -snapshot_name " + name + " link " + extra +
-                  "-noprompt").exitCode;
+    return On(pairs, name, "link " + extra);
   }
   int Unlink(const std::string& pairs, const std::string& name, const std::string& extra = "") {
-    return Snapvx("-file " + File(pairs) + " -snapshot_name " + name + " unlink " + extra +
-                  "-noprompt").exitCode;
+    return On(pairs, name, "unlink " + extra);
   }
   SimWorld world_;
   nlohmann::json demo_;
@@ -82,7 +85,7 @@ TEST_F(ArrayRulesTest, LinkNeedsAFreeTargetOfTheSameSize) {
   EXPECT_EQ(links[0]["target"], "00200");
   // A target in a restore session is not taken either.
   ASSERT_EQ(Establish("00203", "t"), 0);
-  ASSERT_EQ(Snapvx("-file " + File("00203\n") + " -snapshot_name t restore -noprompt").exitCode, 0);
+  ASSERT_EQ(On("00203\n", "t", "restore"), 0);
   EXPECT_NE(Link("00101 00203\n", "s"), 0);
 }
 
@@ -92,12 +95,11 @@ TEST_F(ArrayRulesTest, UnlinkAndTerminateFollowTheLinks) {
   ASSERT_EQ(Link("00100 00200\n", "u"), 0);
   Result r = Snapvx("-file " + File("00100\n") + " -snapshot_name u terminate -noprompt");
   EXPECT_NE(r.exitCode, 0);
-  EXPECT_NE(r.err.find("linked"), std::string::npos);
+  EXPECT_NE(r.err.find("linked"), std::string::npos) << r.err;
   EXPECT_NE(Unlink("00101 00200\n", "u"), 0);  // another source
   EXPECT_EQ(Unlink("00100 00200\n", "u"), 0);
   EXPECT_NE(Unlink("00100 00200\n", "u"), 0);
-  r = Snapvx("-file " + File("00100\n") + " -snapshot_name u terminate -noprompt");
-  EXPECT_EQ(r.exitCode, 0) << r.err;
+  EXPECT_EQ(On("00100\n", "u", "terminate"), 0);
 }
 
 TEST_F(ArrayRulesTest, LinkIsDefinedAfterConfiguredListings) {
@@ -111,8 +113,10 @@ TEST_F(ArrayRulesTest, LinkIsDefinedAfterConfiguredListings) {
   r = Snapvx("list -linked -by_tgt -lndev 00200");
   EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[4][3], 'X');
   EXPECT_EQ(Unlink("00100 00200\n", "d"), 0);
-  // Forced unlinks do not wait for the definition.
-  ASSERT_EQ(Link("00100 00200\n", "d"), 0);
+  // Forced unlinks do not wait for the definition; a copy link is copying.
+  ASSERT_EQ(Link("00100 00200\n", "d", "-copy "), 0);
+  r = Snapvx("-devs 00100 -snapshot_name d list -linked");
+  EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[3][1], 'I');
   EXPECT_EQ(Unlink("00100 00200\n", "d", "-symforce "), 0);
   // Or after configured seconds.
   world_.MustAdmin({"set", "link_define_listings", "0"});
@@ -139,7 +143,7 @@ TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
   };
   const std::string dev = File("00100\n");
   auto snapvx = [&](const std::string& name, const std::string& op) {
-    return Snapvx("-file " + dev + " -snapshot_name " + name + " " + op + " -noprompt").exitCode;
+    return On("00100\n", name, op);
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.percents.size());

@@ -1,14 +1,18 @@
 // The host view: what a simulated host sees after rescans, and the bytes of
-// its devices' INQUIRY data, checked with sg3-utils.
+// its devices' INQUIRY data, checked with sg3-utils and the plug-in's own
+// identification. The host over the real environment is driven end to end.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "hostdev/VMAXUtils.h"
 #include "hostruntime/Env.h"
+#include "hostruntime/PosixEnv.h"
 #include "hostruntime/ProcessRunner.h"
+#include "simulator/hostenv/SimulatedHostEnv.h"
 #include "simulator/hostview/HostView.h"
 #include "simulator/scsi/Inquiry.h"
+#include "tests/runtime/TempDir.h"
 #include "tests/simulator/SimWorld.h"
 #include "tests/support/FakeEnv.h"
 
@@ -35,6 +39,7 @@ class HostViewTest : public ::testing::Test {
   std::unique_ptr<symsim::HostView> view_;
 };
 
+// Its initiators and sources are read end to end (tests/e2e).
 TEST_F(HostViewTest, DemoHostSeesItsSourcesWithStablePaths) {
   std::vector<std::string> paths = Devices("demohost");
   ASSERT_EQ(paths.size(), demo_["sources"].size());
@@ -45,16 +50,11 @@ TEST_F(HostViewTest, DemoHostSeesItsSourcesWithStablePaths) {
   std::string error;
   ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
   EXPECT_EQ(Devices("demohost"), paths);
-  bool esx = true;
-  ASSERT_TRUE(view_->IsEsx("demohost", &esx, &error));
-  EXPECT_FALSE(esx);
-  std::vector<symsim::SimInitiator> inits;
-  ASSERT_TRUE(view_->Initiators("demohost", &inits, &error));
-  ASSERT_EQ(inits.size(), 2u);
-  EXPECT_EQ(inits[0].name, "10000000c9a1b201");
-  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorFc);
   EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
   EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
+  std::vector<uint8_t> data;
+  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &data, &error));
+  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &data, &error));
 }
 
 // The process keeps an idle connection to each world it opened views of:
@@ -119,31 +119,6 @@ TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
   // A source of the demo host stays visible through its own view.
   EXPECT_TRUE(view_->Inquiry(demo_["sources"][0]["path"].get<std::string>(), false, 0,
                              &data, &error)) << error;
-}
-
-TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
-  std::string sid = demo_["serial"];
-  std::string path = demo_["sources"][0]["path"];
-  std::vector<uint8_t> std_, page;
-  std::string error;
-  ASSERT_TRUE(view_->Inquiry(path, false, 0, &std_, &error)) << error;
-  ASSERT_TRUE(view_->Inquiry(path, true, symsim::kPageDeviceId, &page, &error)) << error;
-  ASSERT_GE(std_.size(), 136u);
-  EXPECT_EQ(std_[4] + 5u, std_.size());
-  EXPECT_EQ(std::string(std_.begin() + 8, std_.begin() + 16), "EMC     ");
-  EXPECT_EQ(std::string(std_.begin() + 16, std_.begin() + 32), "SYMMETRIX       ");
-  EXPECT_EQ(std::string(std_.begin() + 32, std_.begin() + 36), "5978");
-  EXPECT_EQ(std::string(std_.begin() + 132, std_.begin() + 136), "0100");
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(std_.begin() + 123, std_.begin() + 129)), sid);
-  ASSERT_GE(page.size(), 24u);
-  EXPECT_EQ(page[1], 0x83);
-  EXPECT_EQ(page[3] + 4u, page.size());
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 12, page.begin() + 18)), sid);
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 8, page.begin() + 14)),
-            "600009700001");
-  EXPECT_EQ(std::string(page.begin() + 18, page.begin() + 24), "S00100");
-  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &std_, &error));
-  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &std_, &error));
 }
 
 // Every INQUIRY mode, chosen for the world or for one device: sg_inq
@@ -225,14 +200,13 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
   }
 }
 
+// The plug-in's reading of the entries is driven end to end (tests/e2e).
 TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {
-  std::string sid = demo_["serial"];
-  world_.MustAdmin({"host", "--name", "esx1", "--esx", "--iscsi", "iqn.1998-01.com.vmware:esx1"});
-  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_esx1", "--iscsi",
-                    "iqn.1998-01.com.vmware:esx1"});
+  std::string sid = demo_["serial"], iqn = "iqn.1998-01.com.vmware:esx1", error;
+  world_.MustAdmin({"host", "--name", "esx1", "--esx", "--iscsi", iqn});
+  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_esx1", "--iscsi", iqn});
   world_.MustAdmin({"view", "--sid", sid, "--name", "MV_esx1", "--ig", "IG_esx1", "--pg",
                     "PG_demohost", "--sg", demo_["sourceStorageGroup"]});
-  std::string error;
   ASSERT_TRUE(view_->Rescan("esx1", {}, &error)) << error;
   bool esx = false;
   ASSERT_TRUE(view_->IsEsx("esx1", &esx, &error));
@@ -241,21 +215,27 @@ TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {
   ASSERT_TRUE(view_->Initiators("esx1", &inits, &error));
   ASSERT_EQ(inits.size(), 1u);
   EXPECT_EQ(inits[0].type, symsim::kSimInitiatorIscsi);
-  EXPECT_EQ(inits[0].name, "iqn.1998-01.com.vmware:esx1");
   std::vector<std::string> entries;
   ASSERT_TRUE(view_->EsxDeviceEntries("esx1", &entries, &error)) << error;
   ASSERT_EQ(entries.size(), demo_["sources"].size());
-  const std::string& e = entries[0];
-  EXPECT_EQ(e.rfind("{idatype:vmware,standardinqury:", 0), 0u) << e;
-  size_t uuid = e.find("lunuuid:");
-  ASSERT_NE(uuid, std::string::npos);
-  std::string value = e.substr(uuid + 8, e.find(',', uuid) - uuid - 8);
-  EXPECT_EQ(value.substr(18, 12), sid);
-  size_t hex = e.find("standardinqury:") + 15;
-  std::string stdHex = e.substr(hex, e.find(',', hex) - hex);
-  // Bytes 132..135 carry the device characters "0100" (hex 30313030).
-  EXPECT_EQ(stdHex.substr(132 * 2, 8), "30313030");
-  EXPECT_NE(e.find(",path:symsim:esx1:" + sid + "_00100}"), std::string::npos) << e;
+  EXPECT_EQ(entries[0].rfind("{idatype:vmware,standardinqury:", 0), 0u) << entries[0];
+  EXPECT_NE(entries[0].find(",path:symsim:esx1:" + sid + "_00100}"), std::string::npos);
+}
+
+// A simulated host over the real environment only where the settings name
+// both the host and its world.
+TEST(SimulatedHostSettings, OnlySettingsThatNameAHostAndItsWorldGiveOne) {
+  runtime_test::TempDir home;
+  hostrt::PosixEnv base(home.path());
+  for (const char* settings : {"[Host]\nsysRoot = /\n", "[Host]\nsimulatedHost = demohost\n"}) {
+    std::ofstream(home.File("settings.ini"), std::ios::trunc) << settings;
+    std::string error;
+    ASSERT_TRUE(base.ReloadSettings(&error)) << error;
+    EXPECT_EQ(nullptr, symsim::SimulatedHostFromSettings(&base, &error));
+    bool named = std::string(settings).find("simulatedHost") != std::string::npos;
+    if (named) EXPECT_NE(std::string::npos, error.find("SYMAPI_HOME_DIR")) << error;
+    else EXPECT_TRUE(error.empty()) << error;
+  }
 }
 
 }  // namespace
