@@ -39,20 +39,14 @@ class HostViewTest : public ::testing::Test {
   std::unique_ptr<symsim::HostView> view_;
 };
 
-// Its initiators and sources are read end to end (tests/e2e).
-TEST_F(HostViewTest, DemoHostSeesItsSourcesWithStablePaths) {
-  std::vector<std::string> paths = Devices("demohost");
-  ASSERT_EQ(paths.size(), demo_["sources"].size());
-  for (size_t i = 0; i < paths.size(); ++i) {
-    EXPECT_EQ(paths[i], demo_["sources"][i]["path"].get<std::string>());
-    EXPECT_TRUE(symsim::HostView::IsSimulatedPath(paths[i]));
-  }
+// Hosts and paths the world does not know are refused. What the demo host
+// and ESX hosts see, and their entries, are read end to end (tests/e2e).
+TEST_F(HostViewTest, UnknownHostsAndPathsAreRefused) {
+  std::vector<std::string> paths;
+  std::vector<uint8_t> data;
   std::string error;
-  ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
-  EXPECT_EQ(Devices("demohost"), paths);
   EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
   EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
-  std::vector<uint8_t> data;
   EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &data, &error));
   EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &data, &error));
 }
@@ -189,28 +183,6 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
     EXPECT_EQ("00101", dev);
     EXPECT_TRUE(env.hasLogContaining(std::string("Device number [00101] from ") + c.devSource));
   }
-}
-
-// The plug-in's reading of the entries is driven end to end (tests/e2e).
-TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {
-  std::string sid = demo_["serial"], iqn = "iqn.1998-01.com.vmware:esx1", error;
-  world_.MustAdmin({"host", "--name", "esx1", "--esx", "--iscsi", iqn});
-  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_esx1", "--iscsi", iqn});
-  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_esx1", "--ig", "IG_esx1", "--pg",
-                    "PG_demohost", "--sg", demo_["sourceStorageGroup"]});
-  ASSERT_TRUE(view_->Rescan("esx1", {}, &error)) << error;
-  bool esx = false;
-  ASSERT_TRUE(view_->IsEsx("esx1", &esx, &error));
-  EXPECT_TRUE(esx);
-  std::vector<symsim::SimInitiator> inits;
-  ASSERT_TRUE(view_->Initiators("esx1", &inits, &error));
-  ASSERT_EQ(inits.size(), 1u);
-  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorIscsi);
-  std::vector<std::string> entries;
-  ASSERT_TRUE(view_->EsxDeviceEntries("esx1", &entries, &error)) << error;
-  ASSERT_EQ(entries.size(), demo_["sources"].size());
-  EXPECT_EQ(entries[0].rfind("{idatype:vmware,standardinqury:", 0), 0u) << entries[0];
-  EXPECT_NE(entries[0].find(",path:symsim:esx1:" + sid + "_00100}"), std::string::npos);
 }
 
 // A simulated host over the real environment only where the settings name
