@@ -137,14 +137,11 @@ TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
       {{"restore_seconds", "0"}, {"100"}},
   };
   const std::string dev = File("00100\n");
-  auto snapvx = [&](const std::string& name, const std::string& op) {
-    return On("00100\n", name, op);
-  };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.percents.size());
     if (!c.set.empty()) world_.MustAdmin({"set", c.set[0], c.set[1]});
     ASSERT_EQ(Establish("00100", "d"), 0);
-    ASSERT_EQ(snapvx("d", "restore"), 0);
+    ASSERT_EQ(On("00100\n", "d", "restore"), 0);
     // The snapshot listing shows the restore in flag 2.
     Result r = Snapvx("-devs 00100 -snapshot_name d list");
     EXPECT_EQ(Words(TableRows(r.out, "Flags:")[0])[3][2], 'X');
@@ -155,20 +152,19 @@ TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
       std::string rows = r.out.substr(r.out.rfind("(%)"));
       rows = rows.substr(rows.find("00100"));
       seen.push_back(Words(rows.substr(0, rows.find('\n'))).back());
-      if (i == 0 && c.percents.size() > 1) {
-        EXPECT_NE(snapvx("d", "terminate -restored"), 0);  // not done yet
-      }
+      if (i == 0 && c.percents.size() > 1)
+        EXPECT_NE(On("00100\n", "d", "terminate -restored"), 0);  // not done yet
     }
     EXPECT_EQ(seen, c.percents);
     ASSERT_EQ(Establish("00100", "d2"), 0);
-    EXPECT_NE(snapvx("d2", "restore"), 0);
-    EXPECT_NE(snapvx("d", "terminate"), 0);  // the snapshot has a restore session
-    ASSERT_EQ(snapvx("d", "terminate -restored"), 0);
-    ASSERT_EQ(snapvx("d", "terminate"), 0);
-    ASSERT_EQ(snapvx("d2", "terminate"), 0);
+    EXPECT_NE(On("00100\n", "d2", "restore"), 0);
+    EXPECT_NE(On("00100\n", "d", "terminate"), 0);  // the snapshot has a restore session
+    ASSERT_EQ(On("00100\n", "d", "terminate -restored"), 0);
+    ASSERT_EQ(On("00100\n", "d", "terminate"), 0);
+    ASSERT_EQ(On("00100\n", "d2", "terminate"), 0);
   }
   ASSERT_EQ(Establish("00100", "d2"), 0);
-  EXPECT_EQ(snapvx("d2", "restore"), 0);
+  EXPECT_EQ(On("00100\n", "d2", "restore"), 0);
 }
 
 // The admin program refuses what the world cannot hold and changes nothing.
