@@ -76,6 +76,20 @@ TEST_F(HostSnapInfoTest, ArrayDetailsComeFromDatabaseWithDecodablePassword) {
   EXPECT_EQ(nullptr, details);
 }
 
+// Requests the plug-in never makes in a normal run: an unknown job
+// parameter, an absent setting, an empty snapshot id, metadata cleared.
+TEST_F(HostSnapInfoTest, RareRequestsAreRefusedOrClear) {
+  int value = -1;
+  EXPECT_NE(0, r.getJobParam(99, &value));
+  EXPECT_NE(0, r.getSnapConfigInt("nAbsent", &value));
+  EXPECT_EQ(-1, value);  // left as preset
+  EXPECT_NE(0, r.setSnapUniqueId(""));
+  std::string v;
+  r.setRequestMetadata(PZSO::SM_MDT_REMOTE_MSG_ID, "5");
+  r.setRequestMetadata(PZSO::SM_MDT_REMOTE_MSG_ID, nullptr);
+  EXPECT_FALSE(r.getMetadata(PZSO::SM_MDT_REMOTE_MSG_ID, v));
+}
+
 // A line longer than any fixed buffer reaches the request log whole.
 TEST_F(HostSnapInfoTest, LongLogLinesAreKeptWhole) {
   r.smSnapId = 42;
