@@ -7,24 +7,15 @@
 
 #include "hostruntime/PgHostDatabase.h"
 #include "tests/pgdb/PgTestServer.h"
+#include "tests/support/HostDatabaseContract.h"
 #include "tests/support/FakeEnv.h"
 
 namespace {
 
+using db_contract::Entry;
+using db_contract::kArray;
 using hostrt::PgHostDatabase;
 using hostrt::Reservation;
-
-constexpr const char* kArray = "000197900123";
-
-Reservation Entry(int smSnapId, const std::string& target) {
-  Reservation r;
-  r.smSnapId = smSnapId;
-  r.array = kArray;
-  r.source = "00A10";
-  r.target = target;
-  r.jobId = 42;
-  return r;
-}
 
 class PgConnectionLossTest : public pgdb_test::PgSchemaTest {
  protected:

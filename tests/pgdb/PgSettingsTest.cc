@@ -10,7 +10,6 @@
 #include "hostruntime/DatabaseBackend.h"
 #include "hostruntime/PgHostDatabase.h"
 #include "hostruntime/PosixEnv.h"
-#include "hostruntime/SqliteHostDatabase.h"
 #include "tests/runtime/TempDir.h"
 
 namespace {
@@ -69,11 +68,6 @@ TEST_F(PgSettingsTest, ConnectionStringsAndPassfiles) {
 }
 
 TEST_F(PgSettingsTest, HomeChoosesTheBackendAndNeverFallsBackSilently) {
-  {
-    hostrt::PosixEnv env(dir.path());
-    EXPECT_EQ(hostrt::DatabaseBackend::kSqlite, hostrt::ConfiguredDatabaseBackend(&env));
-    EXPECT_NE(nullptr, dynamic_cast<hostrt::SqliteHostDatabase*>(env.Database()));
-  }
   std::ofstream(dir.File("settings.ini")) << "[Database]\nbackend = postgres\n";
   {
     hostrt::PosixEnv env(dir.path());

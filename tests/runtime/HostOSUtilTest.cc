@@ -15,11 +15,11 @@ using hostrt::HostOSUtil;
 using hostrt::HostSnapInfo;
 using nlohmann::json;
 
+// Lists what it is given, or fails every call; remembers the host asked.
 struct ListedSystem : hostrt::HostSystem {
   std::vector<hostrt::Initiator> initiators;
-  std::vector<std::string> devices;
+  std::vector<std::string> devices, removed;
   bool fail = false;
-  std::vector<std::string> removed;
   std::string askedHost = "unset";
   bool Initiators(const std::string& host, std::vector<hostrt::Initiator>* out,
                   std::string* error) override {
@@ -28,15 +28,13 @@ struct ListedSystem : hostrt::HostSystem {
     else *out = initiators;
     return !fail;
   }
-  bool Devices(const std::string& host, const std::string&,
-               std::vector<std::string>* paths, std::string*) override {
-    askedHost = host;
+  bool Devices(const std::string&, const std::string&, std::vector<std::string>* paths,
+               std::string*) override {
     *paths = devices;
     return !fail;
   }
-  bool Rescan(const std::string& host, const std::vector<std::string>& remove,
+  bool Rescan(const std::string&, const std::vector<std::string>& remove,
               std::string*) override {
-    askedHost = host;
     removed = remove;
     return !fail;
   }
@@ -112,9 +110,6 @@ TEST_F(HostOSUtilTest, DeviceListStringAndRescan) {
   std::vector<char> buffer(static_cast<size_t>(needed));
   ASSERT_EQ(0, util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()));
   EXPECT_STREQ("/dev/sda*/dev/mapper/mpatha", buffer.data());
-  std::vector<std::string> list;
-  ASSERT_EQ(0, util.getLocalDeviceList(nullptr, "EMC", list));
-  EXPECT_EQ(system.devices, list);
 
   const char* cleanup[] = {"/dev/sdc", "/dev/sdd", nullptr};
   const char* initiators[] = {"X", nullptr};
@@ -124,6 +119,7 @@ TEST_F(HostOSUtilTest, DeviceListStringAndRescan) {
   EXPECT_LT(util.getDeviceListString(nullptr, "EMC", "*", needed, buffer.data()), 0);
   EXPECT_NE(0, util.rescanBus("h2", initiators, cleanup));
   env.system = nullptr;
+  std::vector<std::string> list;
   EXPECT_NE(0, util.getLocalDeviceList(nullptr, "EMC", list));
 }
 
@@ -153,8 +149,10 @@ HostSnapInfo Sample(int smSnapId) {
   return r;
 }
 
-// Whatever a request holds comes back: the rebuilt requests make the same document.
-TEST(RequestJsonTest, RoundTripKeepsEveryField) {
+// Whatever a request holds comes back: the rebuilt requests make the same
+// document; an answer applied to the requests is what they then hold, with
+// the events sent out not repeated.
+TEST(RequestJsonTest, RoundTripAndApplyKeepEveryField) {
   HostSnapInfo a = Sample(11), b = Sample(12);
   b.errorCode = 62005;
   b.errorText = "Failed";
@@ -164,30 +162,18 @@ TEST(RequestJsonTest, RoundTripKeepsEveryField) {
   ASSERT_TRUE(hostrt::RequestsFromJson(json::parse(doc.dump()), &built, &error)) << error;
   ASSERT_EQ(2u, built.size());
   EXPECT_EQ(doc, hostrt::ToJson({built[0].get(), built[1].get()}));
-  EXPECT_EQ(9000000000LL, built[1]->jobId);
-  EXPECT_TRUE(built[1]->srdfAsync);
-  EXPECT_EQ(b.events, built[1]->events);
   EXPECT_EQ(built[0]->arrayInfoCache, built[1]->arrayInfoCache);
-}
 
-TEST(RequestJsonTest, ApplyTakesTheWholeAnswer) {
-  HostSnapInfo a = Sample(11), b = Sample(12);
-  json answer = hostrt::ToJson({&a, &b});
+  json answer = doc;
   answer["requests"][0]["status"] = PZSO::SNAP_STATUS_MAPPED;
   answer["requests"][0]["devicePath"] = "/dev/sdq";
   answer["requests"][0]["requestMetadata"] = {{"60", "0"}, {"91", "resp"}};
   answer["requests"][1]["errorCode"] = 62002;
   answer["requests"][1]["errorText"] = "no initiator";
   answer["requests"][1]["events"].push_back({{"severity", 2}, {"text", "remote"}});
-  std::string error;
   ASSERT_TRUE(hostrt::ApplyJson(answer, {&a, &b}, &error)) << error;
-  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, a.status);
-  EXPECT_EQ("/dev/sdq", a.devicePath);
-  EXPECT_EQ((std::map<int, std::string>{{60, "0"}, {91, "resp"}}), a.requestMetadata);
-  EXPECT_EQ(62002, b.errorCode);
-  EXPECT_EQ("no initiator", b.errorText);
-  ASSERT_EQ(2u, b.events.size());  // the sent one is not repeated
-  EXPECT_EQ("remote", b.events[1].second);
+  EXPECT_EQ(answer, hostrt::ToJson({&a, &b}));
+  EXPECT_EQ(2u, b.events.size());
 }
 
 TEST(RequestJsonTest, FaultyAnswersApplyNothing) {
@@ -208,42 +194,6 @@ TEST(RequestJsonTest, FaultyAnswersApplyNothing) {
     EXPECT_FALSE(error.empty()) << i;
     EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, a.status) << i;
   }
-}
-
-TEST_F(HostOSUtilTest, RemoteExecutionAppliesAnswerOrNothing) {
-  HostSnapInfo a = Sample(11);
-  HostOSUtil util({&a}, 4711);
-  std::string sentTo, sent;
-  env.remote = [&](const std::string& client, const std::string& request,
-                   std::string* response, std::string*) {
-    sentTo = client;
-    sent = request;
-    json doc = json::parse(request);
-    doc["requests"][0]["requestMetadata"]["60"] = "0";
-    *response = doc.dump();
-    return true;
-  };
-  ASSERT_TRUE(util.executeOnRemoteClient("ma2"));
-  EXPECT_EQ("ma2", sentTo);
-  EXPECT_EQ("SER|00A1F|SN_1|", json::parse(sent)["requests"][0]["metadata"]["6"]);
-  EXPECT_EQ("0", a.requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
-
-  a.requestMetadata.erase(PZSO::SM_MDT_REMOTE_EXEC_MSG);
-  env.remote = [](const std::string&, const std::string&, std::string* response,
-                  std::string*) {
-    *response = "{\"version\":1,\"requests\":[{\"status\":";  // cut short
-    return true;
-  };
-  EXPECT_FALSE(util.executeOnRemoteClient("ma2"));
-  EXPECT_FALSE(util.lastRemoteError.empty());
-  EXPECT_EQ(0u, a.requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
-  env.remote = [](const std::string&, const std::string&, std::string*,
-                  std::string* error) {
-    *error = "timed out";
-    return false;
-  };
-  EXPECT_FALSE(util.executeOnRemoteClient("ma2"));
-  EXPECT_NE(std::string::npos, util.lastRemoteError.find("timed out"));
 }
 
 }  // namespace

@@ -1,32 +1,15 @@
 // A temporary directory for one test, removed with its files afterwards.
 #pragma once
 
-#include <dirent.h>
+#include <ftw.h>
 #include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cstring>
+#include <cstdio>
 #include <string>
 
 #include "tests/support/E2eWorld.h"
 
 namespace runtime_test {
-
-inline void RemoveTree(const std::string& path) {
-  DIR* d = opendir(path.c_str());
-  if (d) {
-    while (dirent* e = readdir(d)) {
-      if (!strcmp(e->d_name, ".") || !strcmp(e->d_name, "..")) continue;
-      std::string child = path + "/" + e->d_name;
-      struct stat st;
-      if (lstat(child.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) RemoveTree(child);
-      else unlink(child.c_str());
-    }
-    closedir(d);
-  }
-  rmdir(path.c_str());
-}
 
 // The whole content of a file ("" when it cannot be read).
 inline std::string ReadFile(const std::string& path) {
@@ -43,7 +26,8 @@ class TempDir {
     path_ = made ? made : "";
   }
   ~TempDir() {
-    if (!path_.empty()) RemoveTree(path_);
+    auto remove = [](const char* p, const struct stat*, int, struct FTW*) { return ::remove(p); };
+    if (!path_.empty()) nftw(path_.c_str(), remove, 16, FTW_DEPTH | FTW_PHYS);
   }
   const std::string& path() const { return path_; }
   std::string File(const std::string& name) const { return path_ + "/" + name; }

@@ -1,14 +1,18 @@
 // The host view: what a simulated host sees after rescans, and the bytes of
-// its devices' INQUIRY data, checked with sg3-utils.
+// its devices' INQUIRY data, checked with sg3-utils and the plug-in's own
+// identification. The host over the real environment is driven end to end.
 #include <gtest/gtest.h>
 
 #include <fstream>
 
 #include "hostdev/VMAXUtils.h"
 #include "hostruntime/Env.h"
+#include "hostruntime/PosixEnv.h"
 #include "hostruntime/ProcessRunner.h"
+#include "simulator/hostenv/SimulatedHostEnv.h"
 #include "simulator/hostview/HostView.h"
 #include "simulator/scsi/Inquiry.h"
+#include "tests/runtime/TempDir.h"
 #include "tests/simulator/SimWorld.h"
 #include "tests/support/FakeEnv.h"
 
@@ -35,72 +39,62 @@ class HostViewTest : public ::testing::Test {
   std::unique_ptr<symsim::HostView> view_;
 };
 
-TEST_F(HostViewTest, DemoHostSeesItsSourcesWithStablePaths) {
-  std::vector<std::string> paths = Devices("demohost");
-  ASSERT_EQ(paths.size(), demo_["sources"].size());
-  for (size_t i = 0; i < paths.size(); ++i) {
-    EXPECT_EQ(paths[i], demo_["sources"][i]["path"].get<std::string>());
-    EXPECT_TRUE(symsim::HostView::IsSimulatedPath(paths[i]));
-  }
+// Hosts and paths the world does not know are refused. What the demo host
+// and ESX hosts see, and their entries, are read end to end (tests/e2e).
+TEST_F(HostViewTest, UnknownHostsAndPathsAreRefused) {
+  std::vector<std::string> paths;
+  std::vector<uint8_t> data;
   std::string error;
-  ASSERT_TRUE(view_->Rescan("demohost", {}, &error)) << error;
-  EXPECT_EQ(Devices("demohost"), paths);
-  bool esx = true;
-  ASSERT_TRUE(view_->IsEsx("demohost", &esx, &error));
-  EXPECT_FALSE(esx);
-  std::vector<symsim::SimInitiator> inits;
-  ASSERT_TRUE(view_->Initiators("demohost", &inits, &error));
-  ASSERT_EQ(inits.size(), 2u);
-  EXPECT_EQ(inits[0].name, "10000000c9a1b201");
-  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorFc);
   EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
   EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
+  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &data, &error));
+  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &data, &error));
 }
 
-// The process keeps an idle connection to each world it opened views of:
-// views opened after the tools' changes see them too.
+// Masking shows in the listing only after a rescan, and a device answers
+// INQUIRY only while masked. The process keeps an idle connection to each
+// world it opened views of: views opened after the tools' changes see them.
 TEST_F(HostViewTest, DeviceAppearsAfterMaskingAndRescanAndGoesAfterRemoval) {
-  std::string file = world_.WriteFile("devs.txt", "00200\n");
   std::string sid = demo_["serial"], mount = demo_["mountStorageGroup"], error;
+  std::string file = world_.WriteFile("devs.txt", "00200\n");
   const std::string path = "symsim:demohost:" + sid + "_00200";
   auto listed = [&] {
     std::vector<std::string> paths = Devices("demohost");
     return std::find(paths.begin(), paths.end(), path) != paths.end();
   };
   std::vector<uint8_t> data;
-  for (const char* change : {" addall", " rmall"}) {
+  for (const std::string change : {"addall", "rmall"}) {
     SCOPED_TRACE(change);
+    const bool added = change == "addall";
     view_.reset();
-    auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount + change +
-                                      " -noprompt");
+    auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount + " " +
+                                      change + " -noprompt");
     ASSERT_EQ(r.exitCode, 0) << r.err;
     view_ = symsim::HostView::Open(world_.dir(), &error);
     ASSERT_TRUE(view_) << error;
-    // Listed as before until the next rescan; answering only while masked.
-    bool added = std::string(change) == " addall";
     EXPECT_EQ(listed(), !added);
     EXPECT_FALSE(view_->Inquiry(path, false, 0, &data, &error));
-    ASSERT_TRUE(view_->Rescan("demohost", added ? std::vector<std::string>{}
-                                                : std::vector<std::string>{path}, &error))
-        << error;
+    std::vector<std::string> gone;
+    if (!added) gone.push_back(path);
+    ASSERT_TRUE(view_->Rescan("demohost", gone, &error)) << error;
     EXPECT_EQ(listed(), added);
     EXPECT_EQ(added, view_->Inquiry(path, false, 0, &data, &error));
   }
-  EXPECT_EQ(Devices("demohost").size(), demo_["sources"].size());
 }
 
 // Children of cascaded groups are visible, and INQUIRY checks a device's
 // masking through them: a device of a child group answers until it leaves it.
 TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
-  std::string sid = demo_["serial"];
-  world_.MustAdmin({"device", "--sid", sid, "--dev", "00300", "--count", "2", "--cyl", "50"});
-  world_.MustAdmin({"sg", "--sid", sid, "--name", "SG_child", "--devs", "00300:00301"});
-  world_.MustAdmin({"sg", "--sid", sid, "--name", "CSG_parent", "--child", "SG_child"});
-  world_.MustAdmin({"host", "--name", "other", "--wwn", "21:00:00:1b:32:08:45:24"});
-  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_other", "--wwn", "2100001B32084524"});
-  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_other", "--ig", "IG_other", "--pg",
-                    "PG_demohost", "--sg", "CSG_parent"});
-  std::string error;
+  std::string sid = demo_["serial"], error;
+  for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+           {"device", "--sid", sid, "--dev", "00300", "--count", "2", "--cyl", "50"},
+           {"sg", "--sid", sid, "--name", "SG_child", "--devs", "00300:00301"},
+           {"sg", "--sid", sid, "--name", "CSG_parent", "--child", "SG_child"},
+           {"host", "--name", "other", "--wwn", "21:00:00:1b:32:08:45:24"},
+           {"ig", "--sid", sid, "--name", "IG_other", "--wwn", "2100001B32084524"},
+           {"view", "--sid", sid, "--name", "MV_other", "--ig", "IG_other", "--pg",
+            "PG_demohost", "--sg", "CSG_parent"}})
+    world_.MustAdmin(args);
   ASSERT_TRUE(view_->Rescan("other", {}, &error)) << error;
   const std::string kept = "symsim:other:" + sid + "_00300";
   const std::string removed = "symsim:other:" + sid + "_00301";
@@ -109,41 +103,12 @@ TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
   EXPECT_EQ(Devices("demohost").size(), demo_["sources"].size());
   std::vector<uint8_t> data;
   ASSERT_TRUE(view_->Inquiry(removed, false, 0, &data, &error)) << error;
-
   std::string file = world_.WriteFile("child.txt", "00301\n");
   auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg SG_child rmall -noprompt");
   ASSERT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(view_->Inquiry(kept, false, 0, &data, &error)) << error;
   EXPECT_FALSE(view_->Inquiry(removed, false, 0, &data, &error));
   EXPECT_NE(error.find("no longer visible"), std::string::npos) << error;
-  // A source of the demo host stays visible through its own view.
-  EXPECT_TRUE(view_->Inquiry(demo_["sources"][0]["path"].get<std::string>(), false, 0,
-                             &data, &error)) << error;
-}
-
-TEST_F(HostViewTest, InquiryBytesFollowTheScsiLayout) {
-  std::string sid = demo_["serial"];
-  std::string path = demo_["sources"][0]["path"];
-  std::vector<uint8_t> std_, page;
-  std::string error;
-  ASSERT_TRUE(view_->Inquiry(path, false, 0, &std_, &error)) << error;
-  ASSERT_TRUE(view_->Inquiry(path, true, symsim::kPageDeviceId, &page, &error)) << error;
-  ASSERT_GE(std_.size(), 136u);
-  EXPECT_EQ(std_[4] + 5u, std_.size());
-  EXPECT_EQ(std::string(std_.begin() + 8, std_.begin() + 16), "EMC     ");
-  EXPECT_EQ(std::string(std_.begin() + 16, std_.begin() + 32), "SYMMETRIX       ");
-  EXPECT_EQ(std::string(std_.begin() + 32, std_.begin() + 36), "5978");
-  EXPECT_EQ(std::string(std_.begin() + 132, std_.begin() + 136), "0100");
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(std_.begin() + 123, std_.begin() + 129)), sid);
-  ASSERT_GE(page.size(), 24u);
-  EXPECT_EQ(page[1], 0x83);
-  EXPECT_EQ(page[3] + 4u, page.size());
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 12, page.begin() + 18)), sid);
-  EXPECT_EQ(symsim::HexBytes(std::vector<uint8_t>(page.begin() + 8, page.begin() + 14)),
-            "600009700001");
-  EXPECT_EQ(std::string(page.begin() + 18, page.begin() + 24), "S00100");
-  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &std_, &error));
-  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &std_, &error));
 }
 
 // Every INQUIRY mode, chosen for the world or for one device: sg_inq
@@ -185,24 +150,21 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
     world_.MustAdmin({"inquiry-mode", c.perDevice ? "short" : c.mode});
     if (c.perDevice)
       world_.MustAdmin({"inquiry-mode", c.mode, "--sid", sid, "--devs", "00101"});
-    std::string stdFile = world_.WriteFile("std.hex", world_.MustAdmin({"inquiry", path, "--hex"}));
-    std::string pageFile =
-        world_.WriteFile("page.hex", world_.MustAdmin({"inquiry", path, "--page", "83", "--hex"}));
-    std::string decoded = run({"sg_inq", "--inhex=" + stdFile});
+    std::string decoded = run({"sg_inq", "--inhex=" + world_.WriteFile(
+        "std.hex", world_.MustAdmin({"inquiry", path, "--hex"}))});
     EXPECT_NE(decoded.find(c.length), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("Vendor identification: EMC"), std::string::npos) << decoded;
     EXPECT_NE(decoded.find("Product identification: SYMMETRIX"), std::string::npos);
     EXPECT_NE(decoded.find("Product revision level: 5978"), std::string::npos);
-    decoded = run({"sg_inq", "--inhex=" + pageFile, "--page=di"});
+    decoded = run({"sg_inq", "--page=di", "--inhex=" + world_.WriteFile(
+        "page.hex", world_.MustAdmin({"inquiry", path, "--page", "83", "--hex"}))});
     EXPECT_NE(decoded.find("[" + c.naa + "]"), std::string::npos) << decoded;
     size_t listed = 0;
     for (size_t at = decoded.find("Designation descriptor number"); at != std::string::npos;
          at = decoded.find("Designation descriptor number", at + 1))
       ++listed;
     EXPECT_EQ(c.descriptors, listed) << decoded;
-    if (c.descriptors == 0) {
-      EXPECT_NE(decoded.find("Pre-SPC descriptor"), std::string::npos);
-    }
+    if (c.descriptors == 0) EXPECT_NE(decoded.find("Pre-SPC descriptor"), std::string::npos);
 
     // The plug-in's reading of the same bytes.
     std::vector<uint8_t> standard, page;
@@ -212,10 +174,8 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
     ASSERT_TRUE(view->Inquiry(path, true, symsim::kPageDeviceId, &page, &error)) << error;
     testing_host::FakeEnv env;
     hostrt::ScopedEnv scoped(&env);
-    testing_host::FakeScsiDevice d;
-    d.standard = standard;
-    d.page83 = page;
-    env.scsi["/dev/sdb"] = d;
+    env.scsi["/dev/sdb"].standard = standard;
+    env.scsi["/dev/sdb"].page83 = page;
     std::string vendor, product, dev;
     std::vector<std::string> ids;
     ASSERT_TRUE(getDeviceInfoBySCSIInquiry("/dev/sdb", vendor, product, ids, dev));
@@ -225,37 +185,20 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
   }
 }
 
-TEST_F(HostViewTest, EsxHostsGiveNameValueEntries) {
-  std::string sid = demo_["serial"];
-  world_.MustAdmin({"host", "--name", "esx1", "--esx", "--iscsi", "iqn.1998-01.com.vmware:esx1"});
-  world_.MustAdmin({"ig", "--sid", sid, "--name", "IG_esx1", "--iscsi",
-                    "iqn.1998-01.com.vmware:esx1"});
-  world_.MustAdmin({"view", "--sid", sid, "--name", "MV_esx1", "--ig", "IG_esx1", "--pg",
-                    "PG_demohost", "--sg", demo_["sourceStorageGroup"]});
-  std::string error;
-  ASSERT_TRUE(view_->Rescan("esx1", {}, &error)) << error;
-  bool esx = false;
-  ASSERT_TRUE(view_->IsEsx("esx1", &esx, &error));
-  EXPECT_TRUE(esx);
-  std::vector<symsim::SimInitiator> inits;
-  ASSERT_TRUE(view_->Initiators("esx1", &inits, &error));
-  ASSERT_EQ(inits.size(), 1u);
-  EXPECT_EQ(inits[0].type, symsim::kSimInitiatorIscsi);
-  EXPECT_EQ(inits[0].name, "iqn.1998-01.com.vmware:esx1");
-  std::vector<std::string> entries;
-  ASSERT_TRUE(view_->EsxDeviceEntries("esx1", &entries, &error)) << error;
-  ASSERT_EQ(entries.size(), demo_["sources"].size());
-  const std::string& e = entries[0];
-  EXPECT_EQ(e.rfind("{idatype:vmware,standardinqury:", 0), 0u) << e;
-  size_t uuid = e.find("lunuuid:");
-  ASSERT_NE(uuid, std::string::npos);
-  std::string value = e.substr(uuid + 8, e.find(',', uuid) - uuid - 8);
-  EXPECT_EQ(value.substr(18, 12), sid);
-  size_t hex = e.find("standardinqury:") + 15;
-  std::string stdHex = e.substr(hex, e.find(',', hex) - hex);
-  // Bytes 132..135 carry the device characters "0100" (hex 30313030).
-  EXPECT_EQ(stdHex.substr(132 * 2, 8), "30313030");
-  EXPECT_NE(e.find(",path:symsim:esx1:" + sid + "_00100}"), std::string::npos) << e;
+// A simulated host over the real environment only where the settings name
+// both the host and its world.
+TEST(SimulatedHostSettings, OnlySettingsThatNameAHostAndItsWorldGiveOne) {
+  runtime_test::TempDir home;
+  hostrt::PosixEnv base(home.path());
+  for (const char* settings : {"[Host]\nsysRoot = /\n", "[Host]\nsimulatedHost = demohost\n"}) {
+    std::ofstream(home.File("settings.ini"), std::ios::trunc) << settings;
+    std::string error;
+    ASSERT_TRUE(base.ReloadSettings(&error)) << error;
+    EXPECT_EQ(nullptr, symsim::SimulatedHostFromSettings(&base, &error));
+    bool named = std::string(settings).find("simulatedHost") != std::string::npos;
+    if (named) EXPECT_NE(std::string::npos, error.find("SYMAPI_HOME_DIR")) << error;
+    else EXPECT_TRUE(error.empty()) << error;
+  }
 }
 
 }  // namespace
