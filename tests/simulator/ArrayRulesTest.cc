@@ -152,8 +152,9 @@ TEST_F(ArrayRulesTest, RestoreProgressesAndMustBeTerminated) {
       std::string rows = r.out.substr(r.out.rfind("(%)"));
       rows = rows.substr(rows.find("00100"));
       seen.push_back(Words(rows.substr(0, rows.find('\n'))).back());
-      if (i == 0 && c.percents.size() > 1)
+      if (i == 0 && c.percents.size() > 1) {
         EXPECT_NE(On("00100\n", "d", "terminate -restored"), 0);  // not done yet
+      }
     }
     EXPECT_EQ(seen, c.percents);
     ASSERT_EQ(Establish("00100", "d2"), 0);

@@ -164,7 +164,9 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
          at = decoded.find("Designation descriptor number", at + 1))
       ++listed;
     EXPECT_EQ(c.descriptors, listed) << decoded;
-    if (c.descriptors == 0) EXPECT_NE(decoded.find("Pre-SPC descriptor"), std::string::npos);
+    if (c.descriptors == 0) {
+      EXPECT_NE(decoded.find("Pre-SPC descriptor"), std::string::npos);
+    }
 
     // The plug-in's reading of the same bytes.
     std::vector<uint8_t> standard, page;
