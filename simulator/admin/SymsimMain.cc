@@ -209,6 +209,285 @@ nlohmann::json AuditRows(StateDb* db) {
   return rows;
 }
 
+// Everything symsim's command line may set, and its subcommands.
+struct Cli {
+  std::string dir, seVersion;
+  bool json = false;
+  symsim::DemoOptions demo;
+  std::string serial, model = "PowerMax_8000", microcode = "5978.669.669";
+  int snapLimit = 0;
+  std::string devText;
+  int64_t count = 1, cylinders = 0;
+  bool thick = false, mapped = false;
+  std::string name, child;
+  std::vector<std::string> ports, wwns, iscsis;
+  std::string igName, pgName, sgName;
+  bool esx = false;
+  std::vector<std::string> removePaths;
+  bool esxEntries = false;
+  std::string path, page;
+  bool hex = false;
+  std::string key, value, modeText;
+  int64_t latency = 0;
+  int64_t nth = 0, hang = 0, times = 1;
+  int exitCode = 1;
+  std::string pattern, message = "The operation failed (injected fault)";
+  bool always = false, after = false, clear = false;
+
+  CLI::App *init, *initDemo, *show, *array, *device, *sg, *pg, *ig, *view;
+  CLI::App *host, *rescan, *devices, *inquiry, *set, *inquiryMode, *lat;
+  CLI::App *faultAdd, *faultList, *faultClear, *audit;
+};
+
+// The world and the array's objects.
+void AddWorldCommands(CLI::App& app, Cli& c) {
+  app.add_option("--state", c.dir, "world directory (default: $SYMAPI_HOME_DIR)");
+  c.init = app.add_subcommand("init", "create an empty world (state file, bin/ tools)");
+  c.init->add_option("--se-version", c.seVersion, "Solutions Enabler version the tools report");
+  c.initDemo = app.add_subcommand("init-demo", "create the ready demo world");
+  c.initDemo->add_flag("--json", c.json, "print the world's description as JSON");
+  c.initDemo->add_option("--serial", c.demo.serial);
+  c.initDemo->add_option("--host", c.demo.host);
+  c.initDemo->add_option("--model", c.demo.model);
+  c.initDemo->add_option("--targets-per-size", c.demo.targetsPerSize);
+  c.initDemo->add_option("--se-version", c.seVersion);
+  c.show = app.add_subcommand("show", "print the whole state");
+  c.show->add_flag("--json", c.json);
+  c.array = app.add_subcommand("array", "create an array");
+  c.array->add_option("--serial", c.serial)->required();
+  c.array->add_option("--model", c.model, "e.g. PowerMax_8000, VMAX250F");
+  c.array->add_option("--microcode", c.microcode);
+  c.array->add_option("--snap-limit", c.snapLimit, "snapshots per source (default by model)");
+  c.device = app.add_subcommand("device", "create devices");
+  c.device->add_option("--sid", c.serial)->required();
+  c.device->add_option("--dev", c.devText, "first device number (hex)")->required();
+  c.device->add_option("--count", c.count);
+  c.device->add_option("--cyl", c.cylinders)->required();
+  c.device->add_flag("--thick", c.thick, "not a thin device");
+  c.device->add_flag("--mapped", c.mapped, "mapped to front-end ports outside any view");
+  c.sg = app.add_subcommand("sg", "create a storage group, add devices or a child");
+  c.sg->add_option("--sid", c.serial)->required();
+  c.sg->add_option("--name", c.name)->required();
+  c.sg->add_option("--devs", c.devText, "devices, e.g. 00100:00103,00110");
+  c.sg->add_option("--child", c.child, "child storage group (cascaded)");
+  c.pg = app.add_subcommand("pg", "create a port group");
+  c.pg->add_option("--sid", c.serial)->required();
+  c.pg->add_option("--name", c.name)->required();
+  c.pg->add_option("--port", c.ports, "DIR:PORT, e.g. 01D:004");
+  c.ig = app.add_subcommand("ig", "create an initiator group");
+  c.ig->add_option("--sid", c.serial)->required();
+  c.ig->add_option("--name", c.name)->required();
+  c.ig->add_option("--wwn", c.wwns, "FC port name");
+  c.ig->add_option("--iscsi", c.iscsis, "iSCSI name");
+  c.view = app.add_subcommand("view", "create a masking view");
+  c.view->add_option("--sid", c.serial)->required();
+  c.view->add_option("--name", c.name)->required();
+  c.view->add_option("--ig", c.igName)->required();
+  c.view->add_option("--pg", c.pgName)->required();
+  c.view->add_option("--sg", c.sgName)->required();
+}
+
+// Simulated hosts and the world's settings.
+void AddHostCommands(CLI::App& app, Cli& c) {
+  c.host = app.add_subcommand("host", "create a simulated host");
+  c.host->add_option("--name", c.name)->required();
+  c.host->add_option("--wwn", c.wwns, "FC initiator");
+  c.host->add_option("--iscsi", c.iscsis, "iSCSI initiator");
+  c.host->add_flag("--esx", c.esx, "an ESX host");
+  c.rescan = app.add_subcommand("rescan", "rescan a simulated host");
+  c.rescan->add_option("host", c.name)->required();
+  c.rescan->add_option("--remove", c.removePaths, "paths to remove first");
+  c.devices = app.add_subcommand("devices", "devices a host saw at its last rescan");
+  c.devices->add_option("host", c.name)->required();
+  c.devices->add_flag("--json", c.json);
+  c.devices->add_flag("--esx-entries", c.esxEntries, "the ESX name-value entries");
+  c.inquiry = app.add_subcommand("inquiry", "the INQUIRY bytes of a simulated path");
+  c.inquiry->add_option("path", c.path)->required();
+  c.inquiry->add_option("--page", c.page, "83 for the Device Identification page");
+  c.inquiry->add_flag("--hex", c.hex, "hex bytes, the form sg_inq --inhex reads");
+  c.set = app.add_subcommand("set", "change a world setting");
+  c.set->add_option("key", c.key)->required();
+  c.set->add_option("value", c.value)->required();
+  c.inquiryMode = app.add_subcommand(
+      "inquiry-mode", "how devices answer INQUIRY: the world's mode, or that of --devs");
+  c.inquiryMode->add_option("mode", c.modeText, "long, short, designators or old")->required();
+  c.inquiryMode->add_option("--sid", c.serial, "array of --devs");
+  c.inquiryMode->add_option("--devs", c.devText, "devices, e.g. 00100:00103,00110");
+  c.lat = app.add_subcommand("latency", "delay every tool invocation");
+  c.lat->add_option("ms", c.latency)->required();
+}
+
+void AddFaultAndAuditCommands(CLI::App& app, Cli& c) {
+  auto* fault = app.add_subcommand("fault", "inject faults into tool invocations");
+  fault->require_subcommand(1);
+  c.faultAdd = fault->add_subcommand("add", "add a fault");
+  c.faultAdd->add_option("--nth", c.nth, "strike the Nth invocation from now (1: the next)");
+  c.faultAdd->add_option("--pattern", c.pattern, "strike invocations whose arguments match");
+  c.faultAdd->add_option("--exit", c.exitCode, "exit code");
+  c.faultAdd->add_option("--message", c.message, "message on standard error");
+  c.faultAdd->add_option("--hang", c.hang, "seconds to hang before answering");
+  c.faultAdd->add_option("--times", c.times, "how many invocations it strikes");
+  c.faultAdd->add_flag("--always", c.always, "strike every matching invocation");
+  c.faultAdd->add_flag("--after", c.after, "strike after the state change");
+  c.faultList = fault->add_subcommand("list", "list faults");
+  c.faultList->add_flag("--json", c.json);
+  c.faultClear = fault->add_subcommand("clear", "remove every fault");
+  c.audit = app.add_subcommand("audit", "the tools' invocations");
+  c.audit->add_flag("--json", c.json);
+  c.audit->add_flag("--clear", c.clear, "empty the audit log");
+}
+
+// rescan, devices and inquiry: what a simulated host sees.
+void RunHostView(const Cli& c) {
+  std::string error;
+  auto hv = symsim::HostView::Open(c.dir, &error);
+  if (!hv) throw UserError(error);
+  if (*c.rescan) {
+    if (!hv->Rescan(c.name, c.removePaths, &error)) throw UserError(error);
+  }
+  if (*c.devices || *c.rescan) {
+    std::vector<std::string> list;
+    bool ok = c.esxEntries ? hv->EsxDeviceEntries(c.name, &list, &error)
+                           : hv->Devices(c.name, &list, &error);
+    if (!ok) throw UserError(error);
+    if (c.json) PrintJson(list);
+    else for (const auto& p : list) std::cout << p << "\n";
+  }
+  if (*c.inquiry) {
+    std::vector<uint8_t> data;
+    bool evpd = !c.page.empty();
+    if (evpd && c.page != "83" && c.page != "0x83" && c.page != "di") {
+      throw UserError("only page 83 (Device Identification) is simulated");
+    }
+    if (!hv->Inquiry(c.path, evpd, symsim::kPageDeviceId, &data, &error)) throw UserError(error);
+    if (c.hex) std::cout << symsim::HexDump(data);
+    else std::cout.write(reinterpret_cast<const char*>(data.data()),
+                         static_cast<std::streamsize>(data.size()));
+  }
+}
+
+void SetInquiryMode(StateDb* db, const Cli& c) {
+  CheckSetting(db, symsim::kSetInquiryMode, c.modeText);
+  if (c.devText.empty() != c.serial.empty()) throw UserError("give --sid and --devs together");
+  if (c.devText.empty()) db->SetSetting(symsim::kSetInquiryMode, c.modeText);
+  for (int64_t d : Devs(c.devText)) {
+    Stmt s(db->handle(), "SELECT 1 FROM devices WHERE serial=? AND dev=?");
+    s.Bind(1, c.serial).Bind(2, d);
+    if (!s.Step()) throw UserError("no device " + symsim::FormatDev(d) + " on " + c.serial);
+    db->SetSetting(symsim::DeviceInquiryModeKey(c.serial, d), c.modeText);
+  }
+}
+
+void AddFault(StateDb* db, const Cli& c) {
+  if ((c.nth > 0) == !c.pattern.empty()) throw UserError("give exactly one of --nth and --pattern");
+  if (!c.pattern.empty()) {
+    try {
+      std::regex check(c.pattern);
+    } catch (const std::regex_error&) {
+      throw UserError("bad pattern " + c.pattern);
+    }
+  }
+  int64_t base = db->IntSetting(symsim::kSetInvocations, 0);
+  Stmt s(db->handle(), "INSERT INTO faults(nth, pattern, exit_code, message, hang_seconds, "
+                       "remaining, phase) VALUES(?,?,?,?,?,?,?)");
+  s.Bind(1, c.nth > 0 ? base + c.nth : 0).Bind(2, c.pattern).Bind(3, c.exitCode)
+      .Bind(4, c.message).Bind(5, c.hang).Bind(6, c.always ? -1 : c.times)
+      .Bind(7, c.after ? "after" : "before").Run();
+  std::cout << db->LastId() << "\n";
+}
+
+void ShowAudit(StateDb* db, const Cli& c) {
+  if (c.clear) {
+    db->Exec("DELETE FROM audit");
+    return;
+  }
+  nlohmann::json rows = AuditRows(db);
+  if (c.json) {
+    PrintJson(rows);
+    return;
+  }
+  for (const auto& r : rows) {
+    std::string line = r["tool"].get<std::string>();
+    for (const auto& a : r["args"]) line += " " + a.get<std::string>();
+    std::cout << r["id"] << " exit=" << r["exitCode"].dump() << " " << line << "\n";
+  }
+}
+
+// The subcommands that change the world, in one transaction.
+void RunChange(StateDb* db, const Cli& c) {
+  Transaction tx(db);
+  if (*c.array) {
+    symsim::AddArray(db, c.serial, c.model, c.microcode, c.snapLimit);
+  } else if (*c.device) {
+    int64_t first = symsim::ParseDev(c.devText);
+    if (first < 0) throw UserError("bad device number " + c.devText);
+    symsim::AddDevices(db, c.serial, first, c.count, c.cylinders, !c.thick, c.mapped);
+  } else if (*c.sg) {
+    symsim::AddGroupDevices(db, c.serial, c.name, Devs(c.devText));
+    if (!c.child.empty()) symsim::AddChildGroup(db, c.serial, c.name, c.child);
+  } else if (*c.pg) {
+    symsim::AddPortGroup(db, c.serial, c.name, c.ports);
+  } else if (*c.ig) {
+    symsim::AddInitiatorGroup(db, c.serial, c.name, c.wwns, c.iscsis);
+  } else if (*c.view) {
+    symsim::AddView(db, c.serial, c.name, c.igName, c.pgName, c.sgName);
+  } else if (*c.host) {
+    symsim::AddHost(db, c.name, c.esx, c.wwns, c.iscsis);
+  } else if (*c.set) {
+    CheckSetting(db, c.key, c.value);
+    db->SetSetting(c.key, c.value);
+  } else if (*c.inquiryMode) {
+    SetInquiryMode(db, c);
+  } else if (*c.lat) {
+    if (c.latency < 0) throw UserError("latency takes a whole number of milliseconds, 0 or more");
+    db->SetSetting(symsim::kSetLatencyMs, std::to_string(c.latency));
+  } else if (*c.faultAdd) {
+    AddFault(db, c);
+  } else if (*c.faultList) {
+    nlohmann::json all = symsim::DumpWorld(db);
+    std::cout << all["faults"].dump(c.json ? 2 : -1) << "\n";
+  } else if (*c.faultClear) {
+    db->Exec("DELETE FROM faults");
+  } else if (*c.audit) {
+    ShowAudit(db, c);
+  }
+  tx.Commit();
+}
+
+int Run(Cli& c) {
+  if (c.dir.empty()) {
+    const char* home = std::getenv("SYMAPI_HOME_DIR");
+    if (!home || !*home) throw UserError("no world: give --state DIR or set SYMAPI_HOME_DIR");
+    c.dir = home;
+  }
+  if (*c.init) {
+    symsim::InitWorld(c.dir, ToolPath(), c.seVersion);
+    return 0;
+  }
+  if (*c.initDemo) {
+    symsim::InitWorld(c.dir, ToolPath(), c.seVersion);
+    auto db = OpenWorld(c.dir);
+    nlohmann::json out = symsim::BuildDemo(c.dir, db.get(), c.demo);
+    if (c.json) PrintJson(out);
+    else std::cout << "Demo world in " << c.dir << ": array " << c.demo.serial << ", host "
+                   << c.demo.host << "\n";
+    return 0;
+  }
+  auto db = OpenWorld(c.dir);
+  if (*c.show) {
+    nlohmann::json all = symsim::DumpWorld(db.get());
+    if (c.json) PrintJson(all);
+    else PrintWorld(all);
+    return 0;
+  }
+  if (*c.rescan || *c.devices || *c.inquiry) {
+    RunHostView(c);
+    return 0;
+  }
+  RunChange(db.get(), c);
+  return 0;
+}
+
 }  // namespace
 
 // Exit code of a command line symsim cannot take.
@@ -219,271 +498,18 @@ int main(int argc, char** argv) {
   app.footer(kHelpFooter);
   app.require_subcommand(1);
   app.set_version_flag("--version", "symsim " PZ_VERSION);
-  std::string dir;
-  app.add_option("--state", dir, "world directory (default: $SYMAPI_HOME_DIR)");
-
-  std::string seVersion;
-  auto* init = app.add_subcommand("init", "create an empty world (state file, bin/ tools)");
-  init->add_option("--se-version", seVersion, "Solutions Enabler version the tools report");
-
-  bool json = false;
-  symsim::DemoOptions demo;
-  auto* initDemo = app.add_subcommand("init-demo", "create the ready demo world");
-  initDemo->add_flag("--json", json, "print the world's description as JSON");
-  initDemo->add_option("--serial", demo.serial);
-  initDemo->add_option("--host", demo.host);
-  initDemo->add_option("--model", demo.model);
-  initDemo->add_option("--targets-per-size", demo.targetsPerSize);
-  initDemo->add_option("--se-version", seVersion);
-
-  auto* show = app.add_subcommand("show", "print the whole state");
-  show->add_flag("--json", json);
-
-  std::string serial, model = "PowerMax_8000", microcode = "5978.669.669";
-  int snapLimit = 0;
-  auto* array = app.add_subcommand("array", "create an array");
-  array->add_option("--serial", serial)->required();
-  array->add_option("--model", model, "e.g. PowerMax_8000, VMAX250F");
-  array->add_option("--microcode", microcode);
-  array->add_option("--snap-limit", snapLimit, "snapshots per source (default by model)");
-
-  std::string devText;
-  int64_t count = 1, cylinders = 0;
-  bool thick = false, mapped = false;
-  auto* device = app.add_subcommand("device", "create devices");
-  device->add_option("--sid", serial)->required();
-  device->add_option("--dev", devText, "first device number (hex)")->required();
-  device->add_option("--count", count);
-  device->add_option("--cyl", cylinders)->required();
-  device->add_flag("--thick", thick, "not a thin device");
-  device->add_flag("--mapped", mapped, "mapped to front-end ports outside any view");
-
-  std::string name, child;
-  auto* sg = app.add_subcommand("sg", "create a storage group, add devices or a child");
-  sg->add_option("--sid", serial)->required();
-  sg->add_option("--name", name)->required();
-  sg->add_option("--devs", devText, "devices, e.g. 00100:00103,00110");
-  sg->add_option("--child", child, "child storage group (cascaded)");
-
-  std::vector<std::string> ports, wwns, iscsis;
-  auto* pg = app.add_subcommand("pg", "create a port group");
-  pg->add_option("--sid", serial)->required();
-  pg->add_option("--name", name)->required();
-  pg->add_option("--port", ports, "DIR:PORT, e.g. 01D:004");
-
-  auto* ig = app.add_subcommand("ig", "create an initiator group");
-  ig->add_option("--sid", serial)->required();
-  ig->add_option("--name", name)->required();
-  ig->add_option("--wwn", wwns, "FC port name");
-  ig->add_option("--iscsi", iscsis, "iSCSI name");
-
-  std::string igName, pgName, sgName;
-  auto* view = app.add_subcommand("view", "create a masking view");
-  view->add_option("--sid", serial)->required();
-  view->add_option("--name", name)->required();
-  view->add_option("--ig", igName)->required();
-  view->add_option("--pg", pgName)->required();
-  view->add_option("--sg", sgName)->required();
-
-  bool esx = false;
-  auto* host = app.add_subcommand("host", "create a simulated host");
-  host->add_option("--name", name)->required();
-  host->add_option("--wwn", wwns, "FC initiator");
-  host->add_option("--iscsi", iscsis, "iSCSI initiator");
-  host->add_flag("--esx", esx, "an ESX host");
-
-  std::vector<std::string> removePaths;
-  auto* rescan = app.add_subcommand("rescan", "rescan a simulated host");
-  rescan->add_option("host", name)->required();
-  rescan->add_option("--remove", removePaths, "paths to remove first");
-
-  bool esxEntries = false;
-  auto* devices = app.add_subcommand("devices", "devices a host saw at its last rescan");
-  devices->add_option("host", name)->required();
-  devices->add_flag("--json", json);
-  devices->add_flag("--esx-entries", esxEntries, "the ESX name-value entries");
-
-  std::string path, page;
-  bool hex = false;
-  auto* inquiry = app.add_subcommand("inquiry", "the INQUIRY bytes of a simulated path");
-  inquiry->add_option("path", path)->required();
-  inquiry->add_option("--page", page, "83 for the Device Identification page");
-  inquiry->add_flag("--hex", hex, "hex bytes, the form sg_inq --inhex reads");
-
-  std::string key, value;
-  auto* set = app.add_subcommand("set", "change a world setting");
-  set->add_option("key", key)->required();
-  set->add_option("value", value)->required();
-
-  std::string modeText;
-  auto* inquiryMode = app.add_subcommand(
-      "inquiry-mode", "how devices answer INQUIRY: the world's mode, or that of --devs");
-  inquiryMode->add_option("mode", modeText, "long, short, designators or old")->required();
-  inquiryMode->add_option("--sid", serial, "array of --devs");
-  inquiryMode->add_option("--devs", devText, "devices, e.g. 00100:00103,00110");
-
-  int64_t latency = 0;
-  auto* lat = app.add_subcommand("latency", "delay every tool invocation");
-  lat->add_option("ms", latency)->required();
-
-  int64_t nth = 0, hang = 0, times = 1;
-  int exitCode = 1;
-  std::string pattern, message = "The operation failed (injected fault)";
-  bool always = false, after = false;
-  auto* fault = app.add_subcommand("fault", "inject faults into tool invocations");
-  fault->require_subcommand(1);
-  auto* faultAdd = fault->add_subcommand("add", "add a fault");
-  faultAdd->add_option("--nth", nth, "strike the Nth invocation from now (1: the next)");
-  faultAdd->add_option("--pattern", pattern, "strike invocations whose arguments match");
-  faultAdd->add_option("--exit", exitCode, "exit code");
-  faultAdd->add_option("--message", message, "message on standard error");
-  faultAdd->add_option("--hang", hang, "seconds to hang before answering");
-  faultAdd->add_option("--times", times, "how many invocations it strikes");
-  faultAdd->add_flag("--always", always, "strike every matching invocation");
-  faultAdd->add_flag("--after", after, "strike after the state change");
-  auto* faultList = fault->add_subcommand("list", "list faults");
-  faultList->add_flag("--json", json);
-  auto* faultClear = fault->add_subcommand("clear", "remove every fault");
-
-  bool clear = false;
-  auto* audit = app.add_subcommand("audit", "the tools' invocations");
-  audit->add_flag("--json", json);
-  audit->add_flag("--clear", clear, "empty the audit log");
-
+  Cli c;
+  AddWorldCommands(app, c);
+  AddHostCommands(app, c);
+  AddFaultAndAuditCommands(app, c);
   try {
     app.parse(argc, argv);
   } catch (const CLI::ParseError& e) {
     // --help and --version exit 0; a command line symsim cannot take, 2.
     return app.exit(e) == 0 ? 0 : kExitUsage;
   }
-
   try {
-    if (dir.empty()) {
-      const char* home = std::getenv("SYMAPI_HOME_DIR");
-      if (!home || !*home) throw UserError("no world: give --state DIR or set SYMAPI_HOME_DIR");
-      dir = home;
-    }
-    if (*init) {
-      symsim::InitWorld(dir, ToolPath(), seVersion);
-      return 0;
-    }
-    if (*initDemo) {
-      symsim::InitWorld(dir, ToolPath(), seVersion);
-      auto db = OpenWorld(dir);
-      nlohmann::json out = symsim::BuildDemo(dir, db.get(), demo);
-      if (json) PrintJson(out);
-      else std::cout << "Demo world in " << dir << ": array " << demo.serial << ", host "
-                     << demo.host << "\n";
-      return 0;
-    }
-    auto db = OpenWorld(dir);
-    if (*show) {
-      nlohmann::json all = symsim::DumpWorld(db.get());
-      if (json) PrintJson(all);
-      else PrintWorld(all);
-      return 0;
-    }
-    if (*rescan || *devices || *inquiry) {
-      std::string error;
-      auto hv = symsim::HostView::Open(dir, &error);
-      if (!hv) throw UserError(error);
-      if (*rescan) {
-        if (!hv->Rescan(name, removePaths, &error)) throw UserError(error);
-      }
-      if (*devices || *rescan) {
-        std::vector<std::string> list;
-        bool ok = esxEntries ? hv->EsxDeviceEntries(name, &list, &error)
-                             : hv->Devices(name, &list, &error);
-        if (!ok) throw UserError(error);
-        if (json) PrintJson(list);
-        else for (const auto& p : list) std::cout << p << "\n";
-      }
-      if (*inquiry) {
-        std::vector<uint8_t> data;
-        bool evpd = !page.empty();
-        if (evpd && page != "83" && page != "0x83" && page != "di") {
-          throw UserError("only page 83 (Device Identification) is simulated");
-        }
-        if (!hv->Inquiry(path, evpd, symsim::kPageDeviceId, &data, &error)) throw UserError(error);
-        if (hex) std::cout << symsim::HexDump(data);
-        else std::cout.write(reinterpret_cast<const char*>(data.data()),
-                             static_cast<std::streamsize>(data.size()));
-      }
-      return 0;
-    }
-    Transaction tx(db.get());
-    if (*array) {
-      symsim::AddArray(db.get(), serial, model, microcode, snapLimit);
-    } else if (*device) {
-      int64_t first = symsim::ParseDev(devText);
-      if (first < 0) throw UserError("bad device number " + devText);
-      symsim::AddDevices(db.get(), serial, first, count, cylinders, !thick, mapped);
-    } else if (*sg) {
-      symsim::AddGroupDevices(db.get(), serial, name, Devs(devText));
-      if (!child.empty()) symsim::AddChildGroup(db.get(), serial, name, child);
-    } else if (*pg) {
-      symsim::AddPortGroup(db.get(), serial, name, ports);
-    } else if (*ig) {
-      symsim::AddInitiatorGroup(db.get(), serial, name, wwns, iscsis);
-    } else if (*view) {
-      symsim::AddView(db.get(), serial, name, igName, pgName, sgName);
-    } else if (*host) {
-      symsim::AddHost(db.get(), name, esx, wwns, iscsis);
-    } else if (*set) {
-      CheckSetting(db.get(), key, value);
-      db->SetSetting(key, value);
-    } else if (*inquiryMode) {
-      CheckSetting(db.get(), symsim::kSetInquiryMode, modeText);
-      if (devText.empty() != serial.empty()) throw UserError("give --sid and --devs together");
-      if (devText.empty()) db->SetSetting(symsim::kSetInquiryMode, modeText);
-      for (int64_t d : Devs(devText)) {
-        Stmt s(db->handle(), "SELECT 1 FROM devices WHERE serial=? AND dev=?");
-        s.Bind(1, serial).Bind(2, d);
-        if (!s.Step()) throw UserError("no device " + symsim::FormatDev(d) + " on " + serial);
-        db->SetSetting(symsim::DeviceInquiryModeKey(serial, d), modeText);
-      }
-    } else if (*lat) {
-      if (latency < 0) throw UserError("latency takes a whole number of milliseconds, 0 or more");
-      db->SetSetting(symsim::kSetLatencyMs, std::to_string(latency));
-    } else if (*faultAdd) {
-      if ((nth > 0) == !pattern.empty()) throw UserError("give exactly one of --nth and --pattern");
-      if (!pattern.empty()) {
-        try {
-          std::regex check(pattern);
-        } catch (const std::regex_error&) {
-          throw UserError("bad pattern " + pattern);
-        }
-      }
-      int64_t base = db->IntSetting(symsim::kSetInvocations, 0);
-      Stmt s(db->handle(), "INSERT INTO faults(nth, pattern, exit_code, message, hang_seconds, "
-                           "remaining, phase) VALUES(?,?,?,?,?,?,?)");
-      s.Bind(1, nth > 0 ? base + nth : 0).Bind(2, pattern).Bind(3, exitCode)
-          .Bind(4, message).Bind(5, hang).Bind(6, always ? -1 : times)
-          .Bind(7, after ? "after" : "before").Run();
-      std::cout << db->LastId() << "\n";
-    } else if (*faultList) {
-      nlohmann::json all = symsim::DumpWorld(db.get());
-      std::cout << all["faults"].dump(json ? 2 : -1) << "\n";
-    } else if (*faultClear) {
-      db->Exec("DELETE FROM faults");
-    } else if (*audit) {
-      if (clear) {
-        db->Exec("DELETE FROM audit");
-      } else {
-        nlohmann::json rows = AuditRows(db.get());
-        if (json) {
-          PrintJson(rows);
-        } else {
-          for (const auto& r : rows) {
-            std::string line = r["tool"].get<std::string>();
-            for (const auto& a : r["args"]) line += " " + a.get<std::string>();
-            std::cout << r["id"] << " exit=" << r["exitCode"].dump() << " " << line << "\n";
-          }
-        }
-      }
-    }
-    tx.Commit();
-    return 0;
+    return Run(c);
   } catch (const UserError& e) {
     std::fprintf(stderr, "symsim: %s\n", e.what());
   } catch (const symsim::DbError& e) {
