@@ -1,5 +1,5 @@
-// Array-side map and unmap: storage group choice, child-only removal,
-// detach retries, Hyper-V and decoupled clone unmaps.
+// Array-side map and unmap: storage group choice, child-only removal in
+// parallel lookups, stale targets, detach retries and Hyper-V unmaps.
 #include <atomic>
 #include <thread>
 #include <utility>
@@ -22,6 +22,7 @@ class MapTest : public OrchestrationTest {
     auto& a = Request(1);
     auto& b = Request(2);
     VMAXSnapParamList l = List();
+    api.config.bSkipRestoreCleanup = true;
     l.initiators = {"10000000c9aa0001"};
     l.params.push_back(Param(a, "00A01", "SN_1", "000B1"));
     l.params.push_back(Param(b, "00A02", "SN_1", "000B2"));
@@ -37,9 +38,19 @@ class MapTest : public OrchestrationTest {
   }
   void InGroup(const std::string& sg, StrSet devs) {
     EXPECT_CALL(*mock, GetDevListBySG(kSerial, sg, _))
-        .WillOnce(Invoke([devs](const std::string&, const std::string&,
-                                StrSet& out) {
+        .WillRepeatedly(Invoke([devs](const std::string&, const std::string&,
+                                      StrSet& out) {
           out = devs;
+          return true;
+        }));
+  }
+  void LinkedOnArray(std::set<std::string> linked) {
+    EXPECT_CALL(*mock, IsSnapLinked(_))
+        .WillOnce(Invoke([linked](VMAXSnapParamList& l) {
+          for (auto& p : l.params) {
+            p.targetLinked = linked.count(p.targetDevice) > 0;
+            if (!p.targetLinked) p.targetDevice.clear();
+          }
           return true;
         }));
   }
@@ -81,44 +92,29 @@ TEST_F(MapTest, AddsOnlyMissingUnmappedTargets) {
   }
 }
 
-// With map-to-all, the targets join every group of the host (one or more);
-// the last add decides.
+// With map-to-all, the targets join every group of the host; the last add
+// decides.
 TEST_F(MapTest, MapToAllGroupsOfHostAddsToEveryGroupLastDecides) {
-  struct Case {
-    SGByHBAMap groups;
-    int adds;
-    std::vector<std::string> added;
-    bool ok;
-  } cases[] = {
-      {{{"I1", {"SG_B", "SG_A"}}, {"I2", {"SG_C"}}}, 4, {"SG_A", "SG_A", "SG_B", "SG_C"}, false},
-      {{{"I1", {"SG_A"}}}, 1, {"SG_A"}, true},
-  };
-  for (const Case& c : cases) {
-    reqs.clear();
-    api.snapInfo = nullptr;
-    VMAXSnapParamList l = MapList();
-    api.config.bSkipRestoreCleanup = true;
-    env.Set("~Fieldunit", "nSymmMapToAllSgsOfHost", "1");
-    l.initiators = {"I1", "I2"};
-    Groups(c.groups);
-    InGroup("SG_A", {});
-    std::vector<std::string> added;
-    EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, _))
-        .Times(c.adds)
-        .WillRepeatedly(Invoke([&](const std::string&, const StrList&,
-                                   const std::string& sg) {
-          added.push_back(sg);
-          return sg != "SG_C";  // the last group refuses
-        }));
-    EXPECT_EQ(c.ok, api.MapSnaps(l));
-    EXPECT_EQ(c.added, added);
-    ::testing::Mock::VerifyAndClearExpectations(mock.get());
-  }
+  VMAXSnapParamList l = MapList();
+  env.Set("~Fieldunit", "nSymmMapToAllSgsOfHost", "1");
+  l.initiators = {"I1", "I2"};
+  Groups({{"I1", {"SG_B", "SG_A"}}, {"I2", {"SG_C"}}});
+  InGroup("SG_A", {});
+  std::vector<std::string> added;
+  EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, _))
+      .Times(4)
+      .WillRepeatedly(Invoke([&](const std::string&, const StrList&,
+                                 const std::string& sg) {
+        added.push_back(sg);
+        return sg != "SG_C";  // the last group refuses
+      }));
+  EXPECT_FALSE(api.MapSnaps(l));
+  EXPECT_EQ(added, (std::vector<std::string>{"SG_A", "SG_A", "SG_B", "SG_C"}));
 }
 
 // Targets never join a group that presents the mount's sources (a
 // production group) unless the host allows it or the configuration names
-// the views; the sources' group sorting first does not matter.
+// the views.
 TEST_F(MapTest, MountGroupIsOneWithoutSources) {
   struct Case {
     const char* name;
@@ -127,7 +123,6 @@ TEST_F(MapTest, MountGroupIsOneWithoutSources) {
     bool namedViews;
     const char* addedTo;  // null: the map fails without an add
   } cases[] = {
-      {"prefers the mount group", {"000F1"}, nullptr, false, "SG_Z_mnt"},
       {"every group holds sources", {"00A02"}, nullptr, false, nullptr},
       {"allowed by the host", {"00A02"}, "1", false, "SG_A_prod"},
       {"not allowed by 0", {"00A02"}, "0", false, nullptr},
@@ -142,20 +137,9 @@ TEST_F(MapTest, MountGroupIsOneWithoutSources) {
     api.config.allowMaskingViews.clear();
     if (c.namedViews) api.config.allowMaskingViews = {"MV_prod"};
     VMAXSnapParamList l = MapList();
-    api.config.bSkipRestoreCleanup = true;
     Groups({{"10000000c9aa0001", {"SG_Z_mnt", "SG_A_prod"}}});
-    EXPECT_CALL(*mock, GetDevListBySG(kSerial, "SG_A_prod", _))
-        .WillRepeatedly(Invoke([](const std::string&, const std::string&, StrSet& out) {
-          out = {"00A01", "000C1"};
-          return true;
-        }));
-    StrSet mountHolds = c.mountGroupHolds;
-    EXPECT_CALL(*mock, GetDevListBySG(kSerial, "SG_Z_mnt", _))
-        .WillRepeatedly(Invoke([mountHolds](const std::string&, const std::string&,
-                                            StrSet& out) {
-          out = mountHolds;
-          return true;
-        }));
+    InGroup("SG_A_prod", {"00A01", "000C1"});
+    InGroup("SG_Z_mnt", c.mountGroupHolds);
     if (c.addedTo)
       EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, c.addedTo))
           .WillOnce(Return(true));
@@ -171,46 +155,17 @@ TEST_F(MapTest, MountGroupIsOneWithoutSources) {
 
 // ---- UnMapDeviceFromAllHosts
 
-// Devices leave only child groups, in name order; the first failure ends it.
-TEST_F(MapTest, RemovalOnlyFromChildGroupsInNameOrder) {
-  Request(1);
-  VMAXMapParams mp;
-  mp.serial = kSerial;
-  mp.devices = {"000B1", "000B2"};
-  EXPECT_CALL(*mock, GetParentSGList(kSerial, _))
-      .WillOnce(Invoke([](const std::string&, StrSet& out) {
-        out = {"SG_PARENT"};
-        return true;
-      }));
-  EXPECT_CALL(*mock, GetSGListByDevice(kSerial, "000B1", _))
-      .WillOnce(Invoke([](const std::string&, const std::string&, StrList& out) {
-        out = {"SG_PARENT", "SG_Z"};
-        return true;
-      }));
-  EXPECT_CALL(*mock, GetSGListByDevice(kSerial, "000B2", _))
-      .WillOnce(Invoke([](const std::string&, const std::string&, StrList& out) {
-        out = {"SG_Z", "SG_A"};
-        return true;
-      }));
-  ::testing::InSequence order;
-  EXPECT_CALL(*mock, SGDevRemove(kSerial, StrList{"000B2"}, "SG_A"))
-      .WillOnce(Return(true));
-  EXPECT_CALL(*mock, SGDevRemove(kSerial, StrList{"000B1", "000B2"}, "SG_Z"))
-      .WillOnce(Return(false));  // the first failure ends it
-  EXPECT_FALSE(api.UnMapDeviceFromAllHosts(mp));
-  mp.devices.clear();
-  EXPECT_FALSE(api.UnMapDeviceFromAllHosts(mp));
-}
-
 // The storage-group lookups of unmap run several at a time, never more than
-// configured, and give the same removals, in the same order, as one by one;
-// the first failing device in device order decides, as it would alone.
+// configured, and give the same removals, in the same order (child groups
+// only, by name), as one by one; the first failing device in device order
+// decides, as it would alone, and the first failed removal ends it.
 TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
   constexpr int kDevices = 20;
+  constexpr int kRemovalFails = -2;
   for (const char* width : {"1", "3", "8", "64"}) {
     SCOPED_TRACE(width);
     env.Set("~Fieldunit", "nSymmParallelLookups", width);
-    for (int failAt : {-1, 13}) {
+    for (int failAt : {-1, 13, kRemovalFails}) {
       reqs.clear();
       api.snapInfo = nullptr;
       Request(1);
@@ -218,10 +173,13 @@ TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
       mp.serial = kSerial;
       for (int i = 0; i < kDevices; ++i) mp.devices.push_back("000C" + std::to_string(10 + i));
       std::atomic<int> inFlight{0}, most{0};
-      // A failed parent listing is no reason to stop (there are none here).
-      EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(failAt < 0));
+      EXPECT_CALL(*mock, GetParentSGList(_, _))
+          .WillOnce(Invoke([](const std::string&, StrSet& out) {
+            out = {"SG_PARENT"};
+            return true;
+          }));
       EXPECT_CALL(*mock, GetSGListByDevice(kSerial, _, _))
-          .Times(failAt < 0 ? ::testing::Exactly(kDevices) : ::testing::AtMost(kDevices))
+          .Times(failAt != 13 ? ::testing::Exactly(kDevices) : ::testing::AtMost(kDevices))
           .WillRepeatedly(Invoke([&](const std::string&, const std::string& dev,
                                      StrList& out) {
             int now = ++inFlight;
@@ -229,7 +187,7 @@ TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
             }
             for (int y = 0; y < 100; ++y) std::this_thread::yield();
             int n = std::stoi(dev.substr(4));
-            out = {n % 2 ? "SG_ODD" : "SG_EVEN", n % 3 ? "SG_B" : "SG_A"};
+            out = {n % 2 ? "SG_ODD" : "SG_EVEN", "SG_PARENT", n % 3 ? "SG_B" : "SG_A"};
             --inFlight;
             return n - 10 != failAt;
           }));
@@ -239,163 +197,114 @@ TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
         ((10 + i) % 2 ? odd : even).push_back(d);
         ((10 + i) % 3 ? b : a).push_back(d);
       }
-      if (failAt < 0) {
+      if (failAt != 13) {
         ::testing::InSequence order;
         for (auto [group, devs] : {std::pair{"SG_A", a}, {"SG_B", b},
-                                   {"SG_EVEN", even}, {"SG_ODD", odd}})
-          EXPECT_CALL(*mock, SGDevRemove(kSerial, devs, group)).WillOnce(Return(true));
+                                   {"SG_EVEN", even}, {"SG_ODD", odd}}) {
+          const bool refused = failAt == kRemovalFails && group == std::string("SG_B");
+          EXPECT_CALL(*mock, SGDevRemove(kSerial, devs, group)).WillOnce(Return(!refused));
+          if (refused) break;
+        }
       }
-      EXPECT_EQ(failAt < 0, api.UnMapDeviceFromAllHosts(mp));
+      EXPECT_EQ(failAt == -1, api.UnMapDeviceFromAllHosts(mp));
       EXPECT_LE(most.load(), std::stoi(width));
       ::testing::Mock::VerifyAndClearExpectations(mock.get());
     }
   }
+  VMAXMapParams none;
+  none.serial = kSerial;
+  EXPECT_FALSE(api.UnMapDeviceFromAllHosts(none));
 }
 
 // ---- UnmapSnaps
 
-class UnmapTest : public MapTest {
- protected:
-  void SetUp() override { api.config.bSkipRestoreCleanup = true; }
-  void LinkedOnArray(std::set<std::string> linked) {
-    EXPECT_CALL(*mock, IsSnapLinked(_))
-        .WillOnce(Invoke([linked](VMAXSnapParamList& l) {
-          for (auto& p : l.params) {
-            p.targetLinked = linked.count(p.targetDevice) > 0;
-            if (!p.targetLinked) p.targetDevice.clear();
-          }
-          return true;
-        }));
-  }
-  void RemovableFromOneGroup() {
-    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillRepeatedly(Return(true));
-    EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
-        .WillRepeatedly(Invoke([](const std::string&, const std::string&,
-                                  StrList& out) {
-          out = {"SG_HOST"};
-          return true;
-        }));
-    EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillRepeatedly(Return(true));
-  }
-  // The unlinked targets are in no storage group.
-  void InNoGroup() {
-    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillRepeatedly(Return(true));
-    EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
-        .WillRepeatedly(Invoke([](const std::string&, const std::string&,
-                                  StrList& out) {
-          out.clear();
-          return true;
-        }));
-  }
-};
-
-// Nothing linked: every request is unmapped without a change command, and a
-// reservation whose target never got linked (a map that failed half way) is
-// given back instead of staying in the database; another job's stays.
-TEST_F(UnmapTest, NothingLinkedMarksAllUnmappedAndFreesOwnReservations) {
-  VMAXSnapParamList l = MapList();
-  api.config.bSkipRestoreCleanup = false;
-  Hold(1, "00A01", "000B1");
-  Hold(9, "00A09", "000B2");  // another job's, same target by mistake
-  EXPECT_CALL(*mock, RestoreCleanup(_, _, _, false)).WillOnce(Return(true));
-  LinkedOnArray({});
-  InNoGroup();
-  EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no change command
-  EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
-  EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAPPED);
-  EXPECT_FALSE(Held("000B1", 1));
-  EXPECT_TRUE(Held("000B2", 9));
-}
-
-// A recorded target unlinked outside the host but still presented by a
-// storage group leaves that group before the request counts as unmapped;
-// when it cannot be removed the request stays unmap-failed and keeps its
-// reservation.
-class StaleTargetTest : public UnmapTest,
-                        public ::testing::WithParamInterface<bool> {};
-
-TEST_P(StaleTargetTest, UnlinkedTargetStillInAGroupLeavesIt) {
-  const bool removable = GetParam();
-  VMAXSnapParamList l = MapList();
-  l.params.pop_back();
-  Hold(1, "00A01", "000B1");
-  reqs[0]->status = PZSO::SNAP_STATUS_UNMAP_FAILED;
-  LinkedOnArray({});
-  EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
-  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B1", _))
-      .WillOnce(Invoke([](const std::string&, const std::string&, StrList& out) {
-        out = {"SG_HOST"};
-        return true;
-      }));
-  EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillOnce(Return(removable));
-  EXPECT_EQ(removable, api.UnmapSnaps(l, kJobId));
-  EXPECT_EQ(reqs[0]->status, removable ? PZSO::SNAP_STATUS_UNMAPPED
-                                       : PZSO::SNAP_STATUS_UNMAP_FAILED);
-  EXPECT_EQ(!removable, Held("000B1", 1));
-}
-
-INSTANTIATE_TEST_SUITE_P(RemovalRefusedOrNot, StaleTargetTest, ::testing::Bool());
-
-// Linked targets leave the group, are unlinked and released; a Hyper-V
-// backup's unmap keeps the link and the reservation.
-TEST_F(UnmapTest, UnmapReleasesAndUnlinksLinkedTargets) {
-  for (bool hyperV : {false, true}) {
-    SCOPED_TRACE(hyperV);
+// Targets not linked any more (unlinked outside the host, or a map that
+// failed half way) leave the groups that still present them before their
+// requests count as unmapped; then their own reservations are given back
+// (another job's stays). When the removal fails they stay unmap-failed and
+// keep the reservation.
+TEST_F(MapTest, UnlinkedTargetsLeaveTheirGroupsAndFreeOwnReservations) {
+  struct Case {
+    const char* name;
+    bool inGroup, removable;
+  } cases[] = {{"in no group", false, false},
+               {"removed", true, true},
+               {"removal refused", true, false}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     reqs.clear();
     api.snapInfo = nullptr;
-    VMAXSnapParamList l = MapList();
-    if (hyperV) reqs[0]->snapFlags.insert(PZSO::SNAP_FLAG_HYPERV_BACKUP);
-    Hold(1, "00A01", "000B1");
-    Hold(2, "00A02", "000B2");
-    LinkedOnArray({"000B1", hyperV ? "000B2" : ""});
-    RemovableFromOneGroup();
-    if (!hyperV)
-      EXPECT_CALL(*mock, UnlinkTarget(_)).WillOnce(Invoke([](VMAXSnapParamList& w) {
-        EXPECT_EQ(w.params.size(), 1u);
-        return true;
-      }));
-    EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink for Hyper-V
-    EXPECT_EQ(hyperV, Held("000B1", 1));
-    EXPECT_EQ(reqs[0]->status, PZSO::SNAP_STATUS_UNMAPPED);
-    EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAPPED);
-    EXPECT_EQ(reqs[0]->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE], "000B1");
-    EXPECT_TRUE(env.sleeps.empty());
-    ::testing::Mock::VerifyAndClearExpectations(mock.get());
     env.database.reservations.clear();
+    VMAXSnapParamList l = MapList();
+    Hold(1, "00A01", "000B1");
+    Hold(9, "00A09", "000B2");  // another job's, same target by mistake
+    LinkedOnArray({});
+    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
+    const bool inGroup = c.inGroup;
+    EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
+        .WillRepeatedly(Invoke([inGroup](const std::string&, const std::string&,
+                                         StrList& out) {
+          out = inGroup ? StrList{"SG_HOST"} : StrList{};
+          return true;
+        }));
+    if (c.inGroup)
+      EXPECT_CALL(*mock, SGDevRemove(_, StrList{"000B1", "000B2"}, "SG_HOST"))
+          .WillOnce(Return(c.removable));
+    const bool ok = !c.inGroup || c.removable;
+    EXPECT_EQ(ok, api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
+    for (const auto& r : reqs)
+      EXPECT_EQ(r->status, ok ? PZSO::SNAP_STATUS_UNMAPPED : PZSO::SNAP_STATUS_UNMAP_FAILED);
+    EXPECT_EQ(!ok, Held("000B1", 1));
+    EXPECT_TRUE(Held("000B2", 9));
+    ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
 }
 
-// Detach: five attempts ten seconds apart by default; 0 attempts means one;
-// a forced unlink sets no status.
-TEST_F(UnmapTest, DetachRetries) {
+// Linked targets leave the group, are released and unlinked: five attempts
+// ten seconds apart by default; 0 attempts means one; a forced unlink sets
+// no status. A Hyper-V backup's unmap keeps the link and the reservation.
+TEST_F(MapTest, DetachRetries) {
   struct Case {
     const char* attempts;
     const char* waitSecs;
-    bool force;
-    std::vector<bool> results;
+    bool force, hyperV;
+    std::vector<bool> results;  // empty: no unlink
     std::vector<int64_t> sleeps;
   } cases[] = {
-      {nullptr, nullptr, false, {false, false, false, false, false},
+      {nullptr, nullptr, false, false, {false, false, false, false, false},
        {10000, 10000, 10000, 10000}},
-      {"0", nullptr, true, {false}, {}},
-      {nullptr, "3", false, {false, true}, {3000}},
+      {"0", nullptr, true, false, {false}, {}},
+      {nullptr, "3", false, false, {false, true}, {3000}},
+      {nullptr, nullptr, false, true, {}, {}},
   };
   for (const Case& c : cases) {
     reqs.clear();
     api.snapInfo = nullptr;
     env.settings.clear();
     env.sleeps.clear();
+    env.database.reservations.clear();
     VMAXSnapParamList l = MapList();
+    if (c.hyperV) reqs[0]->snapFlags.insert(PZSO::SNAP_FLAG_HYPERV_BACKUP);
+    Hold(1, "00A01", "000B1");
     if (c.attempts) env.Set("~Fieldunit", "nSymmDetachRetryAttempts", c.attempts);
     if (c.waitSecs) env.Set("~Fieldunit", "nSymmDetachRetryWaitSecs", c.waitSecs);
     api.config.bSYMCLIForceUnlink = c.force;
     LinkedOnArray({"000B1", "000B2"});
-    RemovableFromOneGroup();
-    auto& unlink = EXPECT_CALL(*mock, UnlinkTarget(_)).Times(c.results.size());
-    for (bool r : c.results) unlink.WillOnce(Return(r));
-    const bool ok = c.results.back();
+    EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
+    EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
+        .WillRepeatedly(Invoke([](const std::string&, const std::string&, StrList& out) {
+          out = {"SG_HOST"};
+          return true;
+        }));
+    EXPECT_CALL(*mock, SGDevRemove(_, _, "SG_HOST")).WillOnce(Return(true));
+    if (!c.results.empty()) {
+      auto& unlink = EXPECT_CALL(*mock, UnlinkTarget(_)).Times(c.results.size());
+      for (bool r : c.results) unlink.WillOnce(Return(r));
+    }
+    const bool ok = c.results.empty() || c.results.back();
     EXPECT_EQ(ok, api.UnmapSnaps(l, kJobId));
     EXPECT_EQ(c.sleeps, env.sleeps);
+    EXPECT_EQ(c.hyperV, Held("000B1", 1));
     if (c.force)
       EXPECT_TRUE(reqs[0]->statusHistory.empty());
     else
@@ -403,38 +312,6 @@ TEST_F(UnmapTest, DetachRetries) {
                                     : PZSO::SNAP_STATUS_UNMAP_FAILED);
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
-}
-
-TEST_F(UnmapTest, FailedGroupRemovalMarksFailedAndKeepsLink) {
-  VMAXSnapParamList l = MapList();
-  LinkedOnArray({"000B1", "000B2"});
-  EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
-  // The lookups run side by side: the second may have started before the
-  // first failed, and its outcome must not matter.
-  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B1", _)).WillOnce(Return(false));
-  EXPECT_CALL(*mock, GetSGListByDevice(_, "000B2", _))
-      .Times(::testing::AtMost(1))
-      .WillRepeatedly(Return(true));
-  EXPECT_FALSE(api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
-  EXPECT_EQ(reqs[1]->status, PZSO::SNAP_STATUS_UNMAP_FAILED);
-}
-
-TEST_F(UnmapTest, DecoupledCloneLeavesGroupsAndWritesRecord) {
-  VMAXSnapParamList l = MapList();
-  l.decoupledClone = true;
-  l.params.front().snapDevFName = "PZ_LD_Clone_7";
-  l.params.back().snapDevFName = "PZ_LD_Clone_8";
-  env.Set("EventManager", "dEVLOGDIR", "/fake/logs");
-  LinkedOnArray({"000B1", "000B2"});
-  EXPECT_CALL(*mock, UnlinkTarget(_)).WillOnce(Return(true));
-  EXPECT_TRUE(api.UnmapSnaps(l, kJobId));  // StrictMock: no group change
-  const std::string text =
-      "00A01 SN_1 000B1 PZ_LD_Clone_7\n00A02 SN_1 000B2 PZ_LD_Clone_8\n";
-  bool written = false;
-  for (const auto& f : env.files)
-    if (f.first.rfind("/fake/logs/VMAX_DClone_" + std::string(kSerial) + "_", 0) == 0)
-      written = f.second == text;
-  EXPECT_TRUE(written);
 }
 
 }  // namespace
