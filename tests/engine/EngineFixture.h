@@ -12,6 +12,7 @@
 #include "hostruntime/Env.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/FakeHost.h"
+#include "tests/hostdev/InquiryData.h"
 
 namespace engine_test {
 
@@ -73,6 +74,25 @@ class EngineTest : public ::testing::Test {
         if (okVerbs.count(a)) return true;
       return false;
     };
+  }
+
+  // A SCSI device of array `serial` answering as device `dev`.
+  void AddHostDevice(const std::string& path, const std::string& dev,
+                     const std::string& serial = kSerialA,
+                     const std::string& product = "SYMMETRIX       ") {
+    testing_host::FakeScsiDevice d;
+    d.standard = inquiry_data::Standard("EMC     ", product, dev);
+    d.page83 = inquiry_data::Page83ForSerial(serial);
+    env.scsi[path] = d;
+  }
+  // A host with one Fibre Channel initiator.
+  void OneInitiator() {
+    env.hostName = "ma1";
+    os.initiatorNames = "50:00:09:73:f0:0a:b1:04";
+    os.initiatorTypes = std::string("\0", 1);
+  }
+  void ForwardTo(const std::string& ma) {
+    for (auto& si : owned) si->snapConfigStrings["SMCONFIG_NAME_REMOTE_SNAP_MA"] = ma;
   }
 
   // Number of commands run whose line contains all the parts.

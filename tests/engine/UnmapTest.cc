@@ -1,17 +1,12 @@
 // Unmap: array side and host clean-up, including the partial outcome.
 #include "tests/engine/EngineFixture.h"
-#include "tests/hostdev/InquiryData.h"
 
 namespace engine_test {
 namespace {
 
 class UnmapTest : public EngineTest {
  protected:
-  void SetUp() override {
-    env.hostName = "ma1";
-    os.initiatorNames = "50:00:09:73:f0:0a:b1:04";
-    os.initiatorTypes = std::string("\0", 1);
-  }
+  void SetUp() override { OneInitiator(); }
   FakeSnapInfo* AddMapped(const std::string& serial, const std::string& target,
                           int arrayNum = 1) {
     FakeSnapInfo* si = Add(Uid(serial, "00A1B", "SNAP_1"), arrayNum);
@@ -19,34 +14,12 @@ class UnmapTest : public EngineTest {
     if (!target.empty()) si->metadata[PZSO::SM_MDT_MAPPED_TARGET_DEVICE] = target;
     return si;
   }
-  void AddHostDevice(const std::string& path, const std::string& dev) {
-    testing_host::FakeScsiDevice d;
-    d.standard = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", dev);
-    d.page83 = inquiry_data::Page83ForSerial(kSerialA);
-    env.scsi[path] = d;
-  }
-  void ForwardTo(const std::string& ma) {
-    for (auto& si : owned) si->snapConfigStrings["SMCONFIG_NAME_REMOTE_SNAP_MA"] = ma;
-  }
 };
-
-TEST_F(UnmapTest, NoTargetMetadataMakesNoArrayCall) {
-  AddMapped(kSerialA, "");
-  AddMapped(kSerialA, "");
-  EXPECT_EQ(0, pzso_unmapSnaps(All(), N(), &os));
-  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(0)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(1)->status);
-  EXPECT_TRUE(env.runs.empty());
-  ASSERT_EQ(1u, os.rescans.size());
-  EXPECT_TRUE(os.rescans[0].cleanup.empty());
-}
 
 TEST_F(UnmapTest, OneFailingArrayOfTwoGivesPartial) {
   AddMapped(kSerialA, "");           // nothing mapped: unmapped at once
   AddMapped(kSerialB, "00C02", 2);   // its array cannot be reached
   EXPECT_EQ(1, vmax_unmapWorker(All(), N(), &os, true));
-  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(0)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_UNMAP_FAILED, R(1)->status);
   EXPECT_EQ(2, pzso_unmapSnaps(All(), N(), &os));
   EXPECT_EQ(PZSO::SNAP_STATUS_UNMAPPED, R(0)->status);
   EXPECT_EQ(PZSO::SNAP_STATUS_UNMAP_FAILED, R(1)->status);
@@ -82,32 +55,6 @@ TEST_F(UnmapTest, ForwardThatNeverArrivesLeavesNothingUnmapped) {
   EXPECT_EQ(1, pzso_unmapSnaps(All(), N(), &os));
   EXPECT_EQ(PZSO::SNAP_STATUS_UNMAP_FAILED, R(0)->status);
   EXPECT_TRUE(os.rescans.empty());
-}
-
-// Full success cleans up every path of the device and forgets the target; a
-// decoupled clone keeps both.
-TEST_F(UnmapTest, FullSuccessCleansUpEveryPathUnlessDecoupled) {
-  for (bool decoupled : {false, true}) {
-    SCOPED_TRACE(decoupled);
-    owned.clear();
-    ptrs.clear();
-    os.rescans.clear();
-    FakeSnapInfo* a = AddMapped(kSerialA, "00C01");
-    if (decoupled) a->jobFlags = PZSO::JOB_FLAG_DECOUPLED_CLONE;
-    AddHostDevice("/dev/sdc", "0C01");
-    AddHostDevice("/dev/sde", "0C01");  // second path of the same device
-    os.deviceLists = {{"/dev/sdc", "/dev/sde"}};
-    ForwardTo("ma2");
-    os.onRemote = [&](const std::string&) {
-      a->status = PZSO::SNAP_STATUS_UNMAPPED;
-      a->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG] = "0";
-      return true;
-    };
-    EXPECT_EQ(0, pzso_unmapSnaps(All(), N(), &os));
-    using V = std::vector<std::string>;
-    EXPECT_EQ(decoupled ? V{} : V({"/dev/sdc", "/dev/sde"}), os.rescans.at(0).cleanup);
-    EXPECT_EQ(decoupled, a->metadata.count(PZSO::SM_MDT_MAPPED_TARGET_DEVICE) == 1);
-  }
 }
 
 TEST_F(UnmapTest, InitiatorAndHostFailuresComeFirst) {
