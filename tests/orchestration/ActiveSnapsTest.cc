@@ -8,21 +8,6 @@ namespace {
 
 class ActiveSnapsTest : public OrchestrationTest {};
 
-// Only this array's targets, in canonical form; a failed query fails.
-TEST_F(ActiveSnapsTest, QueryNormalisesTargetsOfThisArrayOnly) {
-  auto& a = Request(1);
-  std::unordered_set<std::string> active;
-  Hold(7, "00A01", "B1");
-  hostrt::Reservation other;
-  other.array = "OTHER";
-  other.target = "000C1";
-  env.database.reservations.push_back(other);
-  ASSERT_TRUE(GetActiveSnaps(&a, kJobId, kSerial, active));
-  EXPECT_EQ(active, (std::unordered_set<std::string>{"000B1"}));
-  env.database.fail = true;
-  EXPECT_FALSE(GetActiveSnaps(&a, kJobId, kSerial, active));
-}
-
 // A grant marks only the device that asked for it, also when the devices of
 // one snapshot share a host snap id; refused and targetless entries stay
 // unmarked.
@@ -68,7 +53,8 @@ TEST_F(ActiveSnapsTest, TestToolSkipsTheDatabaseAndUnreadableSourceFails) {
 }
 
 // Release asks only for the entries this list's devices hold; another job's
-// reservation of one of the list's targets is neither requested nor lost.
+// reservation of one of the list's targets is neither requested nor lost,
+// and a query of this array lists it, in canonical form.
 TEST_F(ActiveSnapsTest, ReleaseCarriesOwnEntriesOnly) {
   auto& a = Request(1);
   auto& b = Request(2);
@@ -77,15 +63,22 @@ TEST_F(ActiveSnapsTest, ReleaseCarriesOwnEntriesOnly) {
   l.params.push_back(Param(b, "00A02", "SN_2", "000B2"));
   Hold(1, "00A01", "000B1");
   Hold(9, "00A09", "000B2");
+  Hold(9, "00A09", "B3");
+  env.database.reservations.back().array = "OTHER";
   EXPECT_TRUE(DeleteActiveSnaps(&a, kJobId, l));
   ASSERT_EQ(env.database.releaseRequests.size(), 1u);
   ASSERT_EQ(env.database.releaseRequests[0].size(), 1u);
   EXPECT_EQ(env.database.releaseRequests[0][0].target, "000B1");
   EXPECT_FALSE(Held("000B1", 1));
   EXPECT_TRUE(Held("000B2", 9));
+  std::unordered_set<std::string> active;
+  Hold(8, "00A08", "B4");
+  ASSERT_TRUE(GetActiveSnaps(&a, kJobId, kSerial, active));
+  EXPECT_EQ(active, (std::unordered_set<std::string>{"000B2", "000B4"}));
   Hold(1, "00A01", "000B1");
   env.database.fail = true;
   EXPECT_FALSE(DeleteActiveSnaps(&a, kJobId, l));
+  EXPECT_FALSE(GetActiveSnaps(&a, kJobId, kSerial, active));
 }
 
 }  // namespace
