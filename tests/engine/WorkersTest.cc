@@ -1,7 +1,6 @@
 // The workers: prepare (the VPLEX back-end source, the shared snapshot name,
-// failures part way), snap (one create per array), delete (the partial
-// code), revert's all-or-nothing pre-check and reconcile's result rule.
-#include "engine/WorkerSupport.h"
+// failures part way), snap (one create per array) and reconcile's result
+// rule.
 #include "tests/engine/EngineFixture.h"
 
 namespace engine_test {
@@ -67,53 +66,6 @@ TEST_F(EngineTest, SnapTwoArraysMakeTwoCreates) {
   EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialA}));
   EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialB}));
   for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(i)->status);
-}
-
-TEST_F(EngineTest, PartialDeleteGivesTwo) {
-  Add();                                     // nothing to delete: counts as deleted
-  Add()->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID] = "";  // empty: deleted too
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"));     // array unreachable: 21
-  EXPECT_EQ(2, pzso_deleteSnaps(All(), N(), &os));
-  EXPECT_EQ(PZSO::SNAP_STATUS_DELETED, R(0)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_DELETED, R(1)->status);
-  EXPECT_EQ(PZSO::SNAP_STATUS_DELETE_FAILED, R(2)->status);
-}
-
-TEST(SnapDeviceNameTest, CloneMountUsesTheMountId) {
-  FakeSnapInfo si;
-  VMAXMetadata md;
-  md.snapName = "SP_7_1612339509";
-  EXPECT_EQ("PZ_LD_SP_7_1612339509", snapDeviceName(&si, md));
-  si.snapFlags.insert(PZSO::SNAP_FLAG_CLONE_MOUNT);
-  si.mountId = 42;
-  EXPECT_EQ("PZ_LD_Clone_42", snapDeviceName(&si, md));
-}
-
-TEST_F(EngineTest, RevertOneMappedRequestRefusesTheWholeCall) {
-  Add(Uid(kSerialA, "00A1B", "SNAP_1"))->status = PZSO::SNAP_STATUS_CREATED;
-  FakeSnapInfo* mapped = Add(Uid(kSerialA, "00A1C", "SNAP_1"));
-  mapped->status = PZSO::SNAP_STATUS_MAPPED;
-  mapped->sourceDevice = "/dev/sdc";
-  Add(Uid(kSerialA, "00A1D", "SNAP_1"))->status = PZSO::SNAP_STATUS_CREATED;
-  ArrayAnswers({"restore"});
-  EXPECT_EQ(1, pzso_revertSnaps(All(), N(), &os));
-  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, R(0)->status);  // checked before
-  EXPECT_EQ(PZSO::SNAP_STATUS_MAPPED, mapped->status);
-  EXPECT_EQ(60551, mapped->errorCode);
-  EXPECT_EQ("Snap device [/dev/sdc] has host mappings, cannot perform revert",
-            mapped->errorText);
-  EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(2)->status);  // never reached
-  EXPECT_TRUE(env.runs.empty());
-}
-
-// A request without a snapshot is refused with its own error.
-TEST_F(EngineTest, RevertNoSnapshotIsRefused) {
-  FakeSnapInfo* si = Add(Uid(kSerialA, "00A1B", "SNAP_1"));
-  si->status = PZSO::SNAP_STATUS_NO_SNAPSHOT;
-  EXPECT_EQ(1, vmax_revertWorker(All(), N(), &os, true));
-  EXPECT_EQ(60558, si->errorCode);
-  EXPECT_EQ("Failed, could not find snap device", si->errorText);
-  EXPECT_EQ(PZSO::SNAP_STATUS_REVERT_FAILED, si->status);
 }
 
 // Empty metadata is skipped; array failures still give zero; invalid input

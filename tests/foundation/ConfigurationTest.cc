@@ -89,19 +89,3 @@ TEST_F(ConfigTest, BadListSettingFailsAndKeepsTheList) {
   EXPECT_EQ(cfg.allowWWPNs, Strings{"w1"});
   EXPECT_FALSE(readSnapConfigs(nullptr, cfg));
 }
-
-// An instance's own key wins; a missing key or output leaves the value.
-TEST_F(ConfigTest, RegistryLookups) {
-  int v = 42;
-  EXPECT_FALSE(GetRegInt(nullptr, "nSymmMountRetryAttempts", &v));
-  EXPECT_EQ(v, 42);
-  Setting("nSymmMountRetryAttempts", "5");
-  env.Set("~Fieldunit/inst1", "nSymmMountRetryAttempts", "7");
-  EXPECT_TRUE(GetRegInt("inst1", "nSymmMountRetryAttempts", &v));
-  EXPECT_EQ(v, 7);
-  EXPECT_FALSE(GetRegInt(nullptr, nullptr, &v));
-  EXPECT_FALSE(GetRegInt(nullptr, "nSymmMountRetryAttempts", nullptr));
-  std::string s = "keep";
-  EXPECT_FALSE(GetRegStr(nullptr, "sSymmCorrectiveArrayID", s));
-  EXPECT_EQ(s, "keep");
-}

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 
+#include "common/VMAXParams.h"
 #include "engine/PZSOVMAX.h"
 #include "hostruntime/Env.h"
 #include "tests/support/FakeEnv.h"
@@ -88,13 +90,18 @@ TEST_F(DispatchTest, PrepareRemoteRefusesEveryRequest) {
   }
 }
 
-TEST_F(DispatchTest, EntryPointsWithoutWork) {
-  SnapInfo* one[] = {&a};
-  EXPECT_EQ(pzso_preSnapDevices(one, 1, &util), 0);
-  EXPECT_EQ(pzso_isMapped(one, 1, &util), 1);
-  EXPECT_EQ(vmax_SRDFMetroWorker(one, 1, &util), 0);
-  EXPECT_TRUE(a.statusHistory.empty());
-  unsigned short major = 9, patch = 9;
-  pzso_version(&major, nullptr, &patch);  // a missing output: none written
-  EXPECT_EQ(major, 9);
+TEST(VMAXSnapParamList, PredicatesAndReset) {
+  VMAXSnapParamList list;
+  list.decoupledClone = true;
+  for (int i = 0; i < 3; ++i) {
+    VMAXSnapParam p;
+    p.targetLinked = i != 1;
+    p.targetMapped = i == 2;
+    list.params.push_back(p);
+  }
+  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapMapped));
+  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapNotLinked));
+  list.reset();
+  EXPECT_TRUE(list.params.empty());
+  EXPECT_FALSE(list.decoupledClone);
 }

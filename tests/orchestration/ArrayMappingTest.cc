@@ -44,16 +44,6 @@ class MapTest : public OrchestrationTest {
           return true;
         }));
   }
-  void LinkedOnArray(std::set<std::string> linked) {
-    EXPECT_CALL(*mock, IsSnapLinked(_))
-        .WillOnce(Invoke([linked](VMAXSnapParamList& l) {
-          for (auto& p : l.params) {
-            p.targetLinked = linked.count(p.targetDevice) > 0;
-            if (!p.targetLinked) p.targetDevice.clear();
-          }
-          return true;
-        }));
-  }
 };
 
 // Only targets not yet in the host's group and not mapped are added; no

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,19 @@ class OrchestrationTest : public ::testing::Test {
     r.target = target;
     r.jobId = jobId;
     env.database.reservations.push_back(r);
+  }
+
+  // The array answers the link query: `linked` holds the target devices
+  // that are linked; the others lose their target, as the array layer does.
+  void LinkedOnArray(std::set<std::string> linked) {
+    EXPECT_CALL(*mock, IsSnapLinked(::testing::_))
+        .WillRepeatedly(::testing::Invoke([linked](VMAXSnapParamList& l) {
+          for (auto& p : l.params) {
+            p.targetLinked = linked.count(p.targetDevice) > 0;
+            if (!p.targetLinked) p.targetDevice.clear();
+          }
+          return true;
+        }));
   }
 
   bool Held(const std::string& target, int smSnapId) const {

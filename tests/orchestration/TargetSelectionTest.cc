@@ -32,18 +32,6 @@ class TargetTest : public OrchestrationTest {
           return true;
         }));
   }
-  // The array answers the link query: `linked` holds the target devices
-  // that are linked; the others lose their target, as the array layer does.
-  void LinkedOnArray(std::set<std::string> linked) {
-    EXPECT_CALL(*mock, IsSnapLinked(_))
-        .WillRepeatedly(Invoke([linked](VMAXSnapParamList& l) {
-          for (auto& p : l.params) {
-            p.targetLinked = linked.count(p.targetDevice) > 0;
-            if (!p.targetLinked) p.targetDevice.clear();
-          }
-          return true;
-        }));
-  }
   std::vector<std::string> Targets(const VMAXSnapParamList& l) {
     std::vector<std::string> out;
     for (const auto& p : l.params) out.push_back(p.targetDevice);
