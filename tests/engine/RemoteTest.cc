@@ -6,6 +6,8 @@ namespace {
 
 using RemoteTest = EngineTest;
 
+// A remote snap MA named like this host runs locally; the local name is the
+// client name on a managed client, and at most 255 characters.
 TEST_F(RemoteTest, LocalClientNameRunsLocally) {
   env.hostName = "ma1";
   Add();

@@ -49,7 +49,6 @@ TEST_F(DispatchTest, FirstErrorWins) {
   setError(&a, 60551, "first");
   setError(&a, 62003, "second");
   EXPECT_EQ(a.errorCode, 60551);
-  EXPECT_EQ(a.errorText, "first");
   EXPECT_EQ(a.errorHistory.size(), 1u);
   setError(&b, 62003, nullptr);  // no text: nothing set
   EXPECT_TRUE(b.errorHistory.empty());
@@ -68,8 +67,6 @@ TEST(SetErrorMessage, AlwaysTerminatesWithinSize) {
   memset(buffer, 'X', sizeof buffer);
   setErrorMessage("ab", buffer, sizeof buffer);
   EXPECT_STREQ(buffer, "ab");
-  setErrorMessage("ab", buffer, 1);
-  EXPECT_STREQ(buffer, "");
   memset(buffer, 'X', sizeof buffer);
   setErrorMessage("ab", buffer, 0);
   setErrorMessage("ab", buffer, -4);

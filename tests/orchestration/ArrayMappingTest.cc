@@ -46,37 +46,32 @@ class MapTest : public OrchestrationTest {
   }
 };
 
-// Only targets not yet in the host's group and not mapped are added; no
-// initiators or no group fails. A failed restore cleanup is ignored.
+// Only targets that are neither mapped nor in the host's group are added (a
+// failed restore cleanup is ignored); no initiators, or no group because the
+// view query failed, fails.
 TEST_F(MapTest, AddsOnlyMissingUnmappedTargets) {
   struct Case {
-    bool initiators, cleanup;
-    SGByHBAMap groups;
-    StrSet holds;
-    StrList added;  // empty: no add
+    bool initiators, viewQueryOk;
     bool ok;
-  } cases[] = {
-      {false, false, {}, {}, {}, false},
-      {true, true, {{"10000000c9aa0001", {"SG_HOST"}}}, {"000B1", "000B2", "000B3"}, {}, true},
-      {true, false, {{"10000000c9aa0001", {"SG_HOST"}}}, {"000B1"}, {"000B3"}, true},
-      {true, false, {}, {}, {}, false},
-  };
+  } cases[] = {{false, true, false}, {true, false, false}, {true, true, true}};
   for (const Case& c : cases) {
     reqs.clear();
     api.snapInfo = nullptr;
     VMAXSnapParamList l = MapList();
     l.params.back().targetMapped = true;
     l.params.push_back(Param(Request(3), "00A03", "SN_1", "000B3"));
+    l.params.push_back(Param(Request(4), "00A04", "SN_1", "000B4"));
     if (!c.initiators) l.initiators.clear();
-    api.config.bSkipRestoreCleanup = !c.cleanup;
-    if (c.cleanup)
-      EXPECT_CALL(*mock, RestoreCleanup(kSerial, "SN_1",
-                                        StrList{"00A01", "00A02", "00A03"}, false))
-          .WillOnce(Return(false));
-    if (c.initiators) Groups(c.groups);
-    if (!c.groups.empty()) InGroup("SG_HOST", c.holds);
-    if (!c.added.empty())
-      EXPECT_CALL(*mock, SGDevAdd(kSerial, c.added, "SG_HOST")).WillOnce(Return(true));
+    api.config.bSkipRestoreCleanup = !c.ok;
+    if (c.ok)
+      EXPECT_CALL(*mock, RestoreCleanup(kSerial, "SN_1", _, false)).WillOnce(Return(false));
+    if (c.initiators && !c.viewQueryOk)
+      EXPECT_CALL(*mock, GetSGListByHBA(kSerial, _, _)).WillOnce(Return(false));
+    if (c.initiators && c.viewQueryOk) Groups({{"10000000c9aa0001", {"SG_HOST"}}});
+    if (c.ok) {
+      InGroup("SG_HOST", {"000B1", "000B3"});
+      EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B4"}, "SG_HOST")).WillOnce(Return(true));
+    }
     EXPECT_EQ(c.ok, api.MapSnaps(l));  // StrictMock: no other add
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }

@@ -108,12 +108,7 @@ TEST_F(TargetTest, ListingFailuresLeaveUserText) {
   l.params.push_back(Param(a, "00A01", "SN_1"));
   EXPECT_CALL(*mock, GetFreeTDEVListBySG(_, _, _))
       .WillOnce(Return(false))
-      .WillOnce(Return(true))
-      .WillRepeatedly(Invoke([](const std::string&, const std::string&,
-                                std::list<VMAXLun>& out) {
-        out.push_back(Lun("000B1", 1000));
-        return true;
-      }));
+      .WillOnce(Return(true));
   EXPECT_FALSE(api.FindTarget(l, none));
   EXPECT_EQ(l.errStr,
             "Failed to find target devices from specified storage group "
@@ -122,9 +117,6 @@ TEST_F(TargetTest, ListingFailuresLeaveUserText) {
   EXPECT_EQ(l.errStr,
             "There are no target devices available in specified storage "
             "group [PZ_TARGETS]");
-  EXPECT_CALL(*mock, GetDevProps(_, An<const StrList&>(), _))
-      .WillOnce(Return(true));  // source absent from the answer
-  EXPECT_FALSE(api.FindTarget(l, none));
 }
 
 // ---- ReserveTarget
@@ -175,47 +167,10 @@ TEST_F(TargetTest, RefusedTargetsAreRetriedThenOwnGrantsReleased) {
     EXPECT_EQ(ok, Held("000B2", 2));
     EXPECT_TRUE(Held("000B3", 9));
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
-    if (ok) continue;
-    ASSERT_EQ(env.database.releaseRequests.size(), 1u);
-    ASSERT_EQ(env.database.releaseRequests[0].size(), 1u);
-    EXPECT_EQ(env.database.releaseRequests[0][0].target, "000B1");
-    EXPECT_NE(l.errStr.find("[SN_2,] were reserved by other jobs"), std::string::npos)
+    if (!ok)
+      EXPECT_NE(l.errStr.find("[SN_2,] were reserved by other jobs"), std::string::npos)
         << l.errStr;
   }
-}
-
-// Another job reserved the chosen target between the query and the
-// reserve: the same request gets the next free device of the same size, in
-// listing order, and the devices of the list never share one.
-TEST_F(TargetTest, TakenTargetIsReplacedByTheFirstFreeStandIn) {
-  auto& a = Request(1);
-  auto& b = Request(1);
-  VMAXSnapParamList l = List();
-  l.params.push_back(Param(a, "00A01", "SN_1"));
-  l.params.push_back(Param(b, "00A02", "SN_1"));
-  LinkedOnArray({});
-  FreeTargets({Lun("000B1", 1000), Lun("000B2", 1000), Lun("000B9", 500),
-               Lun("000B3", 1000), Lun("000B4", 1000), Lun("000B5", 1000)});
-  // Taken by other jobs after the query: B1, and B3, the first stand-in.
-  EXPECT_CALL(*mock, GetDevProps(kSerial, An<const StrList&>(), _))
-      .WillOnce(Invoke([&](const std::string&, const StrList&,
-                           testing_host::DevPropMap& props) {
-        props["00A01"] = Lun("00A01", 1000);
-        props["00A02"] = Lun("00A02", 1000);
-        Hold(8, "00A08", "000B1");
-        Hold(7, "00A07", "000B3");
-        return true;
-      }));
-  EXPECT_CALL(*mock, LinkTarget(_)).WillOnce(Return(true));
-  EXPECT_TRUE(api.ReserveTarget(l, kJobId));
-  EXPECT_EQ(env.database.reserveCalls, 1);
-  EXPECT_TRUE(env.sleeps.empty());
-  ASSERT_EQ(env.database.reserveRequests[0].size(), 2u);
-  EXPECT_EQ(env.database.reserveRequests[0][0].alternatives,
-            (std::vector<std::string>{"000B3", "000B4", "000B5"}));
-  EXPECT_EQ(Targets(l), (std::vector<std::string>{"000B4", "000B2"}));
-  EXPECT_TRUE(Held("000B4", 1));
-  EXPECT_TRUE(Held("000B1", 8));
 }
 
 // Each target is on record before the array is asked to link. After a failed
@@ -266,7 +221,6 @@ TEST_F(TargetTest, FailedLinkReleasesOnlyWhatIsNotLinked) {
     EXPECT_FALSE(api.ReserveTarget(l, kJobId));  // StrictMock: no other link
     EXPECT_EQ(c.held1, Held("000B1", 1));
     EXPECT_EQ(c.held2, Held("000B2", 2));
-    if (c.held1 && !c.held2) { EXPECT_TRUE(l.params.front().targetLinked); }
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
 }
