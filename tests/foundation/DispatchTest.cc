@@ -1,9 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstring>
 
-#include "common/VMAXParams.h"
 #include "engine/PZSOVMAX.h"
 #include "hostruntime/Env.h"
 #include "tests/support/FakeEnv.h"
@@ -85,20 +83,4 @@ TEST_F(DispatchTest, PrepareRemoteRefusesEveryRequest) {
               "Replication is not supported with Dell EMC TimeFinder SnapVX(SYMCLI) "
               "engine. Please remove Replica Copy association for this subclient.");
   }
-}
-
-TEST(VMAXSnapParamList, PredicatesAndReset) {
-  VMAXSnapParamList list;
-  list.decoupledClone = true;
-  for (int i = 0; i < 3; ++i) {
-    VMAXSnapParam p;
-    p.targetLinked = i != 1;
-    p.targetMapped = i == 2;
-    list.params.push_back(p);
-  }
-  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapMapped));
-  EXPECT_EQ(1, std::count_if(list.params.begin(), list.params.end(), isVMAXSnapNotLinked));
-  list.reset();
-  EXPECT_TRUE(list.params.empty());
-  EXPECT_FALSE(list.decoupledClone);
 }

@@ -14,9 +14,7 @@ class ActiveSnapsTest : public OrchestrationTest {};
 TEST_F(ActiveSnapsTest, GrantMarksOnlyTheDeviceThatAskedForIt) {
   for (bool sharedId : {false, true}) {
     SCOPED_TRACE(sharedId);
-    reqs.clear();
-    env.database.reservations.clear();
-    env.database.reserveRequests.clear();
+    Fresh();
     auto& a = Request(3);
     auto& b = Request(sharedId ? 3 : 4);
     if (sharedId)

@@ -55,8 +55,7 @@ TEST_F(MapTest, AddsOnlyMissingUnmappedTargets) {
     bool ok;
   } cases[] = {{false, true, false}, {true, false, false}, {true, true, true}};
   for (const Case& c : cases) {
-    reqs.clear();
-    api.snapInfo = nullptr;
+    Fresh();
     VMAXSnapParamList l = MapList();
     l.params.back().targetMapped = true;
     l.params.push_back(Param(Request(3), "00A03", "SN_1", "000B3"));
@@ -98,42 +97,24 @@ TEST_F(MapTest, MapToAllGroupsOfHostAddsToEveryGroupLastDecides) {
 }
 
 // Targets never join a group that presents the mount's sources (a
-// production group) unless the host allows it or the configuration names
-// the views.
+// production group) unless the host allows it; the refusal names the groups.
 TEST_F(MapTest, MountGroupIsOneWithoutSources) {
-  struct Case {
-    const char* name;
-    StrSet mountGroupHolds;  // SG_Z_mnt's devices
-    const char* allowSetting;
-    bool namedViews;
-    const char* addedTo;  // null: the map fails without an add
-  } cases[] = {
-      {"every group holds sources", {"00A02"}, nullptr, false, nullptr},
-      {"allowed by the host", {"00A02"}, "1", false, "SG_A_prod"},
-      {"not allowed by 0", {"00A02"}, "0", false, nullptr},
-      {"views named in the configuration", {}, nullptr, true, "SG_A_prod"},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    reqs.clear();
-    api.snapInfo = nullptr;
-    env.settings.clear();
-    if (c.allowSetting) env.Set("~Fieldunit", "nSymmAllowMapToSourceSG", c.allowSetting);
-    api.config.allowMaskingViews.clear();
-    if (c.namedViews) api.config.allowMaskingViews = {"MV_prod"};
+  for (const char* allow : {"0", "1"}) {
+    SCOPED_TRACE(allow);
+    Fresh();
+    env.Set("~Fieldunit", "nSymmAllowMapToSourceSG", allow);
     VMAXSnapParamList l = MapList();
     Groups({{"10000000c9aa0001", {"SG_Z_mnt", "SG_A_prod"}}});
     InGroup("SG_A_prod", {"00A01", "000C1"});
-    InGroup("SG_Z_mnt", c.mountGroupHolds);
-    if (c.addedTo)
-      EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, c.addedTo))
+    InGroup("SG_Z_mnt", {"00A02"});
+    const bool allowed = allow[0] == '1';
+    if (allowed)
+      EXPECT_CALL(*mock, SGDevAdd(kSerial, StrList{"000B1", "000B2"}, "SG_A_prod"))
           .WillOnce(Return(true));
-    EXPECT_EQ(c.addedTo != nullptr, api.MapSnaps(l));
-    if (!c.addedTo) {
-      EXPECT_NE(l.errStr.find("[SG_A_prod,SG_Z_mnt] holds source devices"),
-                std::string::npos)
+    EXPECT_EQ(allowed, api.MapSnaps(l));
+    if (!allowed)
+      EXPECT_NE(l.errStr.find("[SG_A_prod,SG_Z_mnt] holds source devices"), std::string::npos)
           << l.errStr;
-    }
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
 }
@@ -149,10 +130,9 @@ TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
   constexpr int kRemovalFails = -2;
   for (const char* width : {"1", "3", "8", "64"}) {
     SCOPED_TRACE(width);
-    env.Set("~Fieldunit", "nSymmParallelLookups", width);
     for (int failAt : {-1, 13, kRemovalFails}) {
-      reqs.clear();
-      api.snapInfo = nullptr;
+      Fresh();
+      env.Set("~Fieldunit", "nSymmParallelLookups", width);
       Request(1);
       VMAXMapParams mp;
       mp.serial = kSerial;
@@ -217,9 +197,7 @@ TEST_F(MapTest, UnlinkedTargetsLeaveTheirGroupsAndFreeOwnReservations) {
                {"removal refused", true, false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    reqs.clear();
-    api.snapInfo = nullptr;
-    env.database.reservations.clear();
+    Fresh();
     VMAXSnapParamList l = MapList();
     Hold(1, "00A01", "000B1");
     Hold(9, "00A09", "000B2");  // another job's, same target by mistake
@@ -263,11 +241,7 @@ TEST_F(MapTest, DetachRetries) {
       {nullptr, nullptr, false, true, {}, {}},
   };
   for (const Case& c : cases) {
-    reqs.clear();
-    api.snapInfo = nullptr;
-    env.settings.clear();
-    env.sleeps.clear();
-    env.database.reservations.clear();
+    Fresh();
     VMAXSnapParamList l = MapList();
     if (c.hyperV) reqs[0]->snapFlags.insert(PZSO::SNAP_FLAG_HYPERV_BACKUP);
     Hold(1, "00A01", "000B1");

@@ -34,6 +34,16 @@ class OrchestrationTest : public ::testing::Test {
     api.config.linkDeviceStorageGroup = kTargetSG;
   }
 
+  // A clean slate for the next case of a table: no requests, settings,
+  // waits or database entries.
+  void Fresh() {
+    reqs.clear();
+    api.snapInfo = nullptr;
+    env.settings.clear();
+    env.sleeps.clear();
+    env.database = testing_host::InMemoryHostDatabase();
+  }
+
   // A request with its own host snap id; the first one also logs for api.
   FakeSnapInfo& Request(int smSnapId) {
     reqs.push_back(std::make_unique<FakeSnapInfo>());

@@ -80,8 +80,7 @@ TEST_F(TargetTest, FindTargetCases) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    reqs.clear();
-    api.snapInfo = nullptr;
+    Fresh();
     VMAXSnapParamList l = List();
     std::map<std::string, uint64_t> sizes;
     int id = 0;
@@ -136,10 +135,7 @@ TEST_F(TargetTest, RefusedTargetsAreRetriedThenOwnGrantsReleased) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.attempts);
     const bool ok = c.refusals < c.minReserves;
-    env.database = testing_host::InMemoryHostDatabase();
-    env.sleeps.clear();
-    reqs.clear();
-    api.snapInfo = nullptr;
+    Fresh();
     auto& a = Request(1);
     auto& b = Request(2);
     Hold(9, "00A09", "000B3");
@@ -191,9 +187,7 @@ TEST_F(TargetTest, FailedLinkReleasesOnlyWhatIsNotLinked) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    reqs.clear();
-    api.snapInfo = nullptr;
-    env.database.reservations.clear();
+    Fresh();
     auto& a = Request(1);
     auto& b = Request(2);
     if (c.refuseMetadata) a.refuseMetadataTypes.insert(PZSO::SM_MDT_MAPPED_TARGET_DEVICE);
