@@ -1,6 +1,6 @@
 // The workers: prepare (the VPLEX back-end source, the shared snapshot name,
-// failures part way), snap (one create per array) and reconcile's result
-// rule.
+// failures part way), snap (one create per array), reconcile's result rule,
+// forwarding to the remote snap MA and running forwarded operations.
 #include "tests/engine/EngineFixture.h"
 
 namespace engine_test {
@@ -79,6 +79,87 @@ TEST_F(EngineTest, ReconcileArrayFailuresStillGiveZero) {
   Add(Uid(kSerialB, "00B01", "SNAP_2"), 2);
   EXPECT_EQ(0, vmax_reconcileWorker(All(), N(), &os, true));
   EXPECT_EQ(1, vmax_reconcileWorker(nullptr, 1, &os, true));
+}
+
+using RemoteTest = EngineTest;
+
+// A remote snap MA named like this host runs locally; the local name is the
+// client name on a managed client, and at most 255 characters.
+TEST_F(RemoteTest, LocalClientNameRunsLocally) {
+  env.hostName = "ma1";
+  Add();
+  ForwardTo("ma1");
+  EXPECT_EQ(0, pzso_deleteSnaps(All(), N(), &os));
+  EXPECT_TRUE(os.remoteCalls.empty());
+  env.platformType = PZSO::PLATFORM_TYPE_MANAGED_CLIENT;
+  env.clientName = "ma1_cs";
+  EXPECT_EQ("ma1_cs", getLocalClientName());
+  env.platformType = 0;
+  env.hostName = std::string(300, 'h');
+  EXPECT_EQ(255u, getLocalClientName().size());
+}
+
+// A forwarded operation sends its message id and returns the remote code;
+// anything but 0 or 1 (or no answer) fails. The exchange items are cleared.
+TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
+  struct Case {
+    const char* name;
+    int (*worker)(PZSO::SnapInfo**, short, PZOSUtil*, bool);
+    const char* code;  // null: no code; "!": the remote call fails
+    int result;
+  } cases[] = {
+      {"snap", vmax_snapWorker, "0", 0},
+      {"delete partial", vmax_deleteWorker, "2", 1},
+      {"revert no code", vmax_revertWorker, nullptr, 1},
+      {"reconcile hex", vmax_reconcileWorker, "0x0", 1},
+      {"prepare empty", vmax_prepareWorker, "", 1},
+      {"unmap unreachable", vmax_unmapWorker, "!", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    owned.clear();
+    ptrs.clear();
+    os.remoteCalls.clear();
+    Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+    ForwardTo("ma2");
+    const char* code = c.code;
+    const bool reached = !code || code[0] != '!';
+    os.onRemote = [this, code, reached](const std::string&) {
+      if (reached && code) R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG] = code;
+      return reached;
+    };
+    EXPECT_EQ(c.result, c.worker(All(), N(), &os, true));
+    EXPECT_EQ((std::vector<std::string>{"ma2"}), os.remoteCalls);
+    if (!c.result) { EXPECT_TRUE(R(0)->requestMetadata.empty()); }
+    EXPECT_TRUE(env.runs.empty());
+  }
+}
+
+// The remote side runs the operation named by the id and never forwards it
+// again; unknown and non-decimal ids are refused without a return code.
+TEST_F(RemoteTest, RemoteSideRunsKnownIdsOnly) {
+  Add();
+  Add();
+  ForwardTo("ma2");
+  auto Exec = [&](const char* id) {
+    R(0)->requestMetadata.clear();
+    if (id) R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = id;
+    return pzso_execSnapEngineOp(All(), N(), &os);
+  };
+  for (const char* bad : {"0", "10", "-1", "4294967303", "5x", "", " ", "abc"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(1, Exec(bad));
+    EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
+  }
+  EXPECT_EQ(1, Exec(nullptr));
+  EXPECT_EQ(0, Exec("7"));
+  EXPECT_EQ("0", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_EQ(1, Exec("8"));
+  EXPECT_EQ("1", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_TRUE(os.remoteCalls.empty());
+  // The prepare id ("8") failed every request with the prepare error.
+  for (size_t i = 0; i < 2; ++i) EXPECT_EQ(62008, R(i)->errorCode);
+  EXPECT_TRUE(env.runs.empty());
 }
 
 }  // namespace

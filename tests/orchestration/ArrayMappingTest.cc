@@ -183,41 +183,32 @@ TEST_F(MapTest, ParallelLookupsMergeInDeviceOrder) {
 
 // ---- UnmapSnaps
 
-// Targets not linked any more (unlinked outside the host, or a map that
-// failed half way) leave the groups that still present them before their
-// requests count as unmapped; then their own reservations are given back
+// Targets not linked any more but still in a group (unlinked outside the
+// host) leave the groups that still present them before their requests
+// count as unmapped; then their own reservations are given back
 // (another job's stays). When the removal fails they stay unmap-failed and
 // keep the reservation.
 TEST_F(MapTest, UnlinkedTargetsLeaveTheirGroupsAndFreeOwnReservations) {
-  struct Case {
-    const char* name;
-    bool inGroup, removable;
-  } cases[] = {{"in no group", false, false},
-               {"removed", true, true},
-               {"removal refused", true, false}};
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  for (bool removable : {true, false}) {
+    SCOPED_TRACE(removable);
     Fresh();
     VMAXSnapParamList l = MapList();
     Hold(1, "00A01", "000B1");
     Hold(9, "00A09", "000B2");  // another job's, same target by mistake
     LinkedOnArray({});
     EXPECT_CALL(*mock, GetParentSGList(_, _)).WillOnce(Return(true));
-    const bool inGroup = c.inGroup;
     EXPECT_CALL(*mock, GetSGListByDevice(_, _, _))
-        .WillRepeatedly(Invoke([inGroup](const std::string&, const std::string&,
-                                         StrList& out) {
-          out = inGroup ? StrList{"SG_HOST"} : StrList{};
+        .WillRepeatedly(Invoke([](const std::string&, const std::string&, StrList& out) {
+          out = {"SG_HOST"};
           return true;
         }));
-    if (c.inGroup)
-      EXPECT_CALL(*mock, SGDevRemove(_, StrList{"000B1", "000B2"}, "SG_HOST"))
-          .WillOnce(Return(c.removable));
-    const bool ok = !c.inGroup || c.removable;
-    EXPECT_EQ(ok, api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
+    EXPECT_CALL(*mock, SGDevRemove(_, StrList{"000B1", "000B2"}, "SG_HOST"))
+        .WillOnce(Return(removable));
+    EXPECT_EQ(removable, api.UnmapSnaps(l, kJobId));  // StrictMock: no unlink
     for (const auto& r : reqs)
-      EXPECT_EQ(r->status, ok ? PZSO::SNAP_STATUS_UNMAPPED : PZSO::SNAP_STATUS_UNMAP_FAILED);
-    EXPECT_EQ(!ok, Held("000B1", 1));
+      EXPECT_EQ(r->status, removable ? PZSO::SNAP_STATUS_UNMAPPED
+                                     : PZSO::SNAP_STATUS_UNMAP_FAILED);
+    EXPECT_EQ(!removable, Held("000B1", 1));
     EXPECT_TRUE(Held("000B2", 9));
     ::testing::Mock::VerifyAndClearExpectations(mock.get());
   }
