@@ -16,7 +16,7 @@ using testing_host::FakeSnapInfo;
 
 namespace {
 
-class ConfigTest : public ::testing::Test {
+class SettingsTest : public ::testing::Test {
  protected:
   void Setting(const std::string& key, const std::string& value) {
     env.Set("~Fieldunit", key, value);
@@ -24,8 +24,9 @@ class ConfigTest : public ::testing::Test {
   bool ReadBoth() { return readSnapConfigs(&si, cfg) && readRegistryKeys(&si, cfg); }
   FakeEnv env;
   hostrt::ScopedEnv scope{&env};
-  FakeSnapInfo si;
+  FakeSnapInfo si, a, b;
   VMAXSnapConfig cfg;
+  FakeOSUtil util;
 };
 
 using Strings = std::list<std::string>;
@@ -35,7 +36,7 @@ using Strings = std::list<std::string>;
 // Each snap config int and host setting reaches its own field; only 1 turns a
 // flag on; a host setting overrides the snap config; a value that is not a
 // number is ignored.
-TEST_F(ConfigTest, KeysReachTheirFields) {
+TEST_F(SettingsTest, KeysReachTheirFields) {
   struct Case {
     const char* key;  // SMCONFIG_...: snap config int; else host setting
     const char* value;
@@ -73,7 +74,7 @@ TEST_F(ConfigTest, KeysReachTheirFields) {
   EXPECT_TRUE(cfg.bSymmSmartRevert);
 }
 
-TEST_F(ConfigTest, ListsAndStrings) {
+TEST_F(SettingsTest, ListsAndStrings) {
   si.snapConfigStrings["SMCONFIG_NAME_WWPNS_TO_USE"] = "10000000c9aa0001,10000000c9aa0002";
   si.snapConfigStrings["SMCONFIG_NAME_MASKING_VIEWS_TO_USE"] = "mv_a";
   si.snapConfigStrings["SMCONFIG_LINK_DEVICE_STORAGE_GROUP"] = std::string(5000, 's');
@@ -87,7 +88,7 @@ TEST_F(ConfigTest, ListsAndStrings) {
   EXPECT_EQ(cfg.symapiHomeDir, "/opt/emc/SYMAPI");
 }
 
-TEST_F(ConfigTest, BadListSettingFailsAndKeepsTheList) {
+TEST_F(SettingsTest, BadListSettingFailsAndKeepsTheList) {
   si.snapConfigStrings["SMCONFIG_NAME_WWPNS_TO_USE"] = "w1";
   Setting("sSymmAllowWWPNs", "\"unterminated,w2");
   EXPECT_TRUE(readSnapConfigs(&si, cfg));
@@ -96,21 +97,9 @@ TEST_F(ConfigTest, BadListSettingFailsAndKeepsTheList) {
   EXPECT_FALSE(readSnapConfigs(nullptr, cfg));
 }
 
-namespace {
-
-class DispatchTest : public ::testing::Test {
- protected:
-  FakeEnv env;
-  hostrt::ScopedEnv scope{&env};
-  FakeSnapInfo a, b;
-  FakeOSUtil util;
-};
-
-}  // namespace
-
 // A count below one, no list, no util or a null request is refused, with one
 // failure line.
-TEST_F(DispatchTest, InvalidInputIsRefused) {
+TEST_F(SettingsTest, InvalidInputIsRefused) {
   SnapInfo* both[] = {&a, &b};
   SnapInfo* laterNull[] = {&a, nullptr};
   struct Case {
@@ -128,7 +117,7 @@ TEST_F(DispatchTest, InvalidInputIsRefused) {
   }
 }
 
-TEST_F(DispatchTest, FirstErrorWins) {
+TEST_F(SettingsTest, FirstErrorWins) {
   setError(&a, 60551, "first");
   setError(&a, 62003, "second");
   EXPECT_EQ(a.errorCode, 60551);
@@ -158,7 +147,7 @@ TEST(SetErrorMessage, AlwaysTerminatesWithinSize) {
   setErrorMessage("ab", nullptr, 8);
 }
 
-TEST_F(DispatchTest, PrepareRemoteRefusesEveryRequest) {
+TEST_F(SettingsTest, PrepareRemoteRefusesEveryRequest) {
   SnapInfo* both[] = {&a, &b};
   EXPECT_EQ(pzso_prepareRemoteSnaps(both, 2, &util), 1);
   for (FakeSnapInfo* r : {&a, &b}) {
