@@ -49,6 +49,16 @@ class EngineTest : public ::testing::Test {
     ptrs.push_back(si);
     return si;
   }
+  // A clean slate for the next case of a table.
+  void Fresh() {
+    owned.clear();
+    ptrs.clear();
+    env.settings.clear();
+    env.sleeps.clear();
+    env.scsi.clear();
+    os.rescans.clear();
+    os.remoteCalls.clear();
+  }
   FakeSnapInfo* R(size_t i) { return owned.at(i).get(); }
   PZSO::SnapInfo** All() { return ptrs.data(); }
   short N() const { return short(ptrs.size()); }

@@ -1,6 +1,9 @@
 // The workers: prepare (the VPLEX back-end source, the shared snapshot name,
 // failures part way), snap (one create per array), reconcile's result rule,
-// forwarding to the remote snap MA and running forwarded operations.
+// forwarding to the remote snap MA and running forwarded operations, and
+// the device support check.
+#include <cstring>
+
 #include "tests/engine/EngineFixture.h"
 
 namespace engine_test {
@@ -117,9 +120,7 @@ TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    owned.clear();
-    ptrs.clear();
-    os.remoteCalls.clear();
+    Fresh();
     Add(Uid(kSerialA, "00A1B", "SNAP_1"));
     ForwardTo("ma2");
     const char* code = c.code;
@@ -160,6 +161,35 @@ TEST_F(RemoteTest, RemoteSideRunsKnownIdsOnly) {
   // The prepare id ("8") failed every request with the prepare error.
   for (size_t i = 0; i < 2; ++i) EXPECT_EQ(62008, R(i)->errorCode);
   EXPECT_TRUE(env.runs.empty());
+}
+
+// A refused device is answered with the text the user sees; missing
+// arguments are refused too.
+TEST_F(EngineTest, RefusedDevicesAreNotSupported) {
+  AddHostDevice("/dev/sdc", "0A1B", kSerialA, "VRAID           ");
+  char buffer[256];
+  int context = 0;
+  struct Case {
+    const char* dev;
+    bool withContext, withBuffer;
+    const char* text;
+  } cases[] = {
+      {"/dev/sdc", true, true,
+       "Device [/dev/sdc] does not belong to PowerMax - found Vendor [EMC     ] "
+       "Product [VRAID           ]"},
+      {"/dev/none", true, true, "Failed to get the array info from device name[/dev/none]"},
+      {"/dev/sdc", true, false, nullptr},
+      {"/dev/sdc", false, true, nullptr},
+      {nullptr, true, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dev ? c.dev : "null");
+    memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(1, pzso_isSupported(c.dev, 1, c.withContext ? &context : nullptr,
+                                  c.withBuffer ? buffer : nullptr,
+                                  c.withBuffer ? sizeof buffer : 10));
+    if (c.text) { EXPECT_STREQ(c.text, buffer); }
+  }
 }
 
 }  // namespace
