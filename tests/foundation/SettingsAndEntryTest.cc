@@ -37,28 +37,29 @@ using Strings = std::list<std::string>;
 // flag on; a host setting overrides the snap config; a value that is not a
 // number is ignored.
 TEST_F(SettingsTest, KeysReachTheirFields) {
+  using C = VMAXSnapConfig;
   struct Case {
     const char* key;  // SMCONFIG_...: snap config int; else host setting
     const char* value;
     bool VMAXSnapConfig::*field;
     bool preset, want;
   } cases[] = {
-      {"SMCONFIG_NAME_USE_SMART_REVERT", "1", &VMAXSnapConfig::bSymmSmartRevert, false, true},
-      {"bSymmSmartRevert", "0", &VMAXSnapConfig::bSymmSmartRevert, true, false},
-      {"SMCONFIG_DECOUPLED_INSTANT_CLONE", "2", &VMAXSnapConfig::bDecoupledInstantClone, false, false},
-      {"SMCONFIG_DISABLE_SRDF_METRO_CONFIG", "1", &VMAXSnapConfig::bDisableSRDFMetroConfig, false, true},
-      {"SMCONFIG_NAME_DO_NOT_UNMAP_DURING_UNMOUNT", "1", &VMAXSnapConfig::bDoNotUnmapDuringUnmount, false, true},
-      {"SMCONFIG_NAME_USE_ENGINUITY_CONSISTENCY_ASSIST", "0",
-       &VMAXSnapConfig::bUseEnginuityConsistencyAssist, true, false},
-      {"bSYMCLIForceUnlink", "2", &VMAXSnapConfig::bSYMCLIForceUnlink, false, false},
-      {"bSymmVerboseLogging", "1", &VMAXSnapConfig::bSymmVerboseLogging, false, true},
-      {"bSkipRestoreCleanup", "yes", &VMAXSnapConfig::bSkipRestoreCleanup, true, true},
+      {"SMCONFIG_NAME_USE_SMART_REVERT", "1", &C::bSymmSmartRevert, false, true},
+      {"bSymmSmartRevert", "0", &C::bSymmSmartRevert, true, false},
+      {"SMCONFIG_DECOUPLED_INSTANT_CLONE", "2", &C::bDecoupledInstantClone, false, false},
+      {"SMCONFIG_DISABLE_SRDF_METRO_CONFIG", "1", &C::bDisableSRDFMetroConfig, false, true},
+      {"SMCONFIG_NAME_DO_NOT_UNMAP_DURING_UNMOUNT", "1", &C::bDoNotUnmapDuringUnmount, false, true},
+      {"SMCONFIG_NAME_USE_ENGINUITY_CONSISTENCY_ASSIST", "0", &C::bUseEnginuityConsistencyAssist,
+       true, false},
+      {"bSYMCLIForceUnlink", "2", &C::bSYMCLIForceUnlink, false, false},
+      {"bSymmVerboseLogging", "1", &C::bSymmVerboseLogging, false, true},
+      {"bSkipRestoreCleanup", "yes", &C::bSkipRestoreCleanup, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.key);
     env.settings.clear();
     si.snapConfigInts.clear();
-    cfg = VMAXSnapConfig();
+    cfg = C();
     cfg.*c.field = c.preset;
     if (std::string(c.key).rfind("SMCONFIG_", 0) == 0)
       si.snapConfigInts[c.key] = std::stoi(c.value);
