@@ -1,5 +1,5 @@
 // Host-side identifiers: array info records (scanner, secrets, the host's
-// cache), device names, WWNs and Symmetrix NAA identifiers.
+// cache), device names, device WWNs and Symmetrix NAA identifiers.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -127,15 +127,14 @@ TEST_F(HostIdsTest, LongHostTextStaysTerminated) {
   EXPECT_LT(strlen(small), sizeof small);
 }
 
-TEST(StdDevName, CanonicalFiveDigitForm) {
+// Device names in canonical five-digit form; devices compare numerically,
+// WWNs without colons, blanks or case.
+TEST_F(HostIdsTest, DeviceNamesAndComparisons) {
   const std::pair<const char*, const char*> cases[] = {
       {"a4", "000A4"}, {"00A4", "000A4"}, {"0x00a4", "000A4"}, {"  12f", "0012F"},
       {"123456", "123456"},  // wider values are not cut
       {"xyz", "00000"}, {"", "00000"}, {"1F:rest", "0001F"}};
   for (const auto& c : cases) EXPECT_EQ(c.second, StdDevName(c.first)) << c.first;
-}
-
-TEST_F(HostIdsTest, CompareDevicesNumericallyWWNsWithoutColonsBlanksOrCase) {
   EXPECT_TRUE(compareDevs("00A4", "a4"));
   EXPECT_FALSE(compareDevs("0", "0"));
   EXPECT_FALSE(compareDevs("a4", "zz"));
@@ -143,6 +142,7 @@ TEST_F(HostIdsTest, CompareDevicesNumericallyWWNsWithoutColonsBlanksOrCase) {
   EXPECT_TRUE(compareWWNs("50:00:09:73:F0:0A:B1:04", "50000973F00AB104 "));
   EXPECT_FALSE(compareWWNs("5000", "5000-"));
 }
+
 
 // 32 hex digits: serial, then the device as ASCII pairs (an unscannable pair
 // ends it); any other length leaves the outputs alone.
@@ -200,19 +200,6 @@ TEST(ParseDeviceWWN, DecodesSampleWWNs) {
     }
   }
   EXPECT_EQ(decoded, 2);
-}
-
-TEST(WWNText, BinaryFormsAndBack) {
-  const unsigned char port[8] = {0x50, 0x00, 0x09, 0x73, 0xf0, 0x0a, 0xb1, 0x04};
-  EXPECT_EQ(WWNToString(port), "50000973f00ab104");
-  unsigned char dev[16];
-  for (int i = 0; i < 16; ++i) dev[i] = (unsigned char)(i * 17);
-  EXPECT_EQ(DeviceWWNToString(dev), "00112233445566778899aabbccddeeff");
-  const std::pair<const char*, std::string> back[] = {
-      {"50:00:09:73:F0:0A:B1:04", std::string((const char*)port, 8)}, {"", ""}, {":::", ""},
-      {"5", std::string("\x50\0\0\0\0\0\0\0", 8)},
-      {"zz11", std::string("\x00\x11\0\0\0\0\0\0", 8)}};
-  for (const auto& c : back) EXPECT_EQ(c.second, StringToWWN(c.first)) << c.first;
 }
 
 TEST(ParseSymmetrixNaa, AcceptsTheArraysOuisAndReadsTheTail) {

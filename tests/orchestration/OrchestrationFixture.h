@@ -72,13 +72,7 @@ class OrchestrationTest : public ::testing::Test {
 
   void Hold(int smSnapId, const std::string& source, const std::string& target,
             long long jobId = 9999) {
-    hostrt::Reservation r;
-    r.smSnapId = smSnapId;
-    r.array = kSerial;
-    r.source = source;
-    r.target = target;
-    r.jobId = jobId;
-    env.database.reservations.push_back(r);
+    env.database.reservations.push_back({smSnapId, kSerial, source, target, jobId, {}});
   }
 
   // The array answers the link query: `linked` holds the target devices
