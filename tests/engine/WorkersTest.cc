@@ -1,7 +1,6 @@
-// The workers: prepare (the VPLEX back-end source, the shared snapshot name,
-// failures part way), snap (one create per array), reconcile's result rule,
-// forwarding to the remote snap MA and running forwarded operations, and
-// the device support check.
+// The workers: prepare (VPLEX back end, shared snapshot name, failures part
+// way), snap per array, reconcile's result, forwarding to the remote snap MA
+// and running forwarded operations, and the device support check.
 #include <cstring>
 
 #include "tests/engine/EngineFixture.h"

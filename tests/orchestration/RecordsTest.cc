@@ -1,8 +1,6 @@
-// Records of the orchestration: reservations over the host's active-snap
-// service and the fake host database (which grants a target to one holder
-// and releases only a holder's own entries), the per-device delete
-// judgement, snapshot unique-identifier metadata, array details and the
-// Solutions Enabler version gate.
+// Reservations (the fake host database grants a target to one holder and
+// releases only a holder's own entries), the per-device delete judgement,
+// snapshot identifier metadata, array details and the version gate.
 #include "orchestration/ArraySession.h"
 #include "config/VMAXConfig.h"
 #include "engine/PZSOVMAX.h"
@@ -22,7 +20,7 @@ class ActiveSnapsTest : public OrchestrationTest {};
 
 // A grant marks only the device that asked for it, also when the devices of
 // one snapshot share a host snap id; refused and targetless entries stay
-// unmarked (a target another job holds is refused the same way).
+// unmarked.
 TEST_F(ActiveSnapsTest, GrantMarksOnlyTheDeviceThatAskedForIt) {
   auto& a = Request(3);
   auto& b = Request(3);

@@ -1,7 +1,6 @@
-// Target selection (first fit, exact size, reservation aware), the
-// reserve-retry-link sequence of ReserveTarget, and the array-side map and
-// unmap: storage group choice, child-only removal in parallel lookups, stale
-// targets, detach retries and Hyper-V unmaps.
+// Target selection, the reserve-retry-link sequence of ReserveTarget, and
+// the array-side map and unmap: storage group choice, child-only removal in
+// parallel lookups, stale targets, detach retries and Hyper-V unmaps.
 #include <atomic>
 #include <map>
 #include <thread>
