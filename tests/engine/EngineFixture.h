@@ -12,6 +12,7 @@
 #include "hostruntime/Env.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/FakeHost.h"
+#include "tests/hostdev/InquiryData.h"
 
 namespace engine_test {
 
@@ -48,16 +49,24 @@ class EngineTest : public ::testing::Test {
     ptrs.push_back(si);
     return si;
   }
+  // A clean slate for the next case of a table.
+  void Fresh() {
+    owned.clear();
+    ptrs.clear();
+    env.settings.clear();
+    env.sleeps.clear();
+    env.scsi.clear();
+    os.rescans.clear();
+    os.remoteCalls.clear();
+  }
   FakeSnapInfo* R(size_t i) { return owned.at(i).get(); }
   PZSO::SnapInfo** All() { return ptrs.data(); }
   short N() const { return short(ptrs.size()); }
 
   // The array answers the version probe and succeeds the listed verbs of
-  // symsnapvx; `failSerials` fail every command naming them.
-  void ArrayAnswers(std::set<std::string> okVerbs,
-                    std::set<std::string> failSerials = {}) {
-    env.fallback = [okVerbs, failSerials](const hostrt::ProcessSpec& spec,
-                                          ScriptedRun* run) {
+  // symsnapvx.
+  void ArrayAnswers(std::set<std::string> okVerbs) {
+    env.fallback = [okVerbs](const hostrt::ProcessSpec& spec, ScriptedRun* run) {
       if (spec.argv.empty()) return false;
       const std::string& prog = spec.argv[0];
       if (prog.size() >= 6 && prog.compare(prog.size() - 6, 6, "symcli") == 0) {
@@ -65,14 +74,28 @@ class EngineTest : public ::testing::Test {
         return true;
       }
       for (const auto& a : spec.argv)
-        if (failSerials.count(a)) {
-          run->exitCode = 1;
-          return true;
-        }
-      for (const auto& a : spec.argv)
         if (okVerbs.count(a)) return true;
       return false;
     };
+  }
+
+  // A SCSI device of array `serial` answering as device `dev`.
+  void AddHostDevice(const std::string& path, const std::string& dev,
+                     const std::string& serial = kSerialA,
+                     const std::string& product = "SYMMETRIX       ") {
+    testing_host::FakeScsiDevice d;
+    d.standard = inquiry_data::Standard("EMC     ", product, dev);
+    d.page83 = inquiry_data::Page83ForSerial(serial);
+    env.scsi[path] = d;
+  }
+  // A host with one Fibre Channel initiator.
+  void OneInitiator() {
+    env.hostName = "ma1";
+    os.initiatorNames = "50:00:09:73:f0:0a:b1:04";
+    os.initiatorTypes = std::string("\0", 1);
+  }
+  void ForwardTo(const std::string& ma) {
+    for (auto& si : owned) si->snapConfigStrings["SMCONFIG_NAME_REMOTE_SNAP_MA"] = ma;
   }
 
   // Number of commands run whose line contains all the parts.

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,16 @@ class OrchestrationTest : public ::testing::Test {
         api(nullptr, &os) {
     api.arrayApi = mock;
     api.config.linkDeviceStorageGroup = kTargetSG;
+  }
+
+  // A clean slate for the next case of a table: no requests, settings,
+  // waits or database entries.
+  void Fresh() {
+    reqs.clear();
+    api.snapInfo = nullptr;
+    env.settings.clear();
+    env.sleeps.clear();
+    env.database = testing_host::InMemoryHostDatabase();
   }
 
   // A request with its own host snap id; the first one also logs for api.
@@ -61,13 +72,20 @@ class OrchestrationTest : public ::testing::Test {
 
   void Hold(int smSnapId, const std::string& source, const std::string& target,
             long long jobId = 9999) {
-    hostrt::Reservation r;
-    r.smSnapId = smSnapId;
-    r.array = kSerial;
-    r.source = source;
-    r.target = target;
-    r.jobId = jobId;
-    env.database.reservations.push_back(r);
+    env.database.reservations.push_back({smSnapId, kSerial, source, target, jobId, {}});
+  }
+
+  // The array answers the link query: `linked` holds the target devices
+  // that are linked; the others lose their target, as the array layer does.
+  void LinkedOnArray(std::set<std::string> linked) {
+    EXPECT_CALL(*mock, IsSnapLinked(::testing::_))
+        .WillRepeatedly(::testing::Invoke([linked](VMAXSnapParamList& l) {
+          for (auto& p : l.params) {
+            p.targetLinked = linked.count(p.targetDevice) > 0;
+            if (!p.targetLinked) p.targetDevice.clear();
+          }
+          return true;
+        }));
   }
 
   bool Held(const std::string& target, int smSnapId) const {

@@ -1,0 +1,193 @@
+// The workers: prepare (VPLEX back end, shared snapshot name, failures part
+// way), snap per array, reconcile's result, forwarding to the remote snap MA
+// and running forwarded operations, and the device support check.
+#include <cstring>
+
+#include "tests/engine/EngineFixture.h"
+
+namespace engine_test {
+namespace {
+
+// A device WWN of array 000292605199 naming device 008F8.
+constexpr const char* kWwn = "60000970000292605199533030384638";
+
+class PrepareTest : public EngineTest {
+ protected:
+  FakeSnapInfo* AddSource(const std::string& vplexSerial) {
+    FakeSnapInfo* si = Add();
+    si->sourceDevice = "/dev/mapper/vg-lv";
+    si->metadata[PZSO::SM_MDT_VPLEX_BACKEND_DEVICE] = vplexSerial + ":" + kWwn;
+    si->arrayInfoDb[vplexSerial] = "{engineId:1,hostName:ctl,hostUserName:u}";
+    return si;
+  }
+};
+
+// The VPLEX back-end serial wins over the WWN's array; only the first request
+// asks for the snapshot name, the others are given it.
+TEST_F(PrepareTest, VplexBackendSerialAndTheSharedSnapshotName) {
+  FakeSnapInfo* a = AddSource(kSerialA);
+  FakeSnapInfo* b = AddSource(kSerialA);
+  b->snapUniqueId = "OTHER";
+  ArrayAnswers({});
+  EXPECT_EQ(0, pzso_prepareDevices(All(), N(), &os));
+  for (FakeSnapInfo* si : {a, b})
+    EXPECT_EQ(Uid(kSerialA, "008F8", "SNAP_1"), si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
+  EXPECT_EQ(1, a->getSnapUniqueIdCalls);
+  EXPECT_EQ(0, b->getSnapUniqueIdCalls);
+  EXPECT_EQ((std::vector<std::string>{"SNAP_1"}), b->setSnapUniqueIds);
+}
+
+// A bad back-end identifier fails its request with its own text and the
+// later ones without one; refused metadata returns at once.
+TEST_F(PrepareTest, FailuresStopAtTheFailingRequest) {
+  FakeSnapInfo* a = AddSource(kSerialA);
+  FakeSnapInfo* b = Add();
+  FakeSnapInfo* c = AddSource(kSerialA);
+  b->metadata[PZSO::SM_MDT_VPLEX_BACKEND_DEVICE] = "no-colon";
+  EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
+  EXPECT_TRUE(a->metadata.count(PZSO::SM_MDT_SNAP_UNIQUE_ID));
+  EXPECT_EQ(62005, b->errorCode);
+  EXPECT_EQ("Failed to parse VPLEX backend device identifier [no-colon]", b->errorText);
+  EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, c->status);
+  EXPECT_EQ(0, c->errorCode);
+  EXPECT_FALSE(c->metadata.count(PZSO::SM_MDT_SNAP_UNIQUE_ID));
+  a->metadata.erase(PZSO::SM_MDT_SNAP_UNIQUE_ID);
+  a->refuseMetadataTypes.insert(PZSO::SM_MDT_SNAP_UNIQUE_ID);
+  EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
+  EXPECT_EQ(0, a->errorCode);
+  EXPECT_EQ(0, b->errorCode);  // b was not reached again
+  EXPECT_TRUE(env.runs.empty());
+}
+
+TEST_F(EngineTest, SnapTwoArraysMakeTwoCreates) {
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_1"));
+  Add(Uid(kSerialA, "00A1C", "SNAP_1"));
+  ArrayAnswers({"establish"});
+  EXPECT_EQ(0, pzso_snapDevices(All(), N(), &os));
+  EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialA}));
+  EXPECT_EQ(1, Runs({"establish", std::string("-sid ") + kSerialB}));
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(PZSO::SNAP_STATUS_CREATED, R(i)->status);
+}
+
+// Empty metadata is skipped; array failures still give zero; invalid input
+// is one.
+TEST_F(EngineTest, ReconcileArrayFailuresStillGiveZero) {
+  Add()->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID] = "";
+  EXPECT_EQ(0, pzso_reconcileSnaps(All(), N(), &os));
+  EXPECT_TRUE(R(0)->statusHistory.empty());
+  EXPECT_TRUE(env.runs.empty());
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_2"), 2);
+  EXPECT_EQ(0, vmax_reconcileWorker(All(), N(), &os, true));
+  EXPECT_EQ(1, vmax_reconcileWorker(nullptr, 1, &os, true));
+}
+
+using RemoteTest = EngineTest;
+
+// A remote snap MA named like this host runs locally; the local name is the
+// client name on a managed client, and at most 255 characters.
+TEST_F(RemoteTest, LocalClientNameRunsLocally) {
+  env.hostName = "ma1";
+  Add();
+  ForwardTo("ma1");
+  EXPECT_EQ(0, pzso_deleteSnaps(All(), N(), &os));
+  EXPECT_TRUE(os.remoteCalls.empty());
+  env.platformType = PZSO::PLATFORM_TYPE_MANAGED_CLIENT;
+  env.clientName = "ma1_cs";
+  EXPECT_EQ("ma1_cs", getLocalClientName());
+  env.platformType = 0;
+  env.hostName = std::string(300, 'h');
+  EXPECT_EQ(255u, getLocalClientName().size());
+}
+
+// A forwarded operation sends its message id and returns the remote code;
+// anything but 0 or 1 (or no answer) fails. The exchange items are cleared.
+TEST_F(RemoteTest, ForwardedOperationReturnsTheRemoteCode) {
+  struct Case {
+    const char* name;
+    int (*worker)(PZSO::SnapInfo**, short, PZOSUtil*, bool);
+    const char* code;  // null: no code; "!": the remote call fails
+    int result;
+  } cases[] = {
+      {"snap", vmax_snapWorker, "0", 0},
+      {"delete partial", vmax_deleteWorker, "2", 1},
+      {"revert no code", vmax_revertWorker, nullptr, 1},
+      {"reconcile hex", vmax_reconcileWorker, "0x0", 1},
+      {"prepare empty", vmax_prepareWorker, "", 1},
+      {"unmap unreachable", vmax_unmapWorker, "!", 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Fresh();
+    Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+    ForwardTo("ma2");
+    const char* code = c.code;
+    const bool reached = !code || code[0] != '!';
+    os.onRemote = [this, code, reached](const std::string&) {
+      if (reached && code) R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG] = code;
+      return reached;
+    };
+    EXPECT_EQ(c.result, c.worker(All(), N(), &os, true));
+    EXPECT_EQ((std::vector<std::string>{"ma2"}), os.remoteCalls);
+    if (!c.result) { EXPECT_TRUE(R(0)->requestMetadata.empty()); }
+    EXPECT_TRUE(env.runs.empty());
+  }
+}
+
+// The remote side runs the operation named by the id and never forwards it
+// again; unknown and non-decimal ids are refused without a return code.
+TEST_F(RemoteTest, RemoteSideRunsKnownIdsOnly) {
+  Add();
+  Add();
+  ForwardTo("ma2");
+  auto Exec = [&](const char* id) {
+    R(0)->requestMetadata.clear();
+    if (id) R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_MSG_ID] = id;
+    return pzso_execSnapEngineOp(All(), N(), &os);
+  };
+  for (const char* bad : {"0", "10", "-1", "4294967303", "5x", "", " ", "abc"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_EQ(1, Exec(bad));
+    EXPECT_FALSE(R(0)->requestMetadata.count(PZSO::SM_MDT_REMOTE_EXEC_MSG));
+  }
+  EXPECT_EQ(1, Exec(nullptr));
+  EXPECT_EQ(0, Exec("7"));
+  EXPECT_EQ("0", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_EQ(1, Exec("8"));
+  EXPECT_EQ("1", R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_EXEC_MSG]);
+  EXPECT_TRUE(os.remoteCalls.empty());
+  EXPECT_EQ(62008, R(1)->errorCode);  // the prepare id failed every request
+}
+
+// A refused device is answered with the text the user sees; missing
+// arguments are refused too.
+TEST_F(EngineTest, RefusedDevicesAreNotSupported) {
+  AddHostDevice("/dev/sdc", "0A1B", kSerialA, "VRAID           ");
+  char buffer[256];
+  int context = 0;
+  struct Case {
+    const char* dev;
+    bool withContext, withBuffer;
+    const char* text;
+  } cases[] = {
+      {"/dev/sdc", true, true,
+       "Device [/dev/sdc] does not belong to PowerMax - found Vendor [EMC     ] "
+       "Product [VRAID           ]"},
+      {"/dev/none", true, true, "Failed to get the array info from device name[/dev/none]"},
+      {"/dev/sdc", true, false, nullptr},
+      {"/dev/sdc", false, true, nullptr},
+      {nullptr, true, true, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.dev ? c.dev : "null");
+    memset(buffer, 0, sizeof buffer);
+    EXPECT_EQ(1, pzso_isSupported(c.dev, 1, c.withContext ? &context : nullptr,
+                                  c.withBuffer ? buffer : nullptr,
+                                  c.withBuffer ? sizeof buffer : 10));
+    if (c.text) { EXPECT_STREQ(c.text, buffer); }
+  }
+}
+
+}  // namespace
+}  // namespace engine_test
