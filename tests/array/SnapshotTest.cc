@@ -1,0 +1,265 @@
+// Snapshot, link and restore commands: command lines, device files, flags.
+#include "tests/array/ArrayFixture.h"
+
+namespace arraytest {
+namespace {
+
+VMAXSnapParamList List(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+  VMAXSnapParamList list;
+  list.serial = kSid;
+  for (const auto& pr : pairs) {
+    VMAXSnapParam p;
+    p.snapUid = "snapA";
+    p.sourceDevice = pr.first;
+    p.targetDevice = pr.second;
+    list.params.push_back(p);
+  }
+  return list;
+}
+std::string Snapvx(const std::string& args) { return Cmd("symsnapvx", args); }
+std::string OnSnapA(const std::string& args) {
+  return Snapvx(kFile + "-snapshot_name snapA " + args);
+}
+const std::string kListDetail = OnSnapA("list -restored -detail");
+const std::string kTerminate = OnSnapA("terminate -restored -noprompt");
+
+std::string Listing(const std::string& rows) {
+  return "\nSymmetrix ID              : 000197900123 (Microcode Version: 5978)\n\n"
+         "----------------------------------------------------------------------\n"
+         "Sym                                  Num  Flags\n"
+         "Dev   Snapshot Name                  Gens FLRG TSEB Last Snapshot\n"
+         "----- ------------------------------ ---- ---- ---- ------------------\n" +
+         rows + "\nFlags:\n\n  (F)ailed    : X = General Failure, . = No Failure\n";
+}
+
+// Restore progress as "list -restored -detail" prints it; rows "dev:percent".
+std::string Progress(std::initializer_list<const char*> rows) {
+  std::string s =
+      "\nSymmetrix ID : 000197900123\n\n"
+      "Sym   Snapshot                         Remaining  Done\n"
+      "Dev   Name            Gen  Flgs        (Tracks)   (%)\n"
+      "----- --------------- ---- ---------- ---------- ----\n";
+  for (std::string r : rows) s += r.substr(0, 5) + " snapA 0 .... 10 " + r.substr(6) + "\n";
+  return s + "----------\n";
+}
+
+// Each operation writes the device file (sources, or source-target pairs),
+// runs one command line and keeps the file only for a delete with verbose
+// logging. The unlink is forced by the setting. An empty list runs nothing.
+TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
+  using A = ArrayAPI_CLI;
+  const std::string forced = Tool("symsnapvx") + " -sid  " + kSid + " " + kFile +
+                             "-snapshot_name snapA unlink -symforce -noprompt";
+  struct Case {
+    bool (ArrayAPI_CLI::*call)(VMAXSnapParamList&);
+    bool pairs, copy, verbose, force;
+    std::string cmd;
+    bool kept;
+  } cases[] = {
+      {&A::CreateSnaps, false, false, true, false,
+       Snapvx(kFile + "-name snapA establish -noprompt"), false},
+      {&A::DeleteSnaps, false, false, true, false, OnSnapA("terminate -noprompt"), true},
+      {&A::LinkTarget, true, false, false, false, OnSnapA("link -noprompt"), false},
+      {&A::LinkTarget, true, true, false, false, OnSnapA("link -copy -noprompt"), false},
+      {&A::UnlinkTarget, true, false, false, false, OnSnapA("unlink -noprompt"), false},
+      {&A::UnlinkTarget, true, false, true, true, forced, false},
+      {&A::RestoreSnaps, false, false, false, false, OnSnapA("restore -noprompt"), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.cmd);
+    env_.scripts.clear();
+    env_.runs.clear();
+    config_.bSymmVerboseLogging = c.verbose;
+    config_.bSYMCLIForceUnlink = c.force;
+    Reinit();
+    Expect(c.cmd, "");
+    VMAXSnapParamList list = c.pairs ? List({{"00A1", "00B1"}, {"00A2", "00B2"}})
+                                     : List({{"00A1", ""}, {"00A2", ""}});
+    list.decoupledClone = c.copy;
+    EXPECT_TRUE((api_.*c.call)(list));
+    EXPECT_TRUE(env_.unexpected.empty());
+    EXPECT_EQ(c.pairs ? "00A1 00B1\n00A2 00B2\n" : "00A1\n00A2\n", FileSeen());
+    EXPECT_EQ(c.kept, FileLeft());
+    env_.files.clear();
+    VMAXSnapParamList empty;
+    empty.serial = kSid;
+    EXPECT_FALSE((api_.*c.call)(empty));
+    EXPECT_EQ(1u, env_.runs.size());
+  }
+}
+
+// The user is told what to do when a source has no session left.
+TEST_F(ArrayTest, CreateSnapsMaximumSessions) {
+  Expect(Snapvx(kFile + "-name snapA establish -noprompt"), "", 1,
+         "The maximum number of sessions has been exceeded\n");
+  VMAXSnapParamList list = List({{"00A1", ""}});
+  EXPECT_FALSE(api_.CreateSnaps(list));
+  const std::string text =
+      "The maximum number of sessions has been exceeded for specified source "
+      "devices [00A1 ]. Please check and delete older snapshots which are not "
+      "required.";
+  EXPECT_EQ(text, list.errStr);
+  ASSERT_EQ(1u, si_.events.size());
+  EXPECT_EQ(PZSO::EVENT_SEVERITY_ERROR, si_.events[0].first);
+  EXPECT_EQ(text, si_.events[0].second);
+}
+
+// One snapshot's flags: F(ailed) L(inked) R(estore) in the first word; a
+// three-character word changes nothing; "not found" is no snapshot. With its
+// link devices, "no SnapVX information" is no link; of a link device's flags
+// a four-character word is not read.
+TEST_F(ArrayTest, SnapInfoAndLinkDeviceFlags) {
+  struct Case {
+    std::string answer;
+    bool ok, exists, failed, linked;
+  } cases[] = {
+      {Listing("000A1 snapB 1 X... .... Wed\n000A1 snapA 1 .X.. .... Wed\n"), true, true,
+       false, true},
+      {Listing("000A1 snapA 1 ... .... Wed\n"), true, true, true, true},
+      {"!\nNo snapshot was found\n", true, false, true, true},
+      {"!Symmetrix is locked", false, true, true, true},
+      {"no ruler here", false, true, true, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.answer);
+    env_.scripts.clear();
+    Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), c.answer);
+    VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
+    info.exists = info.failed = info.linked = true;
+    EXPECT_EQ(c.ok, api_.GetSnapInfo(info, false));
+    EXPECT_EQ(c.exists, info.exists);
+    EXPECT_EQ(c.failed, info.failed);
+    EXPECT_EQ(c.linked, info.linked);
+  }
+  const std::string linked = Snapvx("-devs 00A1 -snapshot_name snapA list -linked");
+  env_.scripts.clear();
+  Expect(Snapvx("-devs 00A1 -snapshot_name snapA list"), Listing("000A1 snapA 1 .... .... W\n"));
+  Expect(linked, "", 1, ReadSample("msg_no_snapvx_information__1.txt"));
+  VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
+  EXPECT_TRUE(api_.GetSnapInfo(info, true));
+  EXPECT_FALSE(info.linked);
+  EXPECT_TRUE(info.linkDevs.empty());
+
+  env_.scripts.clear();
+  Expect(linked, "Symmetrix ID : 1\n-----\nSym Dev\n----- -----\n"
+                 "000A1 snapA 000B1 .C.X. Wed\n000A1 snapA 000B2 X... Wed\n"
+                 "000A1 snapZ 000B3 XXXXX Wed\n\nFlgs:\n (F)ailed\n");
+  ASSERT_TRUE(api_.GetLinkDevsSnap(info));
+  EXPECT_TRUE(info.linked);
+  ASSERT_EQ(2u, info.linkDevs.size());
+  EXPECT_TRUE(info.linkDevs[0].fourthFlagSet);
+  EXPECT_FALSE(info.linkDevs[0].firstFlagSet);
+  EXPECT_FALSE(info.linkDevs[1].fourthFlagSet);
+  EXPECT_FALSE(info.linkDevs[1].firstFlagSet);
+}
+
+// Linked; another snapshot's row; right target but other source. Nothing
+// linked is no failure; other answers are.
+TEST_F(ArrayTest, IsSnapLinkedMarksPairsAndClearsOthers) {
+  Expect(Snapvx("list -linked -by_tgt -lndev 000B1,000B2,000B3"),
+         "Symmetrix ID : 1\n------\nLink Sym\n----- -----\n"
+         "B1 A1 snapA 0 .... Wed\n000B3 000A9 snapA 0 .... Wed\n"
+         "000B2 000A2 snapOther 0 .... Wed\n\nFlgs:\n");
+  VMAXSnapParamList list =
+      List({{"000A1", "000B1"}, {"000A2", "000B2"}, {"000A3", "000B3"}, {"000A4", ""}});
+  ASSERT_TRUE(api_.IsSnapLinked(list));
+  auto it = list.params.begin();
+  for (int i = 0; i < 3; ++i, ++it) {
+    EXPECT_EQ(i == 0, it->targetLinked) << i;
+    EXPECT_EQ(i == 0 ? "000B1" : "", it->targetDevice) << i;
+  }
+  for (auto [answer, ok] : {std::pair{"!No link target was found", true},
+                            {"garbage without ruler", false}}) {
+    env_.scripts.clear();
+    Answer(Snapvx("list -linked -by_tgt -lndev 000B1"), answer);
+    list = List({{"000A1", "000B1"}});
+    list.params.front().targetLinked = true;
+    EXPECT_EQ(ok, api_.IsSnapLinked(list)) << answer;
+    EXPECT_EQ(!ok, list.params.front().targetLinked);
+  }
+}
+
+// Waiting polls every 30 s with the same device file, bounded by the
+// configured minutes (a day by default).
+TEST_F(ArrayTest, WaitForRestoreCompletion) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> polls;  // answers in turn
+    const char* maxMins;
+    std::list<std::string> devs;
+    bool ok;
+    size_t runs, sleeps;
+  } cases[] = {
+      {"done after one sleep",
+       {Progress({"000A1:100", "000A2:99"}), Progress({"000A1:100", "000A2:100"})},
+       nullptr, {"000A1", "000A2"}, true, 2, 1},
+      {"a day by default", {Progress({"000A1:5"})}, nullptr, {"000A1"}, false,
+       1441 * 2 - 1, 1440 * 2},
+      {"no session", {"!" + ReadSample("msg_no_snapvx_information__1.txt")}, nullptr,
+       {"000A1"}, true, 1, 0},
+      {"no closing ruler",
+       {"-------- header --------\nSym   Snapshot   Done\nDev   Name       (%)\n"
+        "000A1 snapA 100\n000A2 snapA 100\n"},
+       nullptr, {"000A1", "000A2"}, true, 1, 0},
+      {"bounded", {Progress({"000A1:100", "000A2:40", "000A3:n/a"})}, "2",
+       {"000A1", "000A2", "000A3"}, false, 5, 4},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    env_.scripts.clear();
+    env_.runs.clear();
+    env_.sleeps.clear();
+    env_.nowMicros = 1612339509LL * 1000000;  // the device file's time again
+    if (c.maxMins) env_.Set("~Fieldunit", "nSymmRestoreWaitMaxMins", c.maxMins);
+    for (const std::string& p : c.polls) Answer(kListDetail, p);
+    EXPECT_EQ(c.ok, api_.WaitForRestoreCompletion(kSid, "snapA", c.devs));
+    EXPECT_EQ(c.runs, env_.runs.size());
+    EXPECT_EQ(c.sleeps, env_.sleeps.size());
+    for (int64_t s : env_.sleeps) EXPECT_EQ(30000, s);
+    std::string file;
+    for (const std::string& d : c.devs) file += (file.empty() ? "" : "\n") + d;
+    for (size_t i = 0; i < env_.runs.size(); ++i) EXPECT_EQ(file, FileSeen(i));
+    EXPECT_FALSE(FileLeft());
+  }
+  // The operator learns which devices did not finish.
+  EXPECT_TRUE(si_.hasLog(
+      "Restore from snapshot [snapA] did not complete within [2] minutes; "
+      "source devices below 100 percent [000A2,000A3]"));
+}
+
+// Cleanup terminates the finished sessions, waiting for running ones if
+// asked; a clone query's "no session" is nothing to delete.
+TEST_F(ArrayTest, RestoreCleanup) {
+  struct Case {
+    const char* name;
+    std::vector<std::string> polls;
+    bool wait, ok;
+    std::vector<std::string> files;  // device file of each run
+  } cases[] = {
+      {"leaves running", {Progress({"000A1:100", "000A2:40"})}, false, true,
+       {"000A1\n000A2", "000A1"}},
+      {"waits", {Progress({"000A1:100", "000A2:40"}), Progress({"000A2:100"})},
+       true, true, {"000A1\n000A2", "000A1", "000A2", "000A2"}},
+      {"unparsable", {"no percent heading"}, false, false, {"000A1\n000A2"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    env_.scripts.clear();
+    env_.runs.clear();
+    env_.nowMicros = 1612339509LL * 1000000;
+    for (const std::string& p : c.polls) Expect(kListDetail, p);
+    Expect(kTerminate, "");
+    EXPECT_EQ(c.ok, api_.RestoreCleanup(kSid, "snapA", {"000A1", "000A2"}, c.wait));
+    ASSERT_EQ(c.files.size(), env_.runs.size());
+    for (size_t i = 0; i < c.files.size(); ++i) EXPECT_EQ(c.files[i], FileSeen(i)) << i;
+    if (c.ok) { EXPECT_EQ(kTerminate, env_.runs.back().commandLine); }
+    EXPECT_FALSE(FileLeft());
+  }
+  env_.scripts.clear();
+  Expect(kTerminate, "", 1, ReadSample("symclone_query_no_session__1.txt"));
+  EXPECT_TRUE(api_.DeleteRestoreSessions(kSid, "snapA", {"000A1"}));
+  EXPECT_FALSE(FileLeft());
+}
+
+}  // namespace
+}  // namespace arraytest
