@@ -67,6 +67,11 @@ class ArrayTest : public ::testing::Test {
     ASSERT_TRUE(api_.init(params));
   }
 
+  // Forgets the scripted answers and the runs of an earlier case.
+  void Reset() {
+    env_.scripts.clear();
+    env_.runs.clear();
+  }
   // Content of the device file as the command saw it.
   std::string FileSeen(size_t run = 0) const {
     if (run >= env_.runs.size()) return "<no run>";

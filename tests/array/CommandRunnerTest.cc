@@ -87,7 +87,7 @@ TEST_F(ArrayTest, SolutionsEnablerVersion) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.out);
-    env_.scripts.clear();
+    Reset();
     const std::string bin = c.bin;
     Expect(bin.find(' ') == std::string::npos ? bin + "symcli" : "\"" + bin + "symcli\"",
            c.out, c.exitCode);

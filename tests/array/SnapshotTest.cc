@@ -67,8 +67,7 @@ TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cmd);
-    env_.scripts.clear();
-    env_.runs.clear();
+    Reset();
     config_.bSymmVerboseLogging = c.verbose;
     config_.bSYMCLIForceUnlink = c.force;
     Reinit();
@@ -117,12 +116,11 @@ TEST_F(ArrayTest, SnapInfoAndLinkDeviceFlags) {
        false, true},
       {Listing("000A1 snapA 1 ... .... Wed\n"), true, true, true, true},
       {"!\nNo snapshot was found\n", true, false, true, true},
-      {"!Symmetrix is locked", false, true, true, true},
       {"no ruler here", false, true, true, true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.answer);
-    env_.scripts.clear();
+    Reset();
     Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), c.answer);
     VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
     info.exists = info.failed = info.linked = true;
@@ -132,7 +130,7 @@ TEST_F(ArrayTest, SnapInfoAndLinkDeviceFlags) {
     EXPECT_EQ(c.linked, info.linked);
   }
   const std::string linked = Snapvx("-devs 00A1 -snapshot_name snapA list -linked");
-  env_.scripts.clear();
+  Reset();
   Expect(Snapvx("-devs 00A1 -snapshot_name snapA list"), Listing("000A1 snapA 1 .... .... W\n"));
   Expect(linked, "", 1, ReadSample("msg_no_snapvx_information__1.txt"));
   VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
@@ -140,7 +138,7 @@ TEST_F(ArrayTest, SnapInfoAndLinkDeviceFlags) {
   EXPECT_FALSE(info.linked);
   EXPECT_TRUE(info.linkDevs.empty());
 
-  env_.scripts.clear();
+  Reset();
   Expect(linked, "Symmetrix ID : 1\n-----\nSym Dev\n----- -----\n"
                  "000A1 snapA 000B1 .C.X. Wed\n000A1 snapA 000B2 X... Wed\n"
                  "000A1 snapZ 000B3 XXXXX Wed\n\nFlgs:\n (F)ailed\n");
@@ -170,7 +168,7 @@ TEST_F(ArrayTest, IsSnapLinkedMarksPairsAndClearsOthers) {
   }
   for (auto [answer, ok] : {std::pair{"!No link target was found", true},
                             {"garbage without ruler", false}}) {
-    env_.scripts.clear();
+    Reset();
     Answer(Snapvx("list -linked -by_tgt -lndev 000B1"), answer);
     list = List({{"000A1", "000B1"}});
     list.params.front().targetLinked = true;
@@ -206,8 +204,7 @@ TEST_F(ArrayTest, WaitForRestoreCompletion) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    env_.scripts.clear();
-    env_.runs.clear();
+    Reset();
     env_.sleeps.clear();
     env_.nowMicros = 1612339509LL * 1000000;  // the device file's time again
     if (c.maxMins) env_.Set("~Fieldunit", "nSymmRestoreWaitMaxMins", c.maxMins);
@@ -244,8 +241,7 @@ TEST_F(ArrayTest, RestoreCleanup) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    env_.scripts.clear();
-    env_.runs.clear();
+    Reset();
     env_.nowMicros = 1612339509LL * 1000000;
     for (const std::string& p : c.polls) Expect(kListDetail, p);
     Expect(kTerminate, "");
@@ -255,7 +251,7 @@ TEST_F(ArrayTest, RestoreCleanup) {
     if (c.ok) { EXPECT_EQ(kTerminate, env_.runs.back().commandLine); }
     EXPECT_FALSE(FileLeft());
   }
-  env_.scripts.clear();
+  Reset();
   Expect(kTerminate, "", 1, ReadSample("symclone_query_no_session__1.txt"));
   EXPECT_TRUE(api_.DeleteRestoreSessions(kSid, "snapA", {"000A1"}));
   EXPECT_FALSE(FileLeft());
