@@ -108,26 +108,21 @@ TEST_F(ArrayTest, CreateSnapsMaximumSessions) {
 // link devices, "no SnapVX information" is no link; of a link device's flags
 // a four-character word is not read.
 TEST_F(ArrayTest, SnapInfoAndLinkDeviceFlags) {
-  struct Case {
-    std::string answer;
-    bool ok, exists, failed, linked;
-  } cases[] = {
-      {Listing("000A1 snapB 1 X... .... Wed\n000A1 snapA 1 .X.. .... Wed\n"), true, true,
-       false, true},
-      {Listing("000A1 snapA 1 ... .... Wed\n"), true, true, true, true},
-      {"!\nNo snapshot was found\n", true, false, true, true},
-      {"no ruler here", false, true, true, true},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.answer);
+  // Answer, result, and the exists, failed and linked of a record set before.
+  for (auto [answer, ok, flags] : {
+           std::tuple<std::string, bool, std::vector<bool>>{
+               Listing("000A1 snapB 1 X... .... Wed\n000A1 snapA 1 .X.. .... Wed\n"), true,
+               {true, false, true}},
+           {Listing("000A1 snapA 1 ... .... Wed\n"), true, {true, true, true}},
+           {"!\nNo snapshot was found\n", true, {false, true, true}},
+           {"no ruler here", false, {true, true, true}}}) {
+    SCOPED_TRACE(answer);
     Reset();
-    Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), c.answer);
+    Answer(Snapvx("-devs 00A1 -snapshot_name snapA list"), answer);
     VMAXSnapInfo info(&si_, kSid, "00A1", "snapA");
     info.exists = info.failed = info.linked = true;
-    EXPECT_EQ(c.ok, api_.GetSnapInfo(info, false));
-    EXPECT_EQ(c.exists, info.exists);
-    EXPECT_EQ(c.failed, info.failed);
-    EXPECT_EQ(c.linked, info.linked);
+    EXPECT_EQ(ok, api_.GetSnapInfo(info, false));
+    EXPECT_EQ(flags, (std::vector<bool>{info.exists, info.failed, info.linked}));
   }
   const std::string linked = Snapvx("-devs 00A1 -snapshot_name snapA list -linked");
   Reset();
@@ -227,28 +222,24 @@ TEST_F(ArrayTest, WaitForRestoreCompletion) {
 // Cleanup terminates the finished sessions, waiting for running ones if
 // asked; a clone query's "no session" is nothing to delete.
 TEST_F(ArrayTest, RestoreCleanup) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> polls;
-    bool wait, ok;
-    std::vector<std::string> files;  // device file of each run
-  } cases[] = {
-      {"leaves running", {Progress({"000A1:100", "000A2:40"})}, false, true,
-       {"000A1\n000A2", "000A1"}},
-      {"waits", {Progress({"000A1:100", "000A2:40"}), Progress({"000A2:100"})},
-       true, true, {"000A1\n000A2", "000A1", "000A2", "000A2"}},
-      {"unparsable", {"no percent heading"}, false, false, {"000A1\n000A2"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  using V = std::vector<std::string>;
+  // Answers in turn, wait, result, and the device file of each run.
+  for (auto [polls, wait, ok, files] : {
+           std::tuple<V, bool, bool, V>{{Progress({"000A1:100", "000A2:40"})}, false, true,
+                                        {"000A1\n000A2", "000A1"}},
+           {{Progress({"000A1:100", "000A2:40"}), Progress({"000A2:100"})}, true, true,
+            {"000A1\n000A2", "000A1", "000A2", "000A2"}},
+           {{"no percent heading"}, false, false, {"000A1\n000A2"}}}) {
+    SCOPED_TRACE(files.size());
     Reset();
     env_.nowMicros = 1612339509LL * 1000000;
-    for (const std::string& p : c.polls) Expect(kListDetail, p);
+    for (const std::string& p : polls) Expect(kListDetail, p);
     Expect(kTerminate, "");
-    EXPECT_EQ(c.ok, api_.RestoreCleanup(kSid, "snapA", {"000A1", "000A2"}, c.wait));
-    ASSERT_EQ(c.files.size(), env_.runs.size());
-    for (size_t i = 0; i < c.files.size(); ++i) EXPECT_EQ(c.files[i], FileSeen(i)) << i;
-    if (c.ok) { EXPECT_EQ(kTerminate, env_.runs.back().commandLine); }
+    EXPECT_EQ(ok, api_.RestoreCleanup(kSid, "snapA", {"000A1", "000A2"}, wait));
+    V seen;
+    for (size_t i = 0; i < env_.runs.size(); ++i) seen.push_back(FileSeen(i));
+    EXPECT_EQ(files, seen);
+    if (ok) { EXPECT_EQ(kTerminate, env_.runs.back().commandLine); }
     EXPECT_FALSE(FileLeft());
   }
   Reset();

@@ -44,17 +44,20 @@ TEST_F(ScsiInquiryTest, PublishedSamples) {
   std::vector<uint8_t> standard =
       inquiry_data::ReadHexSample(dir + "sg3utils_inq_emc_symm__1.txt");
   ASSERT_EQ(40u, standard.size());
-  const std::string old = dir + "sg3utils_vpd83_old_emc_symm__1.txt";
-  struct Case {
-    std::string name;
-    std::vector<uint8_t> page;
-    std::vector<std::string> ids;
-    std::string dev;
+  auto check = [&](const std::string& name, const std::vector<uint8_t>& page,
+                   const std::vector<std::string>& wantIds, const char* wantDev) {
+    SCOPED_TRACE(name);
+    env.scsi["/dev/s"] = FakeScsiDevice{true, standard, page};
+    ASSERT_TRUE(Inquire("/dev/s"));
+    EXPECT_EQ("EMC     ", vendor);
+    EXPECT_EQ("SYMMETRIX       ", product);
+    EXPECT_EQ(wantIds, ids);
+    EXPECT_EQ(wantDev, dev);
   };
+  const std::string old = dir + "sg3utils_vpd83_old_emc_symm__1.txt";
   // The placeholder identifier has no "S" tail: no device number.
-  std::vector<Case> cases = {
-      {"older layout", inquiry_data::ReadHexSample(old), {"", "00123456789a"}, "00000"},
-      {"SPC layout", inquiry_data::ReadHexSample(old, true), {"000190103189", ""}, "00484"}};
+  check("older layout", inquiry_data::ReadHexSample(old), {"", "00123456789a"}, "00000");
+  check("SPC layout", inquiry_data::ReadHexSample(old, true), {"000190103189", ""}, "00484");
   for (auto [file, serial, devNo] : {std::tuple{"cinder_vmax_multipath_ll__1.txt",
                                                 "000196700531", "00809"},
                                      {"devicewwn_naa6_decode__2.txt", "000292605199", "008F8"},
@@ -65,16 +68,7 @@ TEST_F(ScsiInquiryTest, PublishedSamples) {
     std::vector<uint8_t> naa;
     for (size_t i = 0; i < 32; i += 2)
       naa.push_back(uint8_t(std::stoi(m.str().substr(i, 2), nullptr, 16)));
-    cases.push_back({file, Page83(naa), {serial, ""}, devNo});
-  }
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
-    env.scsi["/dev/s"] = FakeScsiDevice{true, standard, c.page};
-    ASSERT_TRUE(Inquire("/dev/s"));
-    EXPECT_EQ("EMC     ", vendor);
-    EXPECT_EQ("SYMMETRIX       ", product);
-    EXPECT_EQ(c.ids, ids);
-    EXPECT_EQ(c.dev, dev);
+    check(file, Page83(naa), {serial, ""}, devNo);
   }
 }
 
