@@ -20,18 +20,6 @@ class HostDiscoveryTest : public ::testing::Test {
   std::string serial = "000197800123";
 };
 
-// A source is a VMware one only by its exact type word.
-TEST_F(HostDiscoveryTest, VMwareSource) {
-  for (auto [source, want] : {std::pair{"/dev/sdb", false},
-                              {"{idatype:vmware,lunuuid:01}", true},
-                              {"{idatype:vmwarex}", false}}) {
-    si.sourceDevice = source;
-    bool vmware = !want;
-    ASSERT_TRUE(IsIDATypeVMWare(&si, vmware));
-    EXPECT_EQ(want, vmware) << source;
-  }
-}
-
 // FC names lose their colons and are upper-cased; with iSCSI among them only
 // the iSCSI names are kept, as given; the list is appended to.
 TEST_F(HostDiscoveryTest, InitiatorForms) {
