@@ -14,7 +14,7 @@ std::string CylListing(const std::string& rows) {
 // Free = in the group, not linked and not mapped (000A5 is mapped, 000A4
 // linked). Answers are output, or "!" and the error text of a failed run.
 TEST_F(ArrayTest, FreeDevicesOfTargetGroup) {
-  const std::string linked = "Dev   Dev   Name  Gen FCMD\n-----\nA4 000A1 snapA 0 .D.X W\n\nFlgs:\n";
+  const std::string linked = "Dev Dev Name Gen FCMD\n-----\nA4 000A1 snapA 0 .D.X W\n\nFlgs:\n";
   const std::string unmapped =
       CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
                  "000A5 /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"

@@ -1,4 +1,5 @@
-// SCSI inquiry identification over scripted devices of the fake host.
+// SCSI inquiry identification, initiators, device lists and mapped-device
+// discovery over scripted devices of the fake host.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -19,19 +20,23 @@ using testing_host::FakeScsiDevice;
 
 namespace {
 
-class ScsiInquiryTest : public ::testing::Test {
+class HostDevTest : public ::testing::Test {
  protected:
   testing_host::FakeEnv env;
   hostrt::ScopedEnv scoped{&env};
+  testing_host::FakeSnapInfo si;
+  testing_host::FakeOSUtil os;
+  std::string serial = "000197800123";
   std::string vendor, product, dev;
   std::vector<std::string> ids;
 
   bool Inquire(const std::string& spec) {
     return getDeviceInfoBySCSIInquiry(spec, vendor, product, ids, dev);
   }
-  void Add(const char* path, const char* devChars, const char* productName = "SYMMETRIX       ") {
+  void Add(const char* path, const char* devChars, const char* productName = "SYMMETRIX       ",
+           const char* array = "000197800123") {
     env.scsi[path] = FakeScsiDevice{true, Standard("EMC     ", productName, devChars),
-                                    inquiry_data::Page83ForSerial("000197800123")};
+                                    inquiry_data::Page83ForSerial(array)};
   }
 };
 
@@ -39,7 +44,7 @@ class ScsiInquiryTest : public ::testing::Test {
 // (40 bytes on file, claiming 36), the older and the SPC page, and the
 // device WWNs published with the serial and device number they name, each
 // as the LU designator of an SPC page behind the short standard answer.
-TEST_F(ScsiInquiryTest, PublishedSamples) {
+TEST_F(HostDevTest, PublishedSamples) {
   const std::string dir = std::string(PZ_SHARED_DIR) + "/scsi-samples/";
   std::vector<uint8_t> standard =
       inquiry_data::ReadHexSample(dir + "sg3utils_inq_emc_symm__1.txt");
@@ -74,7 +79,7 @@ TEST_F(ScsiInquiryTest, PublishedSamples) {
 
 // The page of the first device must not leak into the short answer of the
 // second, which names no device; host failures give false, keeping what was read.
-TEST_F(ScsiInquiryTest, ShortAnswersAndFailuresGiveNoStaleData) {
+TEST_F(HostDevTest, ShortAnswersAndFailuresGiveNoStaleData) {
   Add("/dev/sdb", "0A1B");
   FakeScsiDevice shortDev{true, Standard("EMC     ", "SYMMETRIX       ", ""), {0, 0x83, 0, 0}};
   shortDev.standard.resize(36);
@@ -98,7 +103,7 @@ TEST_F(ScsiInquiryTest, ShortAnswersAndFailuresGiveNoStaleData) {
 }
 
 // The setting names a serial and its replacement; without one it does nothing.
-TEST_F(ScsiInquiryTest, CorrectiveArrayIdReplacesFirstMatchingCandidate) {
+TEST_F(HostDevTest, CorrectiveArrayIdReplacesFirstMatchingCandidate) {
   Add("/dev/sdb", "0001");
   for (auto [setting, want] : {std::pair{"000197800123:000197800999", "000197800999"},
                                {"000197800123", "000197800123"}}) {
@@ -111,7 +116,7 @@ TEST_F(ScsiInquiryTest, CorrectiveArrayIdReplacesFirstMatchingCandidate) {
 // ESX hands over the standard data and the LUN UUID as text, no path
 // (the ESX runs read the long answer): without data nothing is named, and
 // with a short answer the device number comes from the UUID's identifier.
-TEST_F(ScsiInquiryTest, VMwareModeReadsHandedOverDataAndLunUuid) {
+TEST_F(HostDevTest, VMwareModeReadsHandedOverDataAndLunUuid) {
   std::vector<uint8_t> shortStd = Standard("EMC     ", "SYMMETRIX       ", "");
   shortStd.resize(36);
   shortStd[4] = 31;
@@ -196,8 +201,7 @@ TEST(InquiryParsers, ReadOnlyTheValidBytes) {
 }
 
 // Only EMC SYMMETRIX devices count; verify checks array and device too.
-TEST_F(ScsiInquiryTest, GetAndVerifyAcceptOnlyEmcSymmetrix) {
-  testing_host::FakeSnapInfo si;
+TEST_F(HostDevTest, GetAndVerifyAcceptOnlyEmcSymmetrix) {
   std::string symDev;
   std::vector<std::string> arrayIds;
   Add("/dev/sdb", "0A1B");
@@ -206,6 +210,94 @@ TEST_F(ScsiInquiryTest, GetAndVerifyAcceptOnlyEmcSymmetrix) {
   EXPECT_TRUE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800123", "A1B"));
   EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800999", "00A1B"));
   EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdc", "000197800123", "00A1B"));
+}
+
+// FC names lose their colons and are upper-cased; with iSCSI among them only
+// the iSCSI names are kept, as given; the list is appended to.
+TEST_F(HostDevTest, InitiatorForms) {
+  using L = std::list<std::string>;
+  // Names, their types, the host's result; iSCSI found, and the list after.
+  for (auto [names, types, result, wantIscsi, want] : {
+           std::tuple<const char*, std::string, int, bool, L>{
+               "50:00:09:73:f0:0a:b1:04,ab:cd", std::string("\0\0", 2), 0, false,
+               {"KEPT", "50000973F00AB104", "ABCD"}},
+           {"iqn.1994-05.com.redhat:ab,,50:00:09:73:f0:0a:b1:04", std::string("\1\0", 2), 0,
+            true, {"KEPT", "iqn.1994-05.com.redhat:ab"}},
+           {"", "", 0, false, {"KEPT"}},
+           {"a:b", "", 1, false, {"KEPT"}}}) {
+    SCOPED_TRACE(names);
+    os.initiatorNames = names;
+    os.initiatorTypes = types;
+    os.queryInitiatorsResult = result;
+    L inits = {"KEPT"};
+    bool iscsi = !wantIscsi;
+    EXPECT_EQ(want.size() > 1, detectHbalist(&si, &os, inits, "esx01", serial, iscsi));
+    EXPECT_EQ(want, inits);
+    if (want.size() > 1) { EXPECT_EQ(wantIscsi, iscsi); }
+  }
+  std::list<std::string> iqn = {"iqn.a:b", "iqn.c:d"};
+  EXPECT_EQ("iqn.a:b,iqn.c:d", convertHbaList(iqn, true));
+}
+
+// The host's answer may ask for a bigger buffer: followed once, and given up
+// after a bound when the host keeps asking. VMware entries of a device list
+// are split only where the next entry starts.
+TEST_F(HostDevTest, BuffersGrowOnceAndAreBounded) {
+  os.hostInitiator = "21:00:00:24:ff:" + std::string(3000, 'a');
+  std::string name;
+  bool iscsi = true;
+  ASSERT_TRUE(detectHBA(&si, name, iscsi, serial, &os, "esx01"));
+  EXPECT_EQ(1, os.hostInitiatorAsks);
+  EXPECT_EQ(127u, name.size());
+  EXPECT_EQ("21000024FFAAA", name.substr(0, 13));
+  os.hostInitiator = "21:00:00:24:ff:00:00:01";
+  os.hostInitiatorAlwaysBigger = true;
+  os.hostInitiatorAsks = 0;
+  EXPECT_FALSE(detectHBA(&si, name, iscsi, serial, &os, "esx01"));
+  EXPECT_EQ(9, os.hostInitiatorAsks);
+
+  std::list<std::string> devs;
+  os.deviceListString = std::string(5000, 'x') + "*y";
+  ASSERT_TRUE(getDeviceList(&si, devs, &os, "esx01", "EMC"));
+  EXPECT_EQ(2, os.deviceListStringCalls);
+  EXPECT_EQ(2u, devs.size());
+  os.deviceListString = "{idatype:vmware,lunuuid:1*x}*{idatype:vmware,lunuuid:2}";
+  ASSERT_TRUE(getDeviceList(&si, devs, &os, "esx01", "EMC"));
+  EXPECT_EQ((std::list<std::string>{"{idatype:vmware,lunuuid:1*x}", "{idatype:vmware,lunuuid:2}"}),
+            devs);
+  os.deviceListStringAlwaysBigger = true;
+  os.deviceListStringCalls = 0;
+  EXPECT_FALSE(getDeviceList(&si, devs, &os, "esx01", "EMC"));
+  EXPECT_EQ(9, os.deviceListStringCalls);
+}
+
+// Each pending device takes the first path of its array and number (another
+// product or array does not count); nothing is asked once all are found.
+TEST_F(HostDevTest, DiscoveryMatchesArrayAndDeviceOnce) {
+  Add("/dev/sdb", "0A1C", "SYMMETRIX       ", "000197800999");
+  Add("/dev/sdc", "0A1C");
+  Add("/dev/sdd", "0A1D", "VRAID           ");
+  Add("/dev/sde", "0A1D");
+  testing_host::FakeSnapInfo a, b;
+  std::vector<VMAXMappedDevices> pending(2);
+  pending[0].snapInfo = &a;
+  pending[1].snapInfo = &b;
+  pending[0].targetDevice = "00A1C";
+  pending[1].targetDevice = "0A1D";
+  pending[0].arraySerial = pending[1].arraySerial = serial;
+  discoverMappedDevices(&os, {"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/missing", "/dev/sde"},
+                        pending, false);
+  EXPECT_EQ("/dev/sdc", a.devicePath);
+  EXPECT_EQ("/dev/sde", b.devicePath);
+
+  env.scsi["/dev/sdc"].cdbs.clear();
+  pending.resize(1);
+  discoverMappedDevices(&os, {"/dev/sdc"}, pending, false);
+  EXPECT_TRUE(env.scsi["/dev/sdc"].cdbs.empty());
+
+  std::list<std::string> out = {"stale"};
+  ASSERT_TRUE(getAllDevicePaths(&si, serial, "00A1C", {"/dev/sdb", "/dev/sdc", "/dev/sde"}, out));
+  EXPECT_EQ((std::list<std::string>{"/dev/sdc"}), out);
 }
 
 }  // namespace
