@@ -200,18 +200,6 @@ TEST(InquiryParsers, ReadOnlyTheValidBytes) {
   EXPECT_EQ("000197800123", page.symm4);
 }
 
-// Only EMC SYMMETRIX devices count; verify checks array and device too.
-TEST_F(HostDevTest, GetAndVerifyAcceptOnlyEmcSymmetrix) {
-  std::string symDev;
-  std::vector<std::string> arrayIds;
-  Add("/dev/sdb", "0A1B");
-  Add("/dev/sdc", "0A1B", "VRAID           ");
-  EXPECT_FALSE(getDeviceInfo(&si, "/dev/sdc", symDev, arrayIds));
-  EXPECT_TRUE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800123", "A1B"));
-  EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdb", "000197800999", "00A1B"));
-  EXPECT_FALSE(verifyDeviceBySCSIInquiry(&si, "/dev/sdc", "000197800123", "00A1B"));
-}
-
 // FC names lose their colons and are upper-cased; with iSCSI among them only
 // the iSCSI names are kept, as given; the list is appended to.
 TEST_F(HostDevTest, InitiatorForms) {
@@ -273,6 +261,7 @@ TEST_F(HostDevTest, BuffersGrowOnceAndAreBounded) {
 
 // Each pending device takes the first path of its array and number (another
 // product or array does not count); nothing is asked once all are found.
+// Only EMC SYMMETRIX devices are sources either.
 TEST_F(HostDevTest, DiscoveryMatchesArrayAndDeviceOnce) {
   Add("/dev/sdb", "0A1C", "SYMMETRIX       ", "000197800999");
   Add("/dev/sdc", "0A1C");
@@ -298,6 +287,8 @@ TEST_F(HostDevTest, DiscoveryMatchesArrayAndDeviceOnce) {
   std::list<std::string> out = {"stale"};
   ASSERT_TRUE(getAllDevicePaths(&si, serial, "00A1C", {"/dev/sdb", "/dev/sdc", "/dev/sde"}, out));
   EXPECT_EQ((std::list<std::string>{"/dev/sdc"}), out);
+  std::string symDev;
+  EXPECT_FALSE(getDeviceInfo(&si, "/dev/sdd", symDev, ids));
 }
 
 }  // namespace
