@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -46,24 +47,13 @@ inline std::vector<uint8_t> ReadHexSample(const std::string& path,
                                           bool commented = false) {
   std::ifstream in(path);
   std::vector<uint8_t> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    bool isComment = !line.empty() && line[0] == '#';
-    if (isComment != commented) continue;
-    if (commented) line = line.substr(1);
-    std::istringstream words(line);
-    std::string w;
-    std::vector<uint8_t> bytes;
-    bool allHex = true;
-    while (words >> w) {
-      if (w.size() != 2 || !isxdigit((unsigned char)w[0]) ||
-          !isxdigit((unsigned char)w[1])) {
-        allHex = false;
-        break;
-      }
-      bytes.push_back(uint8_t(std::stoi(w, nullptr, 16)));
-    }
-    if (allHex) out.insert(out.end(), bytes.begin(), bytes.end());
+  const std::string bytes = "(\\s*[0-9a-fA-F]{2}(?:\\s+[0-9a-fA-F]{2})*)\\s*";
+  const std::regex hexLine(commented ? "#" + bytes : bytes);
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (!std::regex_match(line, m, hexLine)) continue;
+    std::istringstream words(m[1].str());
+    for (std::string w; words >> w;) out.push_back(uint8_t(std::stoi(w, nullptr, 16)));
   }
   return out;
 }

@@ -88,29 +88,19 @@ class RealRunner : public ::testing::Test {
 // Names with dots, colons and dashes arrive unchanged, each as one argument
 // (the seventh word of each of these lines), next to the device file.
 TEST_F(RealRunner, NamesArriveUnchangedAsSingleArguments) {
-  VMAXSnapParamList list;
-  list.serial = kSid;
-  for (const char* dev : {"0019E", "0B59"}) {
-    VMAXSnapParam p;
-    p.snapUid = "Daily-Snap_2026_12_06_2150-00ab";
-    p.sourceDevice = dev;
-    list.params.push_back(p);
-  }
-  ASSERT_TRUE(api_.CreateSnaps(list)) << si_.allLogs();
-  api_.SGDevAdd(kSid, {"000A1"}, "SG_prod-01.db:a");
+  ASSERT_TRUE(api_.SGDevAdd(kSid, {"000A1", "0B59"}, "SG_prod-01.db:a")) << si_.allLogs();
   std::vector<std::string> views;
   api_.GetMVListByInitiator(kSid, "iqn.1994-05.com.redhat:5a1b2c3d", views);
   VMAXMaskViewInfo info;
   api_.MaskViewInfoByName(kSid, "MV_LNXDBSRV001.x:1", info);
-  ASSERT_EQ(4u, Runs()) << si_.allLogs();
+  ASSERT_EQ(3u, Runs()) << si_.allLogs();
   struct {
     size_t words;
     std::string name, file;
-  } want[] = {{9, "Daily-Snap_2026_12_06_2150-00ab", "0019E\n0B59\n"},
-              {9, "SG_prod-01.db:a", "000A1\n"},
+  } want[] = {{9, "SG_prod-01.db:a", "000A1\n0B59\n"},
               {10, "iqn.1994-05.com.redhat:5a1b2c3d", ""},
               {8, "MV_LNXDBSRV001.x:1", ""}};
-  for (size_t run = 0; run < 4; ++run) {
+  for (size_t run = 0; run < 3; ++run) {
     Argv argv = ArgvOf(run);
     ASSERT_EQ(want[run].words, argv.size()) << run;
     EXPECT_EQ((Argv{"-sid", kSid}), Argv(argv.begin() + 1, argv.begin() + 3));
@@ -122,7 +112,7 @@ TEST_F(RealRunner, NamesArriveUnchangedAsSingleArguments) {
     EXPECT_EQ(want[run].file,
               runtime_test::ReadFile(dir_ + "/runs/" + std::to_string(run) + ".file"));
   }
-  EXPECT_EQ(Tool("symsnapvx"), ArgvOf(0)[0]);
+  EXPECT_EQ(Tool("symsg"), ArgvOf(0)[0]);
 }
 
 // Hostile names never reach a runner (the refusal tests); should one, the
