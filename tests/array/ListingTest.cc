@@ -21,36 +21,31 @@ TEST_F(ArrayTest, FreeDevicesOfTargetGroup) {
                  "00A6  Not Visible ***:*** TDEV N/Grp'd RW 1093\n");
   const std::string range = ReadSample("symdev_list_range__1.txt");
   const std::string none = "!" + ReadSample("msg_no_snapvx_information__1.txt");
-  struct Case {
-    const char* name;
-    std::string linked, noport, cyl;
-    bool ok;
-    std::vector<std::pair<std::string, unsigned>> free;
-  } cases[] = {
-      {"linked and mapped left out", linked, unmapped,
-       CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
-                  "A5    /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
-                  "000A6 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
-                  "000A7 /dev/sdd    1D:4    TDEV N/Grp'd RW 4372\n"),
-       true, {{"000A5", 2186}, {"000A6", 1093}}},
-      {"linked list without ruler", "000A4 000A1 snapA\n", unmapped, "", false, {}},
-      // Older arrays: four-digit numbers, DA:IT column, "2-Way Mir" configs.
-      {"older layout", none, range, range, false, {}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  using Free = std::vector<std::pair<std::string, unsigned>>;
+  for (auto [name, linkedOut, noport, cyl, want] : {
+           std::tuple<const char*, std::string, std::string, std::string, Free>{
+               "linked and mapped left out", linked, unmapped,
+               CylListing("000A4 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
+                          "A5    /dev/sdc    1D:4    TDEV N/Grp'd RW 2186\n"
+                          "000A6 Not Visible ***:*** TDEV N/Grp'd RW 1093\n"
+                          "000A7 /dev/sdd    1D:4    TDEV N/Grp'd RW 4372\n"),
+               Free{{"000A5", 2186}, {"000A6", 1093}}},
+           {"linked list without ruler", "000A4 000A1 snapA\n", unmapped, "", {}},
+           // Older arrays: four-digit numbers, DA:IT column, "2-Way Mir" configs.
+           {"older layout", none, range, range, {}}}) {
+    SCOPED_TRACE(name);
     Reset();
-    Answer(Cmd("symsnapvx", "list -linked -by_tgt"), c.linked);
-    Answer(Cmd("symdev", "list -sg tgt_sg -noport -tdev"), c.noport);
-    Answer(Cmd("symdev", "list -sg tgt_sg -tdev -cyl"), c.cyl);
+    Answer(Cmd("symsnapvx", "list -linked -by_tgt"), linkedOut);
+    Answer(Cmd("symdev", "list -sg tgt_sg -noport -tdev"), noport);
+    Answer(Cmd("symdev", "list -sg tgt_sg -tdev -cyl"), cyl);
     std::list<VMAXLun> luns;
-    EXPECT_EQ(c.ok, api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
-    std::vector<std::pair<std::string, unsigned>> got;
+    EXPECT_EQ(!want.empty(), api_.GetFreeTDEVListBySG(kSid, "tgt_sg", luns));
+    Free got;
     for (const auto& l : luns) {
       got.emplace_back(l.deviceId, l.cylinders);
       EXPECT_EQ(kSid, l.sid);
     }
-    EXPECT_EQ(c.free, got);
+    EXPECT_EQ(want, got);
   }
 }
 
@@ -186,18 +181,6 @@ TEST_F(ArrayTest, ChildGroupsVersionSwitch) {
   }
 }
 
-// WWPNs compare without case, colons or blanks; view names exactly.
-TEST_F(ArrayTest, AllowLists) {
-  config_.allowWWPNs = {"50:00:09:73:F0:0A:B1:04"};
-  config_.allowMaskingViews = {"MV_Host1"};
-  Reinit();
-  EXPECT_TRUE(api_.IsAllowedWWPN("50000973f00ab104"));
-  EXPECT_TRUE(api_.IsAllowedWWPN("50 00 09 73 f0 0a b1 04"));
-  EXPECT_FALSE(api_.IsAllowedWWPN("500009730f0ab104"));
-  EXPECT_TRUE(api_.IsAllowedMaskingView("MV_Host1"));
-  EXPECT_FALSE(api_.IsAllowedMaskingView("mv_host1"));
-}
-
 // Views of an initiator come from their brace block only ("None", never a
 // later block); details take whole keys, the last storage group winning.
 TEST_F(ArrayTest, MaskingViewsAndTheirDetails) {
@@ -232,13 +215,20 @@ TEST_F(ArrayTest, MaskingViewsAndTheirDetails) {
   }
 }
 
-// Without an allowed initiator there is no view: the operator is told what to add.
-TEST_F(ArrayTest, StorageGroupsByInitiatorWithoutAllowedOnes) {
+// WWPNs compare without case, colons or blanks; view names exactly. Without
+// an allowed initiator there is no view: the operator is told what to add.
+TEST_F(ArrayTest, AllowLists) {
+  config_.allowWWPNs = {"50:00:09:73:F0:0A:B1:04"};
+  config_.allowMaskingViews = {"MV_Host1"};
+  Reinit();
+  EXPECT_TRUE(api_.IsAllowedWWPN("50000973f00ab104"));
+  EXPECT_TRUE(api_.IsAllowedWWPN("50 00 09 73 f0 0a b1 04"));
+  EXPECT_FALSE(api_.IsAllowedWWPN("500009730f0ab104"));
+  EXPECT_TRUE(api_.IsAllowedMaskingView("MV_Host1"));
+  EXPECT_FALSE(api_.IsAllowedMaskingView("mv_host1"));
   std::unordered_map<std::string, std::unordered_set<std::string>> out;
   EXPECT_FALSE(api_.GetSGListByHBA(kSid, {}, out));
-  config_.allowWWPNs = {"10000000C9ABCD09"};
-  Reinit();
-  Expect(Cmd("symsg", "list"), "-----\nsg 0 ....\nLegend:\n");
+  Expect(kSgList, "-----\nsg 0 ....\nLegend:\n");
   EXPECT_FALSE(api_.GetSGListByHBA(kSid, {"10000000C9ABCD01", "10000000C9ABCD02"}, out));
   EXPECT_TRUE(si_.hasLog(
       "Failed to find masking view for mapping.Please add one or more of "
