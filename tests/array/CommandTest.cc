@@ -135,7 +135,6 @@ TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
       {&A::DeleteSnaps, false, false, true, false, OnSnapA("terminate -noprompt"), true},
       {&A::LinkTarget, true, true, false, false, OnSnapA("link -copy -noprompt"), false},
       {&A::UnlinkTarget, true, false, true, true, forced, false},
-      {&A::RestoreSnaps, false, false, false, false, OnSnapA("restore -noprompt"), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.cmd);
@@ -255,9 +254,6 @@ TEST_F(ArrayTest, WaitForRestoreCompletion) {
     bool ok;
     size_t runs, sleeps;
   } cases[] = {
-      {"done after one sleep",
-       {Progress({"000A1:100", "000A2:99"}), Progress({"000A1:100", "000A2:100"})},
-       nullptr, {"000A1", "000A2"}, true, 2, 1},
       {"a day by default", {Progress({"000A1:5"})}, nullptr, {"000A1"}, false,
        1441 * 2 - 1, 1440 * 2},
       {"no session", {"!" + ReadSample("msg_no_snapvx_information__1.txt")}, nullptr,
