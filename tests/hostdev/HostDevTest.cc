@@ -120,21 +120,13 @@ TEST_F(HostDevTest, VMwareModeReadsHandedOverDataAndLunUuid) {
   std::vector<uint8_t> shortStd = Standard("EMC     ", "SYMMETRIX       ", "");
   shortStd.resize(36);
   shortStd[4] = 31;
-  const std::string uuid = "020000000060000970000197800555533030";
-  struct Case {
-    std::string spec, dev;
-    std::vector<std::string> ids;
-  } cases[] = {
-      {"{idatype:vmware}", "00000", {"", ""}},
-      {"{idatype:vmware,standardinqury:" + inquiry_data::Hex(shortStd) + ",lunuuid:" + uuid +
-           "41314253594d4d4554}", "00A1B", {"", "", "000197800555"}},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.spec);
-    ASSERT_TRUE(Inquire(c.spec));
-    EXPECT_EQ(c.dev, dev);
-    EXPECT_EQ(c.ids, ids);
-  }
+  ASSERT_TRUE(Inquire("{idatype:vmware}"));
+  EXPECT_EQ("00000", dev);
+  EXPECT_EQ((std::vector<std::string>{"", ""}), ids);
+  ASSERT_TRUE(Inquire("{idatype:vmware,standardinqury:" + inquiry_data::Hex(shortStd) +
+                      ",lunuuid:02000000006000097000019780055553303041314253594d4d4554}"));
+  EXPECT_EQ("00A1B", dev);
+  EXPECT_EQ((std::vector<std::string>{"", "", "000197800555"}), ids);
 }
 
 // The parsers read nothing past the bytes they are given: each answer sits
@@ -174,26 +166,19 @@ TEST(InquiryParsers, ReadOnlyTheValidBytes) {
     p[at] = value;
     return p;
   };
-  struct Case {
-    const char* name;
-    std::vector<uint8_t> page;
-    size_t returned;
-  } bad[] = {
-      {"cut designator", good, good.size() - 1},
-      {"page length shorter than the designator", changed(3, 10), good.size()},
-      {"unit serial number page code", changed(1, 0x80), good.size()},
-      {"other OUI", Page83({0x60, 0x0a, 0x09, 0x80, 0x00, 0x01, 0x97, 0x80, 0x01, 0x23}),
-       good.size()},
-      {"port association", changed(5, 0x13), good.size()},
-      {"ASCII code set", changed(4, 0x02), good.size()},
-      {"header only", {0x00, 0x83, 0x00, 0x00}, 4},
-      {"three bytes", {0x00, 0x83, 0x00}, 3},
-  };
-  for (const Case& c : bad) {
-    std::vector<uint8_t> cut(c.page.begin(), c.page.begin() + c.returned);
+  for (auto [name, bad] : {
+           std::pair<const char*, std::vector<uint8_t>>{
+               "cut designator", std::vector<uint8_t>(good.begin(), good.end() - 1)},
+           {"page length shorter than the designator", changed(3, 10)},
+           {"unit serial number page code", changed(1, 0x80)},
+           {"other OUI", Page83({0x60, 0x0a, 0x09, 0x80, 0x00, 0x01, 0x97, 0x80, 0x01, 0x23})},
+           {"port association", changed(5, 0x13)},
+           {"ASCII code set", changed(4, 0x02)},
+           {"header only", {0x00, 0x83, 0x00, 0x00}},
+           {"three bytes", {0x00, 0x83, 0x00}}}) {
     DeviceIdPageInfo page;
-    parseDeviceIdPage(exact(cut).get(), cut.size(), page);
-    EXPECT_TRUE(page.symm4.empty() && page.symm3.empty() && page.device.empty()) << c.name;
+    parseDeviceIdPage(exact(bad).get(), bad.size(), page);
+    EXPECT_TRUE(page.symm4.empty() && page.symm3.empty() && page.device.empty()) << name;
   }
   DeviceIdPageInfo page;
   parseDeviceIdPage(exact(good).get(), good.size(), page);
