@@ -8,6 +8,18 @@
 namespace arraytest {
 namespace {
 
+VMAXSnapParamList List(std::initializer_list<std::pair<const char*, const char*>> pairs) {
+  VMAXSnapParamList list;
+  list.serial = kSid;
+  for (const auto& pr : pairs) {
+    VMAXSnapParam p;
+    p.snapUid = "snapA";
+    p.sourceDevice = pr.first;
+    p.targetDevice = pr.second;
+    list.params.push_back(p);
+  }
+  return list;
+}
 // Standard error is appended to the output; the exit code is reported, and
 // left alone when the command cannot start.
 TEST_F(ArrayTest, RunCommandMergesErrorAndReportsExitCode) {
@@ -55,11 +67,7 @@ TEST_F(ArrayTest, NoJobIdMeansNoFileAndNoCommand) {
   std::string name = "x";
   EXPECT_FALSE(WriteToFile(&si_, "a", name));
   EXPECT_TRUE(name.empty());
-  VMAXSnapParamList list;
-  list.serial = kSid;
-  list.params.resize(1);
-  list.params.front().sourceDevice = "00A1";
-  list.params.front().snapUid = "s1";
+  VMAXSnapParamList list = List({{"00A1", ""}});
   EXPECT_FALSE(api_.DeleteSnaps(list));
   EXPECT_TRUE(env_.runs.empty());
   EXPECT_TRUE(env_.files.empty());
@@ -86,18 +94,6 @@ TEST_F(ArrayTest, SolutionsEnablerVersion) {
   }
 }
 
-VMAXSnapParamList List(std::initializer_list<std::pair<const char*, const char*>> pairs) {
-  VMAXSnapParamList list;
-  list.serial = kSid;
-  for (const auto& pr : pairs) {
-    VMAXSnapParam p;
-    p.snapUid = "snapA";
-    p.sourceDevice = pr.first;
-    p.targetDevice = pr.second;
-    list.params.push_back(p);
-  }
-  return list;
-}
 std::string Snapvx(const std::string& args) { return Cmd("symsnapvx", args); }
 std::string OnSnapA(const std::string& args) {
   return Snapvx(kFile + "-snapshot_name snapA " + args);
@@ -124,36 +120,32 @@ TEST_F(ArrayTest, SnapshotOperationsCommandLinesAndDeviceFile) {
   using A = ArrayAPI_CLI;
   const std::string forced = Tool("symsnapvx") + " -sid  " + kSid + " " + kFile +
                              "-snapshot_name snapA unlink -symforce -noprompt";
-  struct Case {
-    bool (ArrayAPI_CLI::*call)(VMAXSnapParamList&);
-    bool pairs, copy, verbose, force;
-    std::string cmd;
-    bool kept;
-  } cases[] = {
-      {&A::CreateSnaps, false, false, true, false,
-       Snapvx(kFile + "-name snapA establish -noprompt"), false},
-      {&A::DeleteSnaps, false, false, true, false, OnSnapA("terminate -noprompt"), true},
-      {&A::LinkTarget, true, true, false, false, OnSnapA("link -copy -noprompt"), false},
-      {&A::UnlinkTarget, true, false, true, true, forced, false},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.cmd);
+  // Operation, verbose logging, command line (asking for a copy or a forced
+  // unlink), and whether the device file is kept.
+  for (auto [call, verbose, cmd, kept] : {
+           std::tuple<bool (A::*)(VMAXSnapParamList&), bool, std::string, bool>{
+               &A::CreateSnaps, true, Snapvx(kFile + "-name snapA establish -noprompt"), false},
+           {&A::DeleteSnaps, true, OnSnapA("terminate -noprompt"), true},
+           {&A::LinkTarget, false, OnSnapA("link -copy -noprompt"), false},
+           {&A::UnlinkTarget, true, forced, false}}) {
+    SCOPED_TRACE(cmd);
+    const bool pairs = cmd.find("link") != std::string::npos;
     Reset();
-    config_.bSymmVerboseLogging = c.verbose;
-    config_.bSYMCLIForceUnlink = c.force;
+    config_.bSymmVerboseLogging = verbose;
+    config_.bSYMCLIForceUnlink = cmd.find("-symforce") != std::string::npos;
     Reinit();
-    Expect(c.cmd, "");
-    VMAXSnapParamList list = c.pairs ? List({{"00A1", "00B1"}, {"00A2", "00B2"}})
-                                     : List({{"00A1", ""}, {"00A2", ""}});
-    list.decoupledClone = c.copy;
-    EXPECT_TRUE((api_.*c.call)(list));
+    Expect(cmd, "");
+    VMAXSnapParamList list = pairs ? List({{"00A1", "00B1"}, {"00A2", "00B2"}})
+                                   : List({{"00A1", ""}, {"00A2", ""}});
+    list.decoupledClone = cmd.find("-copy") != std::string::npos;
+    EXPECT_TRUE((api_.*call)(list));
     EXPECT_TRUE(env_.unexpected.empty());
-    EXPECT_EQ(c.pairs ? "00A1 00B1\n00A2 00B2\n" : "00A1\n00A2\n", FileSeen());
-    EXPECT_EQ(c.kept, FileLeft());
+    EXPECT_EQ(pairs ? "00A1 00B1\n00A2 00B2\n" : "00A1\n00A2\n", FileSeen());
+    EXPECT_EQ(kept, FileLeft());
     env_.files.clear();
     VMAXSnapParamList empty;
     empty.serial = kSid;
-    EXPECT_FALSE((api_.*c.call)(empty));
+    EXPECT_FALSE((api_.*call)(empty));
     EXPECT_EQ(1u, env_.runs.size());
   }
 }
@@ -246,38 +238,28 @@ TEST_F(ArrayTest, IsSnapLinkedMarksPairsAndClearsOthers) {
 // Waiting polls every 30 s with the same device file, bounded by the
 // configured minutes (a day by default).
 TEST_F(ArrayTest, WaitForRestoreCompletion) {
-  struct Case {
-    const char* name;
-    std::vector<std::string> polls;  // answers in turn
-    const char* maxMins;
-    std::list<std::string> devs;
-    bool ok;
-    size_t runs, sleeps;
-  } cases[] = {
-      {"a day by default", {Progress({"000A1:5"})}, nullptr, {"000A1"}, false,
-       1441 * 2 - 1, 1440 * 2},
-      {"no session", {"!" + ReadSample("msg_no_snapvx_information__1.txt")}, nullptr,
-       {"000A1"}, true, 1, 0},
-      {"no closing ruler",
-       {"-------- header --------\nSym   Snapshot   Done\nDev   Name       (%)\n"
-        "000A1 snapA 100\n000A2 snapA 100\n"},
-       nullptr, {"000A1", "000A2"}, true, 1, 0},
-      {"bounded", {Progress({"000A1:100", "000A2:40", "000A3:n/a"})}, "2",
-       {"000A1", "000A2", "000A3"}, false, 5, 4},
-  };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.name);
+  // The one answer, the limit setting, the devices, result, runs and sleeps.
+  for (auto [answer, maxMins, devs, ok, runs, sleeps] : {
+           std::tuple<std::string, const char*, std::list<std::string>, bool, size_t, size_t>{
+               Progress({"000A1:5"}), nullptr, {"000A1"}, false, 1441 * 2 - 1, 1440 * 2},
+           {"!" + ReadSample("msg_no_snapvx_information__1.txt"), nullptr, {"000A1"}, true, 1, 0},
+           {"-------- header --------\nSym   Snapshot   Done\nDev   Name       (%)\n"
+            "000A1 snapA 100\n000A2 snapA 100\n",  // no closing ruler
+            nullptr, {"000A1", "000A2"}, true, 1, 0},
+           {Progress({"000A1:100", "000A2:40", "000A3:n/a"}), "2", {"000A1", "000A2", "000A3"},
+            false, 5, 4}}) {
+    SCOPED_TRACE(answer);
     Reset();
     env_.sleeps.clear();
     env_.nowMicros = 1612339509LL * 1000000;  // the device file's time again
-    if (c.maxMins) env_.Set("~Fieldunit", "nSymmRestoreWaitMaxMins", c.maxMins);
-    for (const std::string& p : c.polls) Answer(kListDetail, p);
-    EXPECT_EQ(c.ok, api_.WaitForRestoreCompletion(kSid, "snapA", c.devs));
-    EXPECT_EQ(c.runs, env_.runs.size());
-    EXPECT_EQ(c.sleeps, env_.sleeps.size());
+    if (maxMins) env_.Set("~Fieldunit", "nSymmRestoreWaitMaxMins", maxMins);
+    Answer(kListDetail, answer);
+    EXPECT_EQ(ok, api_.WaitForRestoreCompletion(kSid, "snapA", devs));
+    EXPECT_EQ(runs, env_.runs.size());
+    EXPECT_EQ(sleeps, env_.sleeps.size());
     for (int64_t s : env_.sleeps) EXPECT_EQ(30000, s);
     std::string file;
-    for (const std::string& d : c.devs) file += (file.empty() ? "" : "\n") + d;
+    for (const std::string& d : devs) file += (file.empty() ? "" : "\n") + d;
     for (size_t i = 0; i < env_.runs.size(); ++i) EXPECT_EQ(file, FileSeen(i));
     EXPECT_FALSE(FileLeft());
   }
