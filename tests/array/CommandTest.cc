@@ -35,7 +35,8 @@ TEST_F(ArrayTest, RunCommandMergesErrorAndReportsExitCode) {
   EXPECT_EQ(42, code);
 }
 
-// Device and log files are truncated, private and never followed through a link.
+// Device and log files are truncated, private and never followed through a
+// link; without a place or a job id there is none.
 TEST_F(ArrayTest, WriteToFileRestrictsTheFile) {
   env_.files[kDeviceFile] = "stale content that is much longer\n";
   std::string name;
@@ -60,11 +61,12 @@ TEST_F(ArrayTest, WriteToFileRestrictsTheFile) {
   env_.tempDir.clear();
   EXPECT_FALSE(WriteToFile(&si_, "a", name));
   EXPECT_TRUE(env_.files.empty());
-}
 
-TEST_F(ArrayTest, NoJobIdMeansNoFileAndNoCommand) {
+  // No job id: no file and no command.
+  env_.tempDir = "/fake/tmp";
+  env_.unwritablePaths.clear();
   si_.failingJobParams.insert(PZSO::JOB_PARAM_JOB_ID);
-  std::string name = "x";
+  name = "x";
   EXPECT_FALSE(WriteToFile(&si_, "a", name));
   EXPECT_TRUE(name.empty());
   VMAXSnapParamList list = List({{"00A1", ""}});

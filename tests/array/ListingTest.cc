@@ -47,6 +47,15 @@ TEST_F(ArrayTest, FreeDevicesOfTargetGroup) {
     }
     EXPECT_EQ(want, got);
   }
+  // A size that is not a number names its line and adds nothing.
+  std::list<VMAXLun> luns;
+  std::string badLine, badField;
+  EXPECT_FALSE(symcli::ParseFreeDevices("-----\n000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
+                                        "000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB\n",
+                                        kSid, {}, {"000A5", "000A6"}, luns, badLine, badField));
+  EXPECT_TRUE(luns.empty());
+  EXPECT_EQ("12GB", badField);
+  EXPECT_EQ("000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB", badLine);
 }
 
 // The published listings give their devices; being older layouts (four-digit
@@ -81,18 +90,6 @@ TEST_F(ArrayTest, DeviceListsOfSamples) {
     EXPECT_FALSE(api_.GetDevProps(kSid, "0B59", lun));
     EXPECT_EQ(77u, lun.cylinders);
   }
-}
-
-// A size that is not a number names its line and adds nothing.
-TEST(FreeDeviceParse, BadSizeAddsNothing) {
-  std::list<VMAXLun> luns;
-  std::string badLine, badField;
-  EXPECT_FALSE(symcli::ParseFreeDevices("-----\n000A5 /dev/sda 1D:4 TDEV N/Grp'd RW 100\n"
-                                        "000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB\n",
-                                        kSid, {}, {"000A5", "000A6"}, luns, badLine, badField));
-  EXPECT_TRUE(luns.empty());
-  EXPECT_EQ("12GB", badField);
-  EXPECT_EQ("000A6 /dev/sdb 1D:4 TDEV N/Grp'd RW 12GB", badLine);
 }
 
 const std::string kAdd = Cmd("symsg", kFile + "-sg sg1 addall -noprompt");

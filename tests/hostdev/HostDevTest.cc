@@ -78,7 +78,8 @@ TEST_F(HostDevTest, PublishedSamples) {
 }
 
 // The page of the first device must not leak into the short answer of the
-// second, which names no device; host failures give false, keeping what was read.
+// second, which names no device; host failures give false, keeping what was
+// read; a configured correction replaces the first matching serial.
 TEST_F(HostDevTest, ShortAnswersAndFailuresGiveNoStaleData) {
   Add("/dev/sdb", "0A1B");
   FakeScsiDevice shortDev{true, Standard("EMC     ", "SYMMETRIX       ", ""), {0, 0x83, 0, 0}};
@@ -100,11 +101,9 @@ TEST_F(HostDevTest, ShortAnswersAndFailuresGiveNoStaleData) {
   env.scsi["/dev/sdb"].failPage = true;
   EXPECT_FALSE(Inquire("/dev/sdb"));
   EXPECT_EQ("EMC     ", vendor);
-}
 
-// The setting names a serial and its replacement; without one it does nothing.
-TEST_F(HostDevTest, CorrectiveArrayIdReplacesFirstMatchingCandidate) {
-  Add("/dev/sdb", "0001");
+  // The correcting setting names a serial and its replacement, or does nothing.
+  env.scsi["/dev/sdb"].failPage = false;
   for (auto [setting, want] : {std::pair{"000197800123:000197800999", "000197800999"},
                                {"000197800123", "000197800123"}}) {
     env.Set("~Fieldunit", "sSymmCorrectiveArrayID", setting);

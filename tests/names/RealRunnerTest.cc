@@ -32,9 +32,7 @@ class RealRunner : public ::testing::Test {
     fs::create_directories(home_ + "/bin");
     fs::create_directories(dir_ + "/tmp");
     fs::create_directories(dir_ + "/runs");
-    canary_ = dir_ + "/canary";
-    for (const char* tool : {"symsnapvx", "symsg", "symaccess", "symdev"})
-      WriteTool(tool);
+    for (const char* tool : {"symsg", "symaccess"}) WriteTool(tool);
     env_.realProcesses = true;
     env_.realFiles = true;
     env_.tempDir = dir_ + "/tmp";
@@ -82,7 +80,7 @@ class RealRunner : public ::testing::Test {
   hostrt::ScopedEnv scoped_;
   testing_host::FakeSnapInfo si_;
   ArrayAPI_CLI api_{&si_};
-  std::string dir_, home_, canary_;
+  std::string dir_, home_;
 };
 
 // Names with dots, colons and dashes arrive unchanged, each as one argument
@@ -118,7 +116,7 @@ TEST_F(RealRunner, NamesArriveUnchangedAsSingleArguments) {
 // Hostile names never reach a runner (the refusal tests); should one, the
 // runner starts no shell: quotes group, nothing expands, no canary appears.
 TEST_F(RealRunner, RunnerKeepsShellTextInsideArguments) {
-  const std::string touch = "touch " + canary_;
+  const std::string canary = dir_ + "/canary", touch = "touch " + canary;
   std::string cmd = " \"" + Tool("symsg") + "\" -sg \"a;" + touch +
                     "\" $(" + "true) `true` x|y a&&b";
   std::string output, error;
@@ -128,7 +126,7 @@ TEST_F(RealRunner, RunnerKeepsShellTextInsideArguments) {
   EXPECT_EQ((Argv{Tool("symsg"), "-sg", "a;" + touch, "$(true)", "`true`",
                   "x|y", "a&&b"}),
             ArgvOf(0));
-  EXPECT_FALSE(fs::exists(canary_));
+  EXPECT_FALSE(fs::exists(canary));
 }
 
 }  // namespace
