@@ -342,9 +342,8 @@ TEST(Refusal, NamesReadBackFromTheArrayAreCheckedToo) {
   EXPECT_EQ((std::unordered_set<std::string>{"sg$(x)"}), out["10000090FA123456"]);
 }
 
-// A device file outside the path syntax is removed again, not handed over;
-// a home with a quote fails the initialisation.
-TEST(Refusal, DeviceFileAndHomeOutsideTheSyntax) {
+// A device file outside the path syntax is removed again, not handed over.
+TEST(Refusal, DeviceFileOutsideTheSyntax) {
   Harness r;
   r.env.tempDir = "/fake/my tmp";
   auto list = SnapList(Names());
@@ -352,12 +351,6 @@ TEST(Refusal, DeviceFileAndHomeOutsideTheSyntax) {
   EXPECT_TRUE(r.env.runs.empty());
   EXPECT_TRUE(r.env.files.empty());
   EXPECT_EQ(1u, r.env.removed.size());
-
-  ArrayAPI_CLI api(&r.si);
-  ArrayAPIInitParams params;
-  params.config.symapiHomeDir = "/opt/emc\" -sid 1 \"";
-  EXPECT_FALSE(api.init(params));
-  EXPECT_TRUE(api.symcliBinPath.empty());
 }
 
 }  // namespace
