@@ -45,11 +45,7 @@ class ArrayTest : public ::testing::Test {
 
   void Expect(const std::string& cmd, const std::string& out,
               int exitCode = 0, const std::string& err = std::string()) {
-    testing_host::ScriptedRun run;
-    run.output = out;
-    run.error = err;
-    run.exitCode = exitCode;
-    env_.Expect(cmd, run);
+    env_.Expect(cmd, testing_host::ScriptedRun{out, err, exitCode, true, {}});
   }
 
   // `answer` is the output, or "!" and the error text of a run that fails.

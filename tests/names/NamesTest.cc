@@ -326,11 +326,8 @@ TEST(Refusal, NamesReadBackFromTheArrayAreCheckedToo) {
         {"symaccess\"" + sid + "-type initiator -wwn 10000090FA123456 list -detail -v",
          "Masking View Names\n{\n mv;rm\n mv_ok\n}\n"},
         {"symaccess\"" + sid + "list view -name mv_ok -v",
-         "Masking View Name : mv_ok\nStorage Group Name : sg$(x)\n"}}) {
-    testing_host::ScriptedRun run;
-    run.output = out;
-    r.env.Expect(pre + cmd, run);
-  }
+         "Masking View Name : mv_ok\nStorage Group Name : sg$(x)\n"}})
+    r.env.Expect(pre + cmd, testing_host::ScriptedRun{out, "", 0, true, {}});
   std::unordered_map<std::string, std::unordered_set<std::string>> out;
   r.api.seVersion = 0;
   EXPECT_TRUE(r.api.GetSGListByHBA("000197900123", {"10000090FA123456"}, out));
