@@ -36,7 +36,7 @@ class HostDevTest : public ::testing::Test {
   void Add(const char* path, const char* devChars, const char* productName = "SYMMETRIX       ",
            const char* array = "000197800123") {
     env.scsi[path] = FakeScsiDevice{true, Standard("EMC     ", productName, devChars),
-                                    inquiry_data::Page83ForSerial(array)};
+                                    inquiry_data::Page83ForSerial(array), false, false, {}};
   }
 };
 
@@ -52,7 +52,7 @@ TEST_F(HostDevTest, PublishedSamples) {
   auto check = [&](const std::string& name, const std::vector<uint8_t>& page,
                    const std::vector<std::string>& wantIds, const char* wantDev) {
     SCOPED_TRACE(name);
-    env.scsi["/dev/s"] = FakeScsiDevice{true, standard, page};
+    env.scsi["/dev/s"] = FakeScsiDevice{true, standard, page, false, false, {}};
     ASSERT_TRUE(Inquire("/dev/s"));
     EXPECT_EQ("EMC     ", vendor);
     EXPECT_EQ("SYMMETRIX       ", product);
@@ -82,7 +82,8 @@ TEST_F(HostDevTest, PublishedSamples) {
 // read; a configured correction replaces the first matching serial.
 TEST_F(HostDevTest, ShortAnswersAndFailuresGiveNoStaleData) {
   Add("/dev/sdb", "0A1B");
-  FakeScsiDevice shortDev{true, Standard("EMC     ", "SYMMETRIX       ", ""), {0, 0x83, 0, 0}};
+  FakeScsiDevice shortDev{true, Standard("EMC     ", "SYMMETRIX       ", ""), {0, 0x83, 0, 0},
+                          false, false, {}};
   shortDev.standard.resize(36);
   env.scsi["/dev/sdc"] = shortDev;
   ASSERT_TRUE(Inquire("/dev/sdb"));
