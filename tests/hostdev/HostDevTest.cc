@@ -30,8 +30,8 @@ class HostDevTest : public ::testing::Test {
   std::string vendor, product, dev;
   std::vector<std::string> ids;
 
-  bool Inquire(const std::string& spec) {
-    return getDeviceInfoBySCSIInquiry(spec, vendor, product, ids, dev);
+  bool Inquire(const std::string& device) {
+    return getDeviceInfoBySCSIInquiry(device, vendor, product, ids, dev);
   }
   void Add(const char* path, const char* devChars, const char* productName = "SYMMETRIX       ",
            const char* array = "000197800123") {
