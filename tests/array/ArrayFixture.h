@@ -4,12 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "array/ArrayAPI_CLI.h"
 #include "hostruntime/Env.h"
+#include "tests/runtime/TempDir.h"
 #include "tests/support/FakeEnv.h"
 #include "tests/support/FakeHost.h"
 
@@ -24,14 +23,16 @@ constexpr const char* kDeviceFile =
 inline std::string Tool(const char* name) {
   return std::string(" \"") + kBin + name + "\"";
 }
+// A tool's command line on the array; kFile hands over the device file.
+inline std::string Cmd(const char* tool, const std::string& args) {
+  return Tool(tool) + " -sid " + kSid + " " + args;
+}
+const std::string kFile = std::string("-file ") + kDeviceFile + " ";
 
 inline std::string ReadSample(const std::string& name) {
-  std::ifstream in(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
-  std::stringstream s;
-  s << in.rdbuf();
-  EXPECT_TRUE(in.good() || in.eof()) << name;
-  EXPECT_FALSE(s.str().empty()) << "sample missing: " << name;
-  return s.str();
+  std::string s = runtime_test::ReadFile(std::string(PZ_SHARED_DIR) + "/symcli-samples/" + name);
+  EXPECT_FALSE(s.empty()) << "sample missing: " << name;
+  return s;
 }
 
 class ArrayTest : public ::testing::Test {
@@ -40,20 +41,11 @@ class ArrayTest : public ::testing::Test {
     si_.jobParams[PZSO::JOB_PARAM_JOB_ID] = 12;
   }
 
-  void Init() {
-    ArrayAPIInitParams params;
-    params.config = config_;
-    ASSERT_TRUE(api_.init(params));
-  }
-  void SetUp() override { Init(); }
+  void SetUp() override { Reinit(); }
 
   void Expect(const std::string& cmd, const std::string& out,
               int exitCode = 0, const std::string& err = std::string()) {
-    testing_host::ScriptedRun run;
-    run.output = out;
-    run.error = err;
-    run.exitCode = exitCode;
-    env_.Expect(cmd, run);
+    env_.Expect(cmd, testing_host::ScriptedRun{out, err, exitCode, true, {}});
   }
 
   // `answer` is the output, or "!" and the error text of a run that fails.
@@ -66,14 +58,15 @@ class ArrayTest : public ::testing::Test {
   // A fresh command layer, as init builds it from config_.
   void Reinit() {
     api_ = ArrayAPI_CLI(&si_);
-    Init();
+    ArrayAPIInitParams params;
+    params.config = config_;
+    ASSERT_TRUE(api_.init(params));
   }
 
-  // The commands run, in order.
-  std::vector<std::string> Ran() const {
-    std::vector<std::string> v;
-    for (const auto& r : env_.runs) v.push_back(r.commandLine);
-    return v;
+  // Forgets the scripted answers and the runs of an earlier case.
+  void Reset() {
+    env_.scripts.clear();
+    env_.runs.clear();
   }
   // Content of the device file as the command saw it.
   std::string FileSeen(size_t run = 0) const {

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -26,11 +27,8 @@ inline std::vector<uint8_t> Standard(const std::string& vendor,
 // `payload`, padded with zeros to 16.
 inline std::vector<uint8_t> Page83(std::vector<uint8_t> payload) {
   payload.resize(16, 0);
-  const uint8_t header[] = {0x00, 0x83, 0x00, uint8_t(payload.size() + 4),
-                            0x01, 0x03, 0x00, 0x10};
-  std::vector<uint8_t> d(sizeof header + payload.size(), 0);
-  for (size_t i = 0; i < sizeof header; ++i) d[i] = header[i];
-  for (size_t i = 0; i < payload.size(); ++i) d[sizeof header + i] = payload[i];
+  std::vector<uint8_t> d = {0x00, 0x83, 0x00, 20, 0x01, 0x03, 0x00, 0x10};
+  d.insert(d.end(), payload.begin(), payload.end());
   return d;
 }
 
@@ -40,7 +38,6 @@ inline std::vector<uint8_t> Page83ForSerial(const std::string& serial) {
   std::vector<uint8_t> p = {0x60, 0x00, 0x09, 0x70};
   for (size_t i = 0; i + 1 < serial.size(); i += 2)
     p.push_back(uint8_t(std::stoi(serial.substr(i, 2), nullptr, 16)));
-  while (p.size() < 16) p.push_back(0);
   return Page83(p);
 }
 
@@ -50,35 +47,20 @@ inline std::vector<uint8_t> ReadHexSample(const std::string& path,
                                           bool commented = false) {
   std::ifstream in(path);
   std::vector<uint8_t> out;
-  std::string line;
-  while (std::getline(in, line)) {
-    bool isComment = !line.empty() && line[0] == '#';
-    if (isComment != commented) continue;
-    if (commented) line = line.substr(1);
-    std::istringstream words(line);
-    std::string w;
-    std::vector<uint8_t> bytes;
-    bool allHex = true;
-    while (words >> w) {
-      if (w.size() != 2 || !isxdigit((unsigned char)w[0]) ||
-          !isxdigit((unsigned char)w[1])) {
-        allHex = false;
-        break;
-      }
-      bytes.push_back(uint8_t(std::stoi(w, nullptr, 16)));
-    }
-    if (allHex) out.insert(out.end(), bytes.begin(), bytes.end());
+  const std::string bytes = "(\\s*[0-9a-fA-F]{2}(?:\\s+[0-9a-fA-F]{2})*)\\s*";
+  const std::regex hexLine(commented ? "#" + bytes : bytes);
+  std::smatch m;
+  for (std::string line; std::getline(in, line);) {
+    if (!std::regex_match(line, m, hexLine)) continue;
+    std::istringstream words(m[1].str());
+    for (std::string w; words >> w;) out.push_back(uint8_t(std::stoi(w, nullptr, 16)));
   }
   return out;
 }
 
 inline std::string Hex(const std::vector<uint8_t>& bytes) {
-  static const char* digits = "0123456789ABCDEF";
   std::string s;
-  for (uint8_t b : bytes) {
-    s += digits[b >> 4];
-    s += digits[b & 0xF];
-  }
+  for (uint8_t b : bytes) s += {"0123456789ABCDEF"[b >> 4], "0123456789ABCDEF"[b & 0xF]};
   return s;
 }
 
