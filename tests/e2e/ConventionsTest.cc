@@ -63,18 +63,16 @@ TEST(Conventions, ExitCodesAndJsonOfEveryOutcome) {
         << "an error document names its error: " << r.Describe();
   }
   // --version needs no home; usage errors of the other programs exit 2.
-  struct Program {
-    std::string path;
-    std::string name;
-  } programs[] = {{PzhostPath(), "pzhost"},
-                  {SymsimPath(), "symsim"},
-                  {std::string(PZ_BINARY_DIR) + "/pzarray/pzarray", "pzarray"}};
-  for (const Program& p : programs) {
-    SCOPED_TRACE(p.name);
-    Result version = RunProgram({p.path, "--version"});
+  const std::pair<std::string, std::string> programs[] = {
+      {PzhostPath(), "pzhost"},
+      {SymsimPath(), "symsim"},
+      {std::string(PZ_BINARY_DIR) + "/pzarray/pzarray", "pzarray"}};
+  for (const auto& [path, name] : programs) {
+    SCOPED_TRACE(name);
+    Result version = RunProgram({path, "--version"});
     EXPECT_EQ(0, version.exitCode) << version.Describe();
-    EXPECT_EQ(0u, version.out.find(p.name + " ")) << version.Describe();
-    EXPECT_EQ(kUsage, RunProgram({p.path, "--no-such-option"}).exitCode);
+    EXPECT_EQ(0u, version.out.find(name + " ")) << version.Describe();
+    EXPECT_EQ(kUsage, RunProgram({path, "--no-such-option"}).exitCode);
   }
 }
 
