@@ -4,11 +4,11 @@
 // its database verbs clearly and never falls back to its own file. The
 // PostgreSQL client is mapped only by a home on the server.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 
 #include "hostruntime/SqliteHostDatabase.h"
+#include "tests/e2e/Steps.h"
 #include "tests/support/E2eWorld.h"
 
 namespace e2e {
@@ -17,10 +17,6 @@ namespace {
 // Nothing listens on port 1 of the loopback: connections are refused at once.
 constexpr const char* kNoServer = "host=127.0.0.1 port=1 dbname=pzhost user=pzhost";
 constexpr const char* kSecret = "Hunter2xSecret";
-
-bool Contains(const std::string& text, const std::string& part) {
-  return text.find(part) != std::string::npos;
-}
 
 std::string Settings(const std::string& home) {
   std::string text;
@@ -37,11 +33,13 @@ class DatabaseChoice : public ::testing::Test {
     ASSERT_EQ("sqlite", init.json.value("databaseBackend", ""));
     ASSERT_EQ(hostrt::SqliteHostDatabase::kSchemaVersion,
               init.json.value("databaseVersion", 0));
-    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Host", "sleepScale", "0"})
-                     .exitCode);
-    ASSERT_EQ(0, w.Pzhost(home, {"array", "add", "--serial", w.serial(), "--num", "1"})
-                     .exitCode);
+    Ok(w, home, {"config", "set", "--setting", "Host", "sleepScale", "0"});
+    Ok(w, home, {"array", "add", "--serial", w.serial(), "--num", "1"});
     before = Settings(home);
+  }
+  void PointAtDeadServer() {
+    Ok(w, home, {"config", "set", "--setting", "Database", "backend", "postgresql"});
+    Ok(w, home, {"config", "set", "--setting", "Database", "conninfo", kNoServer});
   }
   Result Init(std::vector<std::string> extra) {
     std::vector<std::string> args = {"init", "--symcli-home", w.world()};
@@ -53,70 +51,45 @@ class DatabaseChoice : public ::testing::Test {
   std::string home, before;
 };
 
-TEST_F(DatabaseChoice, OptionsThatDoNotFitAreRefused) {
-  Result r = Init({"--db-conninfo", "host=127.0.0.1 dbname=x"});
-  EXPECT_EQ(1, r.exitCode);
-  EXPECT_TRUE(Contains(r.err, "--db-backend postgresql")) << r.err;
-  r = Init({"--db-backend", "postgresql"});
-  EXPECT_EQ(1, r.exitCode);
-  EXPECT_TRUE(Contains(r.err, "needs --db-conninfo")) << r.err;
-  r = Init({"--db-backend", "mysql"});
-  EXPECT_EQ(2, r.exitCode) << "a value the option does not take is a usage error";
-  r = Init({"--db-backend", "postgresql", "--db-conninfo", "host=a\nport=2"});
-  EXPECT_EQ(1, r.exitCode);
-  EXPECT_EQ(before, Settings(home));
-}
-
-TEST_F(DatabaseChoice, PasswordInTheConnectionStringIsRefusedAndNeverWritten) {
-  for (const std::string& conninfo :
-       {std::string(kNoServer) + " password=" + kSecret,
-        std::string("postgresql://pzhost:") + kSecret + "@127.0.0.1:1/pzhost"}) {
-    Result r = Init({"--db-backend", "postgresql", "--db-conninfo", conninfo});
-    EXPECT_EQ(1, r.exitCode) << r.Describe();
-    EXPECT_TRUE(Contains(r.err, "must not carry a password")) << r.err;
+// Options that do not fit, a password in the connection string, a server
+// that cannot be reached and a newer schema are refused; the home stays as
+// it was and the password is written nowhere.
+TEST_F(DatabaseChoice, RefusedInitLeavesTheHomeAsItWas) {
+  const std::string pg = "postgresql";
+  const std::string withPassword = std::string(kNoServer) + " password=" + kSecret;
+  const std::string url = std::string("postgresql://pzhost:") + kSecret + "@127.0.0.1:1/pzhost";
+  struct Case {
+    std::vector<std::string> args;
+    int exitCode;  // 2: a value the option does not take
+    std::vector<std::string> says;
+  };
+  const std::vector<Case> cases = {
+      {{"--db-conninfo", "host=127.0.0.1 dbname=x"}, 1, {"--db-backend postgresql"}},
+      {{"--db-backend", pg}, 1, {"needs --db-conninfo"}},
+      {{"--db-backend", "mysql"}, 2, {}},
+      {{"--db-backend", pg, "--db-conninfo", "host=a\nport=2"}, 1, {}},
+      {{"--db-backend", pg, "--db-conninfo", withPassword}, 1, {"must not carry a password"}},
+      {{"--db-backend", pg, "--db-conninfo", url}, 1, {"must not carry a password"}},
+      {{"--db-backend", pg, "--db-conninfo", kNoServer}, 1, {"cannot upgrade home", "PostgreSQL"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.args.back());
+    Result r = Init(c.args);
+    EXPECT_EQ(c.exitCode, r.exitCode) << r.Describe();
+    for (const std::string& part : c.says) EXPECT_TRUE(Contains(r.err, part)) << r.err;
     EXPECT_FALSE(Contains(r.out + r.err, kSecret));
+    EXPECT_EQ(before, Settings(home));
   }
-  EXPECT_EQ(before, Settings(home));
   std::string log;
   ReadFile(home + "/logs/debug.log", &log);
   EXPECT_FALSE(Contains(log, kSecret));
-}
+  EXPECT_EQ(1u, Ok(w, home, {"array", "list"}).json["arrays"].size());
 
-TEST_F(DatabaseChoice, UnreachableServerLeavesTheHomeOnItsFile) {
-  Result r = Init({"--db-backend", "postgresql", "--db-conninfo", kNoServer});
-  EXPECT_EQ(1, r.exitCode) << r.Describe();
-  EXPECT_TRUE(Contains(r.err, "cannot upgrade home")) << r.err;
-  EXPECT_TRUE(Contains(r.err, "PostgreSQL")) << r.err;
+  ASSERT_NO_FATAL_FAILURE(ExecSql(home + "/host.db", "UPDATE schema_version SET version = 99"));
+  Result newer = Init({"--client-name", "other"});
+  EXPECT_EQ(1, newer.exitCode) << newer.Describe();
+  EXPECT_TRUE(Contains(newer.err, "schema version 99, newer")) << newer.err;
   EXPECT_EQ(before, Settings(home));
-  Result list = w.Pzhost(home, {"array", "list"});
-  ASSERT_EQ(0, list.exitCode) << list.Describe();
-  EXPECT_EQ(1u, list.json["arrays"].size());
-}
-
-TEST_F(DatabaseChoice, HomeWhoseServerIsGoneFailsItsDatabaseVerbs) {
-  for (const auto& kv : std::vector<std::pair<std::string, std::string>>{
-           {"backend", "postgresql"}, {"conninfo", kNoServer}})
-    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Database", kv.first,
-                                 kv.second})
-                     .exitCode);
-  for (const std::vector<std::string>& verb :
-       {std::vector<std::string>{"array", "list"}, {"reservations"},
-        {"backup", w.Source(0)}}) {
-    Result r = w.Pzhost(home, verb);
-    EXPECT_EQ(1, r.exitCode) << verb[0] << ": " << r.Describe();
-    EXPECT_TRUE(Contains(r.err, "host database is not available")) << r.err;
-    EXPECT_TRUE(Contains(r.err, "PostgreSQL")) << r.err;
-  }
-  // Nothing was recorded in the home's own file meanwhile.
-  Result list = w.Pzhost(home, {"list"});
-  ASSERT_EQ(0, list.exitCode) << list.Describe();
-  EXPECT_TRUE(list.json["snapshots"].empty()) << list.out;
-  // The home can be pointed back at its file without the server.
-  ASSERT_EQ(0, Init({"--db-backend", "sqlite"}).exitCode);
-  EXPECT_FALSE(Contains(Settings(home), "conninfo"));
-  Result arrays = w.Pzhost(home, {"array", "list"});
-  ASSERT_EQ(0, arrays.exitCode) << arrays.Describe();
-  EXPECT_EQ(1u, arrays.json["arrays"].size());
 }
 
 // pzhost with `assignment` (NAME=VALUE) in its environment.
@@ -127,21 +100,34 @@ Result PzhostWith(const std::string& assignment, const std::string& home,
   return RunProgram(argv);
 }
 
-TEST_F(DatabaseChoice, PostgresqlModuleIsLoadedOnlyForAHomeOnTheServer) {
+// A home whose server is gone fails its database verbs clearly and never
+// falls back to its own file; the PostgreSQL client is mapped only for a
+// home on the server.
+TEST_F(DatabaseChoice, HomeWhoseServerIsGoneFailsItsDatabaseVerbs) {
+  ASSERT_NO_FATAL_FAILURE(PointAtDeadServer());
+  for (const std::vector<std::string>& verb :
+       {std::vector<std::string>{"array", "list"}, {"reservations"}, {"backup", w.Source(0)}}) {
+    Result r = w.Pzhost(home, verb);
+    EXPECT_EQ(1, r.exitCode) << verb[0] << ": " << r.Describe();
+    EXPECT_TRUE(Contains(r.err, "host database is not available")) << r.err;
+    EXPECT_TRUE(Contains(r.err, "PostgreSQL")) << r.err;
+  }
+  // Nothing was recorded in the home's own file meanwhile.
+  EXPECT_TRUE(w.Catalog(home).empty());
+  // The home can be pointed back at its file without the server.
+  ASSERT_EQ(0, Init({"--db-backend", "sqlite"}).exitCode);
+  EXPECT_FALSE(Contains(Settings(home), "conninfo"));
+  EXPECT_EQ(1u, Ok(w, home, {"array", "list"}).json["arrays"].size());
+
   const std::string module = std::string(PZ_BINARY_DIR) + "/libpzhostrt_pg.so.1";
-  if (!std::filesystem::exists(module)) GTEST_SKIP() << "built without PostgreSQL";
+  if (!std::filesystem::exists(module)) return;  // built without PostgreSQL
   // The loader lists every file it maps (LD_DEBUG=files, on standard error).
   Result file = PzhostWith("LD_DEBUG=files", home, {"array", "list"});
   ASSERT_EQ(0, file.exitCode) << file.Describe();
   ASSERT_TRUE(Contains(file.err, "libpzhostrt.so.1")) << "no loader trace: " << file.err;
   EXPECT_FALSE(Contains(file.err, "libpzhostrt_pg")) << file.err;
   EXPECT_FALSE(Contains(file.err, "libpq.so")) << file.err;
-
-  for (const auto& kv : std::vector<std::pair<std::string, std::string>>{
-           {"backend", "postgresql"}, {"conninfo", kNoServer}})
-    ASSERT_EQ(0, w.Pzhost(home, {"config", "set", "--setting", "Database", kv.first,
-                                 kv.second})
-                     .exitCode);
+  ASSERT_NO_FATAL_FAILURE(PointAtDeadServer());
   // Found beside the runtime (the build tree's runtime has no search path
   // of its own), it maps libpq and reaches for the server.
   Result server = PzhostWith("LD_DEBUG=files", home, {"array", "list"});
@@ -161,18 +147,6 @@ TEST_F(DatabaseChoice, PostgresqlModuleIsLoadedOnlyForAHomeOnTheServer) {
                        "PostgreSQL backend requested but the module libpzhostrt_pg.so.1 "
                        "cannot be loaded: libpzhostrt_pg.so.1: cannot open shared object"))
       << missing.err;
-}
-
-TEST_F(DatabaseChoice, NewerSchemaIsRefusedAndTheHomeKept) {
-  sqlite3* db = nullptr;
-  ASSERT_EQ(SQLITE_OK, sqlite3_open((home + "/host.db").c_str(), &db));
-  ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, "UPDATE schema_version SET version = 99",
-                                    nullptr, nullptr, nullptr));
-  sqlite3_close(db);
-  Result r = Init({"--client-name", "other"});
-  EXPECT_EQ(1, r.exitCode) << r.Describe();
-  EXPECT_TRUE(Contains(r.err, "schema version 99, newer")) << r.err;
-  EXPECT_EQ(before, Settings(home));
 }
 
 }  // namespace

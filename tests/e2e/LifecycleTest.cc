@@ -3,8 +3,10 @@
 
 #include <fstream>
 #include <map>
+#include <regex>
 #include <set>
 
+#include "tests/e2e/Steps.h"
 #include "tests/support/E2eWorld.h"
 
 namespace e2e {
@@ -14,21 +16,8 @@ constexpr int kCreated = 5, kMapped = 12, kUnmapped = 14, kReverted = 22,
               kVanished = 24;
 constexpr int kErrRevertMapped = 60551;
 
-nlohmann::json Devices(const Result& r) {
-  return r.json.contains("snapshot") ? r.json["snapshot"]["devices"]
-                                     : nlohmann::json::array();
-}
-
-nlohmann::json ListSnapshots(World& w, const std::string& home) {
-  Result r = w.Pzhost(home, {"list"});
-  EXPECT_EQ(0, r.exitCode) << r.Describe();
-  return r.json.value("snapshots", nlohmann::json::array());
-}
-
 nlohmann::json Reservations(World& w, const std::string& home) {
-  Result r = w.Pzhost(home, {"reservations"});
-  EXPECT_EQ(0, r.exitCode) << r.Describe();
-  return r.json.value("reservations", nlohmann::json::array());
+  return Ok(w, home, {"reservations"}).json.value("reservations", nlohmann::json::array());
 }
 
 TEST(Lifecycle, DemoRunsEveryStep) {
@@ -53,10 +42,12 @@ class LifecycleTest : public ::testing::Test {
 };
 
 TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
-  Result backup = w.Pzhost(home, {"backup", w.Source(0), w.Source(2)});
-  ASSERT_EQ(0, backup.exitCode) << backup.Describe();
+  Result backup = Ok(w, home, {"backup", w.Source(0), w.Source(2)});
   int id = World::SnapshotId(backup);
   ASSERT_GT(id, 0);
+  const std::string snap = std::to_string(id);
+  std::string name = backup.json["snapshot"]["name"];
+  EXPECT_TRUE(std::regex_match(name, std::regex("[A-Za-z0-9_-]{1,32}"))) << name;
   nlohmann::json devs = Devices(backup);
   ASSERT_EQ(2u, devs.size());
   std::set<int> ids;
@@ -66,19 +57,11 @@ TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
     // Item 6: serial|device|name|, the name as issued.
     std::string md = d["metadata"].value("6", "");
     EXPECT_EQ(0u, md.find(w.serial() + "|")) << md;
-    EXPECT_NE(std::string::npos,
-              md.find("|" + backup.json["snapshot"]["name"].get<std::string>() +
-                      "|"));
+    EXPECT_TRUE(Contains(md, "|" + name + "|")) << md;
   }
   EXPECT_EQ(2u, ids.size()) << "every device has its own SMSnapId";
-  std::string name = backup.json["snapshot"]["name"];
-  EXPECT_LE(name.size(), 32u);
-  EXPECT_EQ(std::string::npos, name.find_first_not_of(
-                                   "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOP"
-                                   "QRSTUVWXYZ0123456789_-"));
 
-  Result mount = w.Pzhost(home, {"mount", std::to_string(id)});
-  ASSERT_EQ(0, mount.exitCode) << mount.Describe();
+  Result mount = Ok(w, home, {"mount", snap});
   ASSERT_EQ(2u, mount.json["paths"].size());
   // What mount shows without inquiring again is what INQUIRY reads there.
   Result devices = w.Pzhost(home, {"devices"});
@@ -109,74 +92,60 @@ TEST_F(LifecycleTest, BackupMountRevertUnmountDelete) {
   // Revert is refused while mounted, and stays refused: the failed call
   // must not make the catalog forget the mount.
   for (int attempt = 0; attempt < 2; ++attempt) {
-    Result revert = w.Pzhost(home, {"revert", "--yes", std::to_string(id)});
+    Result revert = w.Pzhost(home, {"revert", "--yes", snap});
     EXPECT_EQ(1, revert.exitCode) << revert.Describe();
     bool refused = false;
     for (const auto& d : Devices(revert))
       if (d["errorCode"].get<int>() == kErrRevertMapped) refused = true;
     EXPECT_TRUE(refused) << revert.out;
-    EXPECT_NE(std::string::npos, revert.err.find("60551")) << revert.err;
+    EXPECT_TRUE(Contains(revert.err, "60551")) << revert.err;
   }
 
-  Result unmount = w.Pzhost(home, {"unmount", std::to_string(id)});
-  ASSERT_EQ(0, unmount.exitCode) << unmount.Describe();
-  for (const auto& d : Devices(unmount)) {
+  for (const auto& d : Devices(Ok(w, home, {"unmount", snap}))) {
     EXPECT_EQ(kUnmapped, d["status"].get<int>());
     EXPECT_EQ("", d["devicePath"].get<std::string>());
   }
   EXPECT_TRUE(Reservations(w, home).empty());
 
-  Result revert = w.Pzhost(home, {"revert", "--yes", std::to_string(id)});
-  ASSERT_EQ(0, revert.exitCode) << revert.Describe();
-  for (const auto& d : Devices(revert))
+  for (const auto& d : Devices(Ok(w, home, {"revert", "--yes", snap})))
     EXPECT_EQ(kReverted, d["status"].get<int>());
 
   // A second mount of the same snapshot presents the same SMSnapIds again.
-  Result again = w.Pzhost(home, {"mount", std::to_string(id)});
-  ASSERT_EQ(0, again.exitCode) << again.Describe();
+  Ok(w, home, {"mount", snap});
   for (const auto& r : Reservations(w, home))
     EXPECT_TRUE(ids.count(r["smSnapId"].get<int>()));
-  Result refused = w.Pzhost(home, {"delete", std::to_string(id)});
-  EXPECT_EQ(1, refused.exitCode) << "delete of a mounted snapshot";
-  ASSERT_EQ(0, w.Pzhost(home, {"unmount", std::to_string(id)}).exitCode);
-
-  Result del = w.Pzhost(home, {"delete", std::to_string(id)});
-  ASSERT_EQ(0, del.exitCode) << del.Describe();
-  EXPECT_TRUE(ListSnapshots(w, home).empty());
-  EXPECT_EQ(1, w.Pzhost(home, {"mount", std::to_string(id)}).exitCode);
+  EXPECT_EQ(1, w.Pzhost(home, {"delete", snap}).exitCode) << "delete of a mounted snapshot";
+  Ok(w, home, {"unmount", snap});
+  Ok(w, home, {"delete", snap});
+  EXPECT_TRUE(w.Catalog(home).empty());
+  EXPECT_EQ(1, w.Pzhost(home, {"mount", snap}).exitCode);
 }
 
 TEST_F(LifecycleTest, ReconcileFindsSnapshotTerminatedBehindTheHostsBack) {
-  Result keep = w.Pzhost(home, {"backup", w.Source(0)});
-  ASSERT_EQ(0, keep.exitCode) << keep.Describe();
-  Result lost = w.Pzhost(home, {"backup", w.Source(1)});
-  ASSERT_EQ(0, lost.exitCode) << lost.Describe();
-  int keepId = World::SnapshotId(keep), lostId = World::SnapshotId(lost);
+  std::string keep = Backup(w, home, {w.Source(0)});
+  Result lost = Ok(w, home, {"backup", w.Source(1)});
+  int lostId = World::SnapshotId(lost);
   std::string name = lost.json["snapshot"]["name"];
   std::string file = w.dir() + "/devs.txt";
-  {
-    std::ofstream f(file);
-    f << w.SourceDevice(1) << "\n";
-  }
+  std::ofstream(file) << w.SourceDevice(1) << "\n";
   Result term = RunProgram({w.world() + "/bin/symsnapvx", "-sid", w.serial(),
                             "-file", file, "-snapshot_name", name,
                             "terminate", "-noprompt"});
   ASSERT_EQ(0, term.exitCode) << term.Describe();
 
-  Result rec = w.Pzhost(home, {"reconcile"});
-  ASSERT_EQ(0, rec.exitCode) << rec.Describe();
+  Result rec = Ok(w, home, {"reconcile"});
   ASSERT_EQ(1u, rec.json["vanished"].size()) << rec.out;
   EXPECT_EQ(lostId, rec.json["vanished"][0]["snapshot"].get<int>());
-  for (const auto& s : ListSnapshots(w, home)) {
+  for (const auto& s : w.Catalog(home)) {
     int status = s["devices"][0]["status"].get<int>();
     EXPECT_EQ(s["id"].get<int>() == lostId ? kVanished : kCreated, status);
   }
   // The vanished snapshot cannot be reverted from, and deletes without
   // array work; the other one deletes on the array.
   EXPECT_EQ(1, w.Pzhost(home, {"revert", "--yes", std::to_string(lostId)}).exitCode);
-  EXPECT_EQ(0, w.Pzhost(home, {"delete", std::to_string(lostId)}).exitCode);
-  EXPECT_EQ(0, w.Pzhost(home, {"delete", std::to_string(keepId)}).exitCode);
-  EXPECT_TRUE(ListSnapshots(w, home).empty());
+  Ok(w, home, {"delete", std::to_string(lostId)});
+  Ok(w, home, {"delete", keep});
+  EXPECT_TRUE(w.Catalog(home).empty());
 }
 
 }  // namespace

@@ -4,12 +4,10 @@
 // target, every reservation stands for a link, and each host sees the other's
 // reservations but releases only stale ones of its own.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
-#include <iostream>
 #include <map>
 #include <set>
 #include <vector>
@@ -18,6 +16,7 @@
 
 #include "hostruntime/PgHostDatabase.h"
 #include "hostruntime/ProcessRunner.h"
+#include "tests/e2e/Steps.h"
 #include "tests/pgdb/PgTestServer.h"
 #include "tests/support/E2eWorld.h"
 
@@ -31,7 +30,6 @@ using nlohmann::json;
 // enough for all.
 const int kSnapshotsPerHost = e2e::EnvInt("PZ_CONCURRENT_MOUNTS", 16) / 2;
 constexpr int kExitSuccess = 0;
-constexpr int kExitFailure = 1;
 constexpr long long kChildLimitMs = 120 * 1000;
 constexpr const char* kTargetGroupKey = "SMCONFIG_LINK_DEVICE_STORAGE_GROUP";
 // The second simulated host and its own initiator.
@@ -70,19 +68,15 @@ class SharedDatabase : public ::testing::Test {
     conninfo = server.conninfo + " options='-c search_path=" + schema + "'";
 
     ASSERT_TRUE(e2e::PluginReady()) << e2e::kPluginNotReady;
+    a = {w.host(), "", w.demo().value("mountStorageGroup", ""), {}, {}};
+    b = {kHostB, "", std::string("SG_") + kHostB + "_mount", {}, {}};
     AddHostB();
-    a.name = w.host();
-    a.mountGroup = w.demo().value("mountStorageGroup", "");
-    b.name = kHostB;
-    b.mountGroup = std::string("SG_") + kHostB + "_mount";
     MakeHome(&a, "a");
     MakeHome(&b, "b");
     // The array was added on the first host only: the second one knows it
     // through the shared database.
-    ASSERT_EQ(0, Pzhost(a, {"array", "add", "--serial", w.serial(), "--num", "1"})
-                     .exitCode);
-    Result arrays = Pzhost(b, {"array", "list"});
-    ASSERT_EQ(0, arrays.exitCode) << arrays.Describe();
+    e2e::Ok(w, a.home, {"array", "add", "--serial", w.serial(), "--num", "1"});
+    Result arrays = e2e::Ok(w, b.home, {"array", "list"});
     ASSERT_EQ(1u, arrays.json["arrays"].size()) << arrays.out;
     ASSERT_EQ(w.serial(), arrays.json["arrays"][0].value("serial", ""));
     FindSources(&a);
@@ -90,7 +84,7 @@ class SharedDatabase : public ::testing::Test {
     // PZ_SYMSIM_LATENCY: a delay in ms of every tool, for runs by hand.
     int latency = e2e::EnvInt("PZ_SYMSIM_LATENCY", 0);
     if (latency > 0) {
-      ASSERT_EQ(0, w.Symsim({"latency", std::to_string(latency)}).exitCode);
+      ASSERT_NO_FATAL_FAILURE(e2e::SymsimAll(w, {{"latency", std::to_string(latency)}}));
     }
   }
 
@@ -105,12 +99,12 @@ class SharedDatabase : public ::testing::Test {
   void AddHostB() {
     std::string pg = "PG_" + w.host();
     std::string ig = std::string("IG_") + kHostB;
-    std::string mountGroup = std::string("SG_") + kHostB + "_mount";
+    const std::string& mountGroup = b.mountGroup;
     std::string sourceGroup = std::string("SG_") + kHostB + "_src";
     std::string sources;
     for (const json& s : w.demo()["sources"])
       sources += (sources.empty() ? "" : ",") + s["device"].get<std::string>();
-    for (const auto& args : std::vector<std::vector<std::string>>{
+    ASSERT_NO_FATAL_FAILURE(e2e::SymsimAll(w, {
              {"host", "--name", kHostB, "--wwn", kHostBWwn},
              {"ig", "--sid", w.serial(), "--name", ig, "--wwn", kHostBWwn},
              {"device", "--sid", w.serial(), "--dev", kHostBInUseDevice, "--cyl", "1092"},
@@ -120,35 +114,26 @@ class SharedDatabase : public ::testing::Test {
               "--ig", ig, "--pg", pg, "--sg", sourceGroup},
              {"view", "--sid", w.serial(), "--name", std::string("MV_") + kHostB + "_mount",
               "--ig", ig, "--pg", pg, "--sg", mountGroup},
-             {"rescan", kHostB}}) {
-      Result r = w.Symsim(args);
-      ASSERT_EQ(0, r.exitCode) << args[0] << ": " << r.Describe();
-    }
+             {"rescan", kHostB}}));
   }
 
   void MakeHome(Host* h, const std::string& dir) {
     h->home = w.dir() + "/" + dir;
-    Result init = Pzhost(*h, {"init", "--symcli-home", w.world(), "--simulated-host", h->name,
-                              "--db-backend", "postgresql", "--db-conninfo", conninfo,
-                              "--db-passfile", server.passfile});
-    ASSERT_EQ(0, init.exitCode) << init.Describe();
+    Result init = e2e::Ok(w, h->home, {"init", "--symcli-home", w.world(), "--simulated-host",
+                                       h->name, "--db-backend", "postgresql", "--db-conninfo",
+                                       conninfo, "--db-passfile", server.passfile});
     EXPECT_EQ("postgresql", init.json.value("databaseBackend", ""));
     EXPECT_EQ(hostrt::PgHostDatabase::kSchemaVersion, init.json.value("databaseVersion", 0));
-    for (const auto& args : std::vector<std::vector<std::string>>{
-             {"config", "set", "--setting", "Host", "sleepScale", "0"},
-             {"config", "set", "--snap", kTargetGroupKey,
-              w.demo().value("targetStorageGroup", "")}}) {
-      Result r = Pzhost(*h, args);
-      ASSERT_EQ(0, r.exitCode) << r.Describe();
-    }
+    e2e::Ok(w, h->home, {"config", "set", "--setting", "Host", "sleepScale", "0"});
+    e2e::Ok(w, h->home, {"config", "set", "--snap", kTargetGroupKey,
+                         w.demo().value("targetStorageGroup", "")});
   }
 
   // The host's devices of the sizes the target group has.
   void FindSources(Host* h) {
     std::set<std::string> devices;
     for (const json& s : w.LinkableSources()) devices.insert(s["device"].get<std::string>());
-    Result list = Pzhost(*h, {"devices"});
-    ASSERT_EQ(0, list.exitCode) << list.Describe();
+    Result list = e2e::Ok(w, h->home, {"devices"});
     // Simulated paths end in SERIAL_DEVICE.
     for (const json& d : list.json["devices"]) {
       std::string path = d.value("path", "");
@@ -160,37 +145,12 @@ class SharedDatabase : public ::testing::Test {
     ASSERT_EQ(devices.size(), h->sources.size()) << h->name << ": " << list.out;
   }
 
-  json Show() { return w.Symsim({"show", "--json"}).json["arrays"][0]; }
-
-  std::set<std::string> GroupMembers(const json& array, const std::string& group) {
-    std::set<std::string> out;
-    for (const json& g : array["storageGroups"])
-      if (g["name"] == group)
-        for (const json& d : g["devices"]) out.insert(d.get<std::string>());
-    return out;
-  }
-
-  std::vector<std::string> Argv(const Host& h, std::vector<std::string> args) {
-    args.insert(args.begin(), {e2e::PzhostPath(), "--home", h.home, "--json"});
-    return args;
-  }
-
-  Result Pzhost(const Host& h, std::vector<std::string> args) {
-    hostrt::ProcessOutcome o = e2e::RunChild(Argv(h, args), kChildLimitMs);
-    Result r;
-    r.exitCode = o.started ? o.exitCode : -1;
-    r.out = o.output;
-    r.err = o.started ? o.error : o.startError;
-    r.json = json::parse(r.out, nullptr, false);
-    return r;
-  }
-
   // Backs up `count` snapshots on `h`, spreading them over its sources.
   void Backup(Host* h, int count) {
     for (int i = 0; i < count; ++i) {
-      Result r = Pzhost(*h, {"backup", h->sources[size_t(i) % h->sources.size()]});
-      ASSERT_EQ(0, r.exitCode) << r.Describe();
-      json snap = r.json["snapshot"];
+      Result r = e2e::Ok(w, h->home, {"backup", h->sources[size_t(i) % h->sources.size()]});
+      ASSERT_EQ(0, r.exitCode);
+      const json& snap = r.json["snapshot"];
       h->snapshots.push_back(snap["id"].get<int>());
       names[snap["name"].get<std::string>()] = h->name;
       for (const json& d : snap["devices"]) {
@@ -203,9 +163,7 @@ class SharedDatabase : public ::testing::Test {
   }
 
   json Reservations(const Host& h) {
-    Result r = Pzhost(h, {"reservations"});
-    EXPECT_EQ(0, r.exitCode) << r.Describe();
-    return r.json["reservations"];
+    return e2e::Ok(w, h.home, {"reservations"}).json["reservations"];
   }
 
   // Every reservation matches a link of its holder's snapshot, and no target
@@ -221,23 +179,10 @@ class SharedDatabase : public ::testing::Test {
   std::vector<hostrt::ProcessOutcome> RunAtOnce(
       const std::string& verb, const std::vector<std::pair<const Host*, int>>& jobsToRun) {
     std::vector<std::vector<std::string>> argvs;
-    for (const auto& [host, id] : jobsToRun) argvs.push_back(Argv(*host, {verb, std::to_string(id)}));
+    for (const auto& [host, id] : jobsToRun)
+      argvs.push_back(
+          {e2e::PzhostPath(), "--home", host->home, "--json", verb, std::to_string(id)});
     return e2e::RunAtOnce(argvs, kChildLimitMs);
-  }
-
-  // A job of `h` that has ended (from the home's own catalog).
-  long long EndedJob(const Host& h) {
-    sqlite3* db = nullptr;
-    long long id = 0;
-    EXPECT_EQ(SQLITE_OK, sqlite3_open((h.home + "/host.db").c_str(), &db));
-    sqlite3_stmt* st = nullptr;
-    sqlite3_prepare_v2(db, "SELECT max(job_id) FROM catalog_jobs WHERE ended != 0", -1, &st,
-                       nullptr);
-    if (st && sqlite3_step(st) == SQLITE_ROW) id = sqlite3_column_int64(st, 0);
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    EXPECT_GT(id, 0);
-    return id;
   }
 
   e2e::World w{{"--targets-per-size", std::to_string(kSnapshotsPerHost + 4)}};
@@ -255,7 +200,7 @@ TEST_F(SharedDatabase, ConcurrentMountsOfTwoHostsShareNoTargetAndUnmountEmptiesT
   Backup(&b, kSnapshotsPerHost);
   if (HasFatalFailure()) return;
   EXPECT_EQ(size_t(2 * kSnapshotsPerHost), jobs.size()) << "job ids shared by two hosts";
-  ASSERT_TRUE(Show()["links"].empty());
+  ASSERT_TRUE(w.ArrayState()["links"].empty());
   ASSERT_TRUE(Reservations(a).empty());
 
   std::vector<std::pair<const Host*, int>> all;
@@ -263,33 +208,25 @@ TEST_F(SharedDatabase, ConcurrentMountsOfTwoHostsShareNoTargetAndUnmountEmptiesT
     all.emplace_back(&a, a.snapshots[size_t(i)]);
     all.emplace_back(&b, b.snapshots[size_t(i)]);
   }
+  // The pool holds enough targets for all: every mount succeeds.
   std::vector<hostrt::ProcessOutcome> mounts = RunAtOnce("mount", all);
   std::vector<std::pair<const Host*, int>> mounted;
   for (size_t i = 0; i < mounts.size(); ++i) {
     const hostrt::ProcessOutcome& m = mounts[i];
-    std::string what = all[i].first->name + " mount " + std::to_string(all[i].second);
-    EXPECT_TRUE(m.started) << m.startError;
-    EXPECT_FALSE(m.killedAtLimit) << what << " hung";
-    EXPECT_TRUE(m.exitCode == kExitSuccess || m.exitCode == kExitFailure)
-        << what << " exit " << m.exitCode << ": " << m.error;
-    if (m.exitCode == kExitSuccess)
-      mounted.push_back(all[i]);
-    else
-      std::cout << what << " failed: " << m.error << std::endl;
+    EXPECT_EQ(kExitSuccess, m.exitCode)
+        << all[i].first->name << " mount " << all[i].second
+        << (m.killedAtLimit ? " hung: " : " failed: ") << (m.started ? m.error : m.startError);
+    if (m.exitCode == kExitSuccess) mounted.push_back(all[i]);
   }
-  std::cout << "concurrent mounts on two hosts: " << mounted.size() << " of " << mounts.size()
-            << " succeeded" << std::endl;
-  RecordProperty("mountsSucceeded", static_cast<int>(mounted.size()));
-  EXPECT_EQ(mounts.size(), mounted.size()) << "the pool holds enough targets for all";
 
-  json array = Show();
+  json array = w.ArrayState();
   json links = array["links"];
   json reservations = Reservations(b);
   CheckLinksAndReservations(links, reservations);
   EXPECT_EQ(links.size(), reservations.size()) << reservations.dump();
   // Each host's linked targets went into its own mount group.
-  std::set<std::string> groupA = GroupMembers(array, a.mountGroup);
-  std::set<std::string> groupB = GroupMembers(array, b.mountGroup);
+  std::set<std::string> groupA = e2e::GroupMembers(array, a.mountGroup);
+  std::set<std::string> groupB = e2e::GroupMembers(array, b.mountGroup);
   for (const json& l : links) {
     std::string target = l["target"].get<std::string>();
     const std::string& owner = names[l["snapshot"].get<std::string>()];
@@ -297,11 +234,9 @@ TEST_F(SharedDatabase, ConcurrentMountsOfTwoHostsShareNoTargetAndUnmountEmptiesT
     EXPECT_EQ(owner == b.name, groupB.count(target) == 1) << target << " of " << owner;
   }
 
-  for (const hostrt::ProcessOutcome& u : RunAtOnce("unmount", mounted)) {
-    EXPECT_FALSE(u.killedAtLimit);
-    EXPECT_EQ(kExitSuccess, u.exitCode) << u.error;
-  }
-  EXPECT_TRUE(Show()["links"].empty()) << Show()["links"].dump();
+  for (const hostrt::ProcessOutcome& u : RunAtOnce("unmount", mounted))
+    EXPECT_EQ(kExitSuccess, u.exitCode) << (u.killedAtLimit ? "hung: " : "") << u.error;
+  EXPECT_TRUE(w.ArrayState()["links"].empty()) << w.ArrayState()["links"].dump();
   EXPECT_TRUE(Reservations(a).empty()) << Reservations(a).dump();
 }
 
@@ -309,11 +244,8 @@ TEST_F(SharedDatabase, EachHostSeesBothAndReconcilesOnlyUnlinkedOnesOfItsOwn) {
   Backup(&a, 1);
   Backup(&b, 1);
   if (HasFatalFailure()) return;
-  for (Host* h : {&a, &b}) {
-    Result m = Pzhost(*h, {"mount", std::to_string(h->snapshots[0])});
-    ASSERT_EQ(0, m.exitCode) << m.Describe();
-  }
-  json links = Show()["links"];
+  for (Host* h : {&a, &b}) e2e::Ok(w, h->home, {"mount", std::to_string(h->snapshots[0])});
+  json links = w.ArrayState()["links"];
   ASSERT_EQ(2u, links.size()) << links.dump();
   // The same rows; only the holder's own host knows its catalog snapshot.
   auto rows = [](json list) {
@@ -330,27 +262,29 @@ TEST_F(SharedDatabase, EachHostSeesBothAndReconcilesOnlyUnlinkedOnesOfItsOwn) {
   std::set<std::string> linked;
   for (const json& l : links) linked.insert(l["target"].get<std::string>());
   std::vector<std::string> free;
-  for (const std::string& t : GroupMembers(Show(), w.demo().value("targetStorageGroup", "")))
+  for (const std::string& t : e2e::DemoGroup(w, "targetStorageGroup"))
     if (!linked.count(t)) free.push_back(t);
   ASSERT_GE(free.size(), 2u);
   std::map<std::string, std::string> staleOf;  // host -> target
   for (Host* h : {&a, &b}) {
     int holder = 0;
+    long long job = 0;  // its backup, which has ended
     for (const auto& [id, name] : holders)
       if (names[name] == h->name) holder = id;
+    for (const auto& [id, host] : jobs)
+      if (host == h->name) job = id;
     std::string target = free[h == &a ? 0 : 1];
     staleOf[h->name] = target;
     ASSERT_TRUE(raw->Exec("INSERT INTO " + schema + ".reservations(\"array\", target, source, "
                           "sm_snap_id, job_id, created) VALUES('" + w.serial() + "', '" +
                           target + "', '00100', " + std::to_string(holder) + ", " +
-                          std::to_string(EndedJob(*h)) + ", 0)"))
+                          std::to_string(job) + ", 0)"))
         << raw->lastError();
   }
   ASSERT_EQ(4u, Reservations(a).size());
 
   auto reconcile = [&](const Host& h) {
-    Result r = Pzhost(h, {"reservations", "--reconcile"});
-    EXPECT_EQ(0, r.exitCode) << r.Describe();
+    Result r = e2e::Ok(w, h.home, {"reservations", "--reconcile"});
     std::set<std::string> removed;
     for (const json& e : r.json["removed"]) removed.insert(e["target"].get<std::string>());
     return removed;
@@ -360,14 +294,14 @@ TEST_F(SharedDatabase, EachHostSeesBothAndReconcilesOnlyUnlinkedOnesOfItsOwn) {
   EXPECT_EQ(std::set<std::string>{staleOf[b.name]}, reconcile(b));
   json left = Reservations(a);
   EXPECT_EQ(2u, left.size()) << left.dump();
-  CheckLinksAndReservations(Show()["links"], left);
+  CheckLinksAndReservations(w.ArrayState()["links"], left);
   EXPECT_TRUE(reconcile(a).empty());
   EXPECT_TRUE(reconcile(b).empty());
 
   for (Host* h : {&a, &b})
-    EXPECT_EQ(0, Pzhost(*h, {"unmount", std::to_string(h->snapshots[0])}).exitCode);
+    e2e::Ok(w, h->home, {"unmount", std::to_string(h->snapshots[0])});
   EXPECT_TRUE(Reservations(a).empty());
-  EXPECT_TRUE(Show()["links"].empty());
+  EXPECT_TRUE(w.ArrayState()["links"].empty());
 }
 
 }  // namespace
