@@ -1,5 +1,5 @@
-// Request object of the host runtime: array information and details from
-// the host database, and buffers too small for an answer.
+// Request object of the host runtime: array details from the host database,
+// buffers too small for an answer and requests a normal run never makes.
 #include "hostruntime/HostRequest.h"
 
 #include <gtest/gtest.h>
@@ -18,24 +18,6 @@ class HostSnapInfoTest : public ::testing::Test {
   hostrt::ScopedEnv scope{&env};
   HostSnapInfo r;
 };
-
-TEST_F(HostSnapInfoTest, ArrayInfoComesFromDatabaseAndIsCached) {
-  const char* record = "{engineId:7,hostName:ctl1,hostUserName:adm,hostPassword:pw}";
-  env.database.arrayRecords["000197900123"] = record;
-  char buffer[4096] = {0};
-  short size = sizeof buffer;
-  EXPECT_NE(0, r.getArrayInfoString(buffer, &size));  // nothing current yet
-  EXPECT_NE(0, r.findArrayInfoInCache("000197900123"));
-  EXPECT_NE(0, r.setArrayInfo("000197900999"));
-  ASSERT_EQ(0, r.setArrayInfo("000197900123"));
-  // A second request sharing the cache finds it without the database.
-  HostSnapInfo other;
-  other.arrayInfoCache = r.arrayInfoCache;
-  env.database.arrayRecords.clear();
-  ASSERT_EQ(0, other.findArrayInfoInCache("000197900123"));
-  ASSERT_EQ(0, other.getArrayInfoString(buffer, &size));
-  EXPECT_STREQ(record, buffer);
-}
 
 TEST_F(HostSnapInfoTest, TooSmallBuffersAreRefusedWithTheSizeNeeded) {
   r.hostTypeInfo = "vmware";

@@ -116,27 +116,30 @@ TEST(PzProcess, LostExitStatusIsAFailureNotSuccess) {
 }
 
 // A stop signal reaches the running tool's process group; the tool is
-// killed after the grace period if it ignores it; no tool starts after.
+// killed after the grace period if it ignores it; no tool starts after. The
+// signal goes once the tool has written its start mark.
 TEST(ProcessRunner, CancelStopsTheRunningToolAndRefusesNewOnes) {
-  struct Case {
-    const char* script;
-    bool ignoresSignal;
-  };
-  for (const Case& c : {Case{"sleep 30", false},
-                        Case{"trap '' TERM; sleep 30 & wait; sleep 30", true}}) {
-    SCOPED_TRACE(c.script);
+  char dir[] = "/tmp/pzcancelXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string mark = std::string(dir) + "/started";
+  for (const std::string trap : {"", "trap '' TERM; "}) {
+    SCOPED_TRACE(trap);
     hostrt::ResetCancel();
+    unlink(mark.c_str());
     hostrt::ProcessSpec spec;
-    spec.argv = {"/bin/sh", "-c", c.script};
+    spec.argv = {"/bin/sh", "-c", trap + "touch " + mark + "; sleep 30 & wait; sleep 30"};
     hostrt::ProcessOutcome out;
-    std::thread stopper([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread stopper([&] {
+      auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::yield();
       hostrt::CancelProcesses(SIGTERM);
     });
     auto start = std::chrono::steady_clock::now();
     hostrt::RunChildProcess(spec, &out);
     auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
+    EXPECT_EQ(access(mark.c_str(), F_OK), 0) << "the tool never started";
     EXPECT_TRUE(out.cancelled);
     EXPECT_NE(out.exitCode, 0);
     // Bounded by the grace period, far below the tool's 30 s.
@@ -147,4 +150,6 @@ TEST(ProcessRunner, CancelStopsTheRunningToolAndRefusesNewOnes) {
     EXPECT_TRUE(next.cancelled);
   }
   hostrt::ResetCancel();
+  unlink(mark.c_str());
+  rmdir(dir);
 }

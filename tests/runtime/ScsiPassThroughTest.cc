@@ -95,6 +95,10 @@ TEST_F(ScsiPassThroughTest, RequestIsAReadWithTimeLimitAndSenseBuffer) {
   EXPECT_EQ(unsigned(hostrt::kDefaultScsiTimeoutSecs) * 1000u, kernel.seen.timeout);
   device.reset();
   EXPECT_EQ(std::vector<int>{42}, kernel.closed);
+  kernel.openFails = true;
+  EXPECT_FALSE(OpenScsiPath("/dev/sdz", &kernel, &device, &error));
+  EXPECT_NE(std::string::npos, error.find("/dev/sdz"));
+  EXPECT_EQ(nullptr, device);
 }
 
 // What the kernel answers, and what the sender makes of it: the data
@@ -142,14 +146,5 @@ TEST_F(ScsiPassThroughTest, SenseTransportDriverAndStatusFailures) {
   }
 }
 
-TEST(ScsiPassThroughOpen, FailuresAreTexts) {
-  FakeKernel kernel;
-  kernel.openFails = true;
-  std::unique_ptr<ScsiDevice> device;
-  std::string error;
-  EXPECT_FALSE(OpenScsiPath("/dev/sdz", &kernel, &device, &error));
-  EXPECT_NE(std::string::npos, error.find("/dev/sdz"));
-  EXPECT_EQ(nullptr, device);
-}
 
 }  // namespace
