@@ -33,12 +33,6 @@ class ArrayRulesTest : public ::testing::Test {
     return Snapvx("-file " + File(file) + " -snapshot_name " + name + " " + op + " -noprompt")
         .exitCode;
   }
-  int Link(const std::string& pairs, const std::string& name, const std::string& extra = "") {
-    return On(pairs, name, "link " + extra);
-  }
-  int Unlink(const std::string& pairs, const std::string& name, const std::string& extra = "") {
-    return On(pairs, name, "unlink " + extra);
-  }
   SimWorld world_;
   nlohmann::json demo_;
   std::string sid_;
@@ -66,60 +60,60 @@ TEST_F(ArrayRulesTest, SnapshotLimitPerSource) {
 
 TEST_F(ArrayRulesTest, LinkNeedsAFreeTargetOfTheSameSize) {
   ASSERT_EQ(Establish("00100", "s"), 0);
-  EXPECT_NE(Link("00100 00214\n", "s"), 0);  // 2185 cylinders against 1092
-  EXPECT_NE(Link("00100 00200\n", "nosuch"), 0);
-  EXPECT_NE(Link("00100 00100\n", "s"), 0);
-  EXPECT_EQ(Link("00100 00200\n", "s"), 0);
-  EXPECT_NE(Link("00100 00200\n", "s"), 0);  // linked already
+  EXPECT_NE(On("00100 00214\n", "s", "link"), 0);  // 2185 cylinders against 1092
+  EXPECT_NE(On("00100 00200\n", "nosuch", "link"), 0);
+  EXPECT_NE(On("00100 00100\n", "s", "link"), 0);
+  EXPECT_EQ(On("00100 00200\n", "s", "link"), 0);
+  EXPECT_NE(On("00100 00200\n", "s", "link"), 0);  // linked already
   ASSERT_EQ(Establish("00101", "s"), 0);
-  EXPECT_NE(Link("00101 00200\n", "s"), 0);
+  EXPECT_NE(On("00101 00200\n", "s", "link"), 0);
   // One bad pair fails the whole command and links nothing.
-  EXPECT_NE(Link("00101 00201\n00101 00214\n", "s"), 0);
+  EXPECT_NE(On("00101 00201\n00101 00214\n", "s", "link"), 0);
   auto links = world_.Show()["arrays"][0]["links"];
   ASSERT_EQ(links.size(), 1u);
   EXPECT_EQ(links[0]["target"], "00200");
   // A target in a restore session is not taken either.
   ASSERT_EQ(Establish("00203", "t"), 0);
   ASSERT_EQ(On("00203\n", "t", "restore"), 0);
-  EXPECT_NE(Link("00101 00203\n", "s"), 0);
+  EXPECT_NE(On("00101 00203\n", "s", "link"), 0);
 }
 
 TEST_F(ArrayRulesTest, UnlinkAndTerminateFollowTheLinks) {
   ASSERT_EQ(Establish("00100", "u"), 0);
-  EXPECT_NE(Unlink("00100 00200\n", "u"), 0);  // not linked
-  ASSERT_EQ(Link("00100 00200\n", "u"), 0);
+  EXPECT_NE(On("00100 00200\n", "u", "unlink"), 0);  // not linked
+  ASSERT_EQ(On("00100 00200\n", "u", "link"), 0);
   Result r = Snapvx("-file " + File("00100\n") + " -snapshot_name u terminate -noprompt");
   EXPECT_NE(r.exitCode, 0);
   EXPECT_NE(r.err.find("linked"), std::string::npos) << r.err;
-  EXPECT_NE(Unlink("00101 00200\n", "u"), 0);  // another source
-  EXPECT_EQ(Unlink("00100 00200\n", "u"), 0);
-  EXPECT_NE(Unlink("00100 00200\n", "u"), 0);
+  EXPECT_NE(On("00101 00200\n", "u", "unlink"), 0);  // another source
+  EXPECT_EQ(On("00100 00200\n", "u", "unlink"), 0);
+  EXPECT_NE(On("00100 00200\n", "u", "unlink"), 0);
   EXPECT_EQ(On("00100\n", "u", "terminate"), 0);
 }
 
 TEST_F(ArrayRulesTest, LinkIsDefinedAfterConfiguredListings) {
   world_.MustAdmin({"set", "link_define_listings", "2"});
   ASSERT_EQ(Establish("00100", "d"), 0);
-  ASSERT_EQ(Link("00100 00200\n", "d"), 0);
-  EXPECT_NE(Unlink("00100 00200\n", "d"), 0);  // still defining
+  ASSERT_EQ(On("00100 00200\n", "d", "link"), 0);
+  EXPECT_NE(On("00100 00200\n", "d", "unlink"), 0);  // still defining
   Result r = Snapvx("-devs 00100 -snapshot_name d list -linked");
   EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[3][3], '.');
-  EXPECT_NE(Unlink("00100 00200\n", "d"), 0);
+  EXPECT_NE(On("00100 00200\n", "d", "unlink"), 0);
   r = Snapvx("list -linked -by_tgt -lndev 00200");
   EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[4][3], 'X');
-  EXPECT_EQ(Unlink("00100 00200\n", "d"), 0);
+  EXPECT_EQ(On("00100 00200\n", "d", "unlink"), 0);
   // Forced unlinks do not wait for the definition; a copy link is copying.
-  ASSERT_EQ(Link("00100 00200\n", "d", "-copy "), 0);
+  ASSERT_EQ(On("00100 00200\n", "d", "link -copy"), 0);
   r = Snapvx("-devs 00100 -snapshot_name d list -linked");
   EXPECT_EQ(Words(TableRows(r.out, "Flgs:")[0])[3][1], 'I');
-  EXPECT_EQ(Unlink("00100 00200\n", "d", "-symforce "), 0);
+  EXPECT_EQ(On("00100 00200\n", "d", "unlink -symforce"), 0);
   // Or after configured seconds.
   world_.MustAdmin({"set", "link_define_listings", "0"});
   world_.MustAdmin({"set", "link_define_seconds", "3600"});
-  ASSERT_EQ(Link("00100 00200\n", "d"), 0);
-  EXPECT_NE(Unlink("00100 00200\n", "d"), 0);
+  ASSERT_EQ(On("00100 00200\n", "d", "link"), 0);
+  EXPECT_NE(On("00100 00200\n", "d", "unlink"), 0);
   world_.MustAdmin({"set", "link_define_seconds", "0"});
-  EXPECT_EQ(Unlink("00100 00200\n", "d"), 0);
+  EXPECT_EQ(On("00100 00200\n", "d", "unlink"), 0);
 }
 
 // A restore takes three progress listings unless a setting says otherwise

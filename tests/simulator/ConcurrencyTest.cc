@@ -12,10 +12,13 @@ namespace {
 using simtest::Result;
 using simtest::SimWorld;
 
-TEST(Concurrency, ParallelLinksNeverShareATarget) {
+class Concurrency : public ::testing::Test {
+ protected:
   SimWorld world;
-  auto demo = world.InitDemo();
-  std::string sid = demo["serial"];
+  std::string sid = world.InitDemo()["serial"];
+};
+
+TEST_F(Concurrency, ParallelLinksNeverShareATarget) {
   ASSERT_EQ(world.Tool("symsnapvx", "-sid " + sid + " -file " +
                                         world.WriteFile("s.txt", "00100\n00101\n") +
                                         " -name base establish -noprompt").exitCode, 0);
@@ -44,10 +47,7 @@ TEST(Concurrency, ParallelLinksNeverShareATarget) {
   EXPECT_EQ(world.Audit().size(), static_cast<size_t>(kWorkers + 1));
 }
 
-TEST(Concurrency, ParallelSnapshotsAreAllCounted) {
-  SimWorld world;
-  auto demo = world.InitDemo();
-  std::string sid = demo["serial"];
+TEST_F(Concurrency, ParallelSnapshotsAreAllCounted) {
   constexpr int kWorkers = 6, kEach = 4;
   std::vector<std::thread> threads;
   std::vector<int> failures(kWorkers, 0);
