@@ -64,41 +64,34 @@ TEST(IniFile, CanHoldOnlyWhatReadsBackAsTheSameSingleEntry) {
 }
 
 // A rewrite keeps the operator's comments, blank lines and order: only the
-// entry that changed is written anew.
+// entry that changed is written anew. A key read twice stands once, where it
+// first stood, with the value the reader took (the last).
 TEST(IniFile, RewriteKeepsCommentsAndOrder) {
-  const std::string text =
-      "# lab host\n[Host]\n; no waits\nsleepScale   =  0\n\n# engine\n[~Fieldunit]\n"
-      "b = 1\na = 2\nb = 3\n";
+  const std::string head = "# lab host\n[Host]\n; no waits\n", scale = "sleepScale   =  0\n";
+  const std::string engine = "\n# engine\n[~Fieldunit]\n", read = "b = 3\na = 2\n";
   struct Case {
     const char* what;
     std::function<void(hostrt::IniFile&)> edit;
     std::string expected;
   };
   const std::vector<Case> cases = {
-      // A key read twice stands once, where it first stood, with the value
-      // the reader took (the last).
-      {"nothing", [](hostrt::IniFile&) {},
-       "# lab host\n[Host]\n; no waits\nsleepScale   =  0\n\n# engine\n[~Fieldunit]\n"
-       "b = 3\na = 2\n"},
+      {"nothing", [](hostrt::IniFile&) {}, head + scale + engine + read},
       {"a change in place", [](hostrt::IniFile& i) { i.Set("Host", "sleepScale", "1"); },
-       "# lab host\n[Host]\n; no waits\nsleepScale = 1\n\n# engine\n[~Fieldunit]\n"
-       "b = 3\na = 2\n"},
+       head + "sleepScale = 1\n" + engine + read},
       {"a new key after its section's last entry",
        [](hostrt::IniFile& i) { i.Set("Host", "clientName", "c"); },
-       "# lab host\n[Host]\n; no waits\nsleepScale   =  0\nclientName = c\n\n# engine\n"
-       "[~Fieldunit]\nb = 3\na = 2\n"},
+       head + scale + "clientName = c\n" + engine + read},
       {"a removal and a new section",
        [](hostrt::IniFile& i) {
          i.Remove("~Fieldunit", "b");
          i.Set("Database", "backend", "sqlite");
        },
-       "# lab host\n[Host]\n; no waits\nsleepScale   =  0\n\n# engine\n[~Fieldunit]\n"
-       "a = 2\n\n[Database]\nbackend = sqlite\n\n"},
+       head + scale + engine + "a = 2\n\n[Database]\nbackend = sqlite\n\n"},
   };
   for (const Case& c : cases) {
     hostrt::IniFile ini;
     std::string error;
-    ASSERT_TRUE(ini.Parse(text, &error)) << error;
+    ASSERT_TRUE(ini.Parse(head + scale + engine + "b = 1\na = 2\nb = 3\n", &error)) << error;
     c.edit(ini);
     EXPECT_EQ(c.expected, ini.Serialize()) << c.what;
   }

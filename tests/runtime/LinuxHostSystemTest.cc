@@ -8,7 +8,6 @@
 
 #include <fstream>
 
-#include "hostruntime/HostRequest.h"
 #include "tests/runtime/TempDir.h"
 #include "tests/support/FakeEnv.h"
 
@@ -111,19 +110,6 @@ TEST_F(LinuxHostSystemTest, MapThatCannotBeFlushedKeepsItsPaths) {
   EXPECT_EQ("- - -", Get("sys/class/scsi_host/host0/scan"));  // still scanned
   EXPECT_FALSE(system.Rescan("", {"/dev/nvme0n1"}, &error));
   EXPECT_NE(std::string::npos, error.find("unknown device /dev/nvme0n1"));
-}
-
-TEST_F(LinuxHostSystemTest, RequestHostFactsAndUtilityOverTheTree) {
-  env.system = &system;
-  hostrt::HostSnapInfo request;
-  request.hostTypeInfo = "unset";
-  hostrt::FillHostFacts(&request);
-  EXPECT_EQ("linux", request.hostTypeInfo);
-  EXPECT_TRUE(request.vmHostId.empty());
-  hostrt::HostOSUtil util;
-  std::vector<std::string> devices;
-  ASSERT_EQ(0, util.getLocalDeviceList(nullptr, "EMC", devices));
-  EXPECT_EQ(2u, devices.size());
 }
 
 }  // namespace
