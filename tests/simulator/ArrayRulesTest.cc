@@ -1,8 +1,13 @@
 // The array's rules: snapshot limits, link and unlink conditions, restores
-// that progress and must be terminated, group membership messages.
+// that progress and must be terminated, group membership messages, command
+// lines the tools refuse, and many tool processes at once. The lines the
+// plug-in's command layer writes, and the markers its parsers look for, are
+// run against the simulator by every end-to-end verb.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <set>
+#include <thread>
 
 #include "hostruntime/ProcessRunner.h"
 
@@ -220,6 +225,94 @@ TEST_F(ArrayRulesTest, GroupMembershipIsAllOrNothing) {
   EXPECT_NE(sg("0FFF0\n", "addall").exitCode, 0);
   EXPECT_NE(world_.Tool("symsg", "-sid " + sid_ + " -file " + File("00200\n") +
                                      " -sg nosuch addall -noprompt").exitCode, 0);
+}
+
+// What the tools refuse, as the real ones do: a failing exit code and the
+// text the plug-in's parsers or an operator read.
+TEST_F(ArrayRulesTest, RefusedCommandLinesFailWithTheRealTexts) {
+  world_.MustAdmin({"sg", "--sid", sid_, "--name", "SG_c1", "--devs", "00220"});
+  world_.MustAdmin({"sg", "--sid", sid_, "--name", "CSG_p", "--child", "SG_c1"});
+  world_.MustAdmin({"device", "--sid", sid_, "--dev", "00400", "--cyl", "10"});
+  std::string s = "-sid " + sid_ + " ";
+  struct Case {
+    const char* tool;
+    std::string args;
+    const char* text;
+  } cases[] = {
+      {"symsnapvx", s + "-bogus list", "-bogus"},
+      {"symsnapvx", s + "list -devs", "-devs"},
+      {"symsnapvx", "-sid 999999999999 list", ""},
+      {"symsnapvx", s + "-file " + world_.WriteFile("u", "0FFFE\n") + " -name x establish -noprompt", ""},
+      {"symsnapvx", s + "list -linked -by_tgt", ""},
+      {"symsnapvx", s + "-devs 00102 -snapshot_name none list", "No snapshot was found"},
+      {"symsg", s + "frobnicate", ""},
+      {"symsg", s + "-file " + world_.WriteFile("p", "00222\n") + " -sg CSG_p addall -noprompt",
+       "Individual devices cannot be added to or removed"},
+      {"symaccess", s + "-type storage list -dev 00400", "No Storage groups could be found"},
+      {"symaccess", s + "-type initiator -wwn 10000000c9ffffff list -detail -v", "was not found"},
+      {"symaccess", s + "list view -name nosuch -v", "was not found"},
+      {"symdev", s + "list -devs 0FFFF -cyl", ""},
+      {"symdev", s + "list -sg nosuch", ""},
+  };
+  for (const Case& c : cases) {
+    simtest::Result r = world_.Tool(c.tool, c.args);
+    EXPECT_NE(r.exitCode, 0) << c.tool << " " << c.args;
+    EXPECT_FALSE(r.err.empty()) << c.tool << " " << c.args;
+    EXPECT_NE((r.out + r.err).find(c.text), std::string::npos) << c.tool << " " << c.args << "\n"
+                                                               << r.out << r.err;
+  }
+  // The last digits of the serial name the array too.
+  EXPECT_NE(world_.Tool("symdev", "-sid 123 list -devs 100").out.find(sid_), std::string::npos);
+}
+
+// Many tool processes at once: every invocation is one transaction, so the
+// state stays consistent.
+TEST_F(ArrayRulesTest, ParallelLinksNeverShareATarget) {
+  ASSERT_EQ(Snapvx("-file " + File("00100\n00101\n") + " -name base establish -noprompt")
+                .exitCode, 0);
+  // Eight workers race for the same four targets; each target is linked once.
+  constexpr int kWorkers = 8;
+  std::vector<int> codes(kWorkers);
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kWorkers; ++i) {
+    threads.emplace_back([&, i] {
+      std::string target = "0020" + std::to_string(i % 4);
+      std::string src = i % 2 ? "00101" : "00100";
+      std::string file = world_.WriteFile("l" + std::to_string(i) + ".txt", src + " " + target + "\n");
+      codes[i] = Snapvx("-file " + file + " -snapshot_name base link -noprompt").exitCode;
+    });
+  }
+  for (auto& t : threads) t.join();
+  int ok = 0;
+  for (int c : codes) ok += c == 0;
+  EXPECT_EQ(ok, 4);
+  auto links = world_.Show()["arrays"][0]["links"];
+  std::set<std::string> targets;
+  for (const auto& l : links) targets.insert(l["target"].get<std::string>());
+  EXPECT_EQ(links.size(), 4u);
+  EXPECT_EQ(targets.size(), 4u);
+  EXPECT_EQ(world_.Audit().size(), static_cast<size_t>(kWorkers + 1));
+}
+
+TEST_F(ArrayRulesTest, ParallelSnapshotsAreAllCounted) {
+  constexpr int kWorkers = 6, kEach = 4;
+  std::vector<std::thread> threads;
+  std::vector<int> failures(kWorkers, 0);
+  for (int i = 0; i < kWorkers; ++i) {
+    threads.emplace_back([&, i] {
+      std::string file = world_.WriteFile("e" + std::to_string(i) + ".txt", "00100\n00102\n");
+      for (int k = 0; k < kEach; ++k) {
+        Result r = Snapvx("-file " + file + " -name w" + std::to_string(i) +
+                          " establish -noprompt");
+        failures[i] += r.exitCode != 0;
+        Snapvx("-devs 00100 list");
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  for (int f : failures) EXPECT_EQ(f, 0);
+  EXPECT_EQ(world_.Show()["arrays"][0]["snapshots"].size(),
+            static_cast<size_t>(kWorkers * kEach * 2));
 }
 
 }  // namespace
