@@ -9,8 +9,6 @@
 #include <set>
 #include <thread>
 
-#include "hostruntime/ProcessRunner.h"
-
 #include "tests/simulator/SimWorld.h"
 
 namespace {
@@ -195,13 +193,9 @@ TEST_F(ArrayRulesTest, AdminRefusesBadSettingsAndMissingChildren) {
 
   // Without --state the world is the one SYMAPI_HOME_DIR names.
   setenv("SYMAPI_HOME_DIR", world_.dir().c_str(), 1);
-  hostrt::ProcessSpec spec;
-  spec.argv = {simtest::SymsimPath(), "set", "latency_ms", "7"};
-  spec.timeoutMs = 20000;
-  hostrt::ProcessOutcome out;
-  hostrt::RunChildProcess(spec, &out);
+  Result r = simtest::Run({simtest::SymsimPath(), "set", "latency_ms", "7"});
   unsetenv("SYMAPI_HOME_DIR");
-  EXPECT_EQ(out.exitCode, 0) << out.error;
+  EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_EQ(world_.Show()["settings"]["latency_ms"], "7");
 }
 

@@ -8,7 +8,6 @@
 #include "hostdev/VMAXUtils.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/PosixEnv.h"
-#include "hostruntime/ProcessRunner.h"
 #include "simulator/hostenv/SimulatedHostEnv.h"
 #include "simulator/hostview/HostView.h"
 #include "simulator/scsi/Inquiry.h"
@@ -92,13 +91,9 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
   const std::string sid = demo_["serial"];
   const std::string path = demo_["sources"][1]["path"];  // device 00101
   auto run = [](std::vector<std::string> argv) {
-    hostrt::ProcessSpec spec;
-    spec.argv = argv;
-    spec.timeoutMs = 20000;
-    hostrt::ProcessOutcome out;
-    hostrt::RunChildProcess(spec, &out);
-    EXPECT_EQ(out.exitCode, 0) << out.error;
-    return out.output;
+    simtest::Result r = simtest::Run(argv);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
   };
   struct Case {
     const char* mode;
