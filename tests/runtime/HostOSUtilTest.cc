@@ -201,10 +201,8 @@ TEST(RequestJsonTest, FaultyAnswersApplyNothing) {
 // --- The request object: array details from the host database, buffers too
 // small for an answer and requests a normal run never makes.
 
-class HostSnapInfoTest : public ::testing::Test {
+class HostSnapInfoTest : public HostOSUtilTest {
  protected:
-  testing_host::FakeEnv env;
-  hostrt::ScopedEnv scope{&env};
   HostSnapInfo r;
 };
 

@@ -30,21 +30,20 @@ TEST(SplitCommandLine, QuotesGroupWordsAndMetacharactersStayOrdinary) {
   EXPECT_FALSE(error.empty());
 }
 
-namespace {
-// Runs with the real runner but settings from a fake environment.
-struct RealRunner : testing_host::FakeEnv {
-  RealRunner() { realProcesses = true; realFiles = true; }
+// The real runner with settings from a fake environment.
+class PzProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { env.realProcesses = env.realFiles = true; }
+  testing_host::FakeEnv env;
+  hostrt::ScopedEnv scope{&env};
+  PzProcess p;
+  std::string out, err;
 };
-}  // namespace
 
-TEST(PzProcess, MetacharactersNeverReachAShell) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
+TEST_F(PzProcessTest, MetacharactersNeverReachAShell) {
   char dir[] = "/tmp/pzrunnerXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string canary = std::string(dir) + "/canary";
-  PzProcess p;
-  std::string out, err;
   int rc = p.system("/bin/echo x; touch " + canary + " && touch " + canary +
                         " | touch " + canary + " $(touch " + canary + ") `touch " +
                         canary + "`",
@@ -55,11 +54,7 @@ TEST(PzProcess, MetacharactersNeverReachAShell) {
   rmdir(dir);
 }
 
-TEST(PzProcess, CapturesLargeOutputsTogetherAndFeedsInput) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
+TEST_F(PzProcessTest, CapturesLargeOutputsTogetherAndFeedsInput) {
   // 8 MiB to each stream: a runner that reads them one after the other
   // deadlocks on full pipes.
   int rc = p.system("/usr/bin/perl -e \"print STDERR 'e' x 8388608; print 'o' x 8388608; exit 3\"",
@@ -73,22 +68,14 @@ TEST(PzProcess, CapturesLargeOutputsTogetherAndFeedsInput) {
   EXPECT_EQ(std::stoul(out), input.size());
 }
 
-TEST(PzProcess, UnstartableProgramGivesMinusOne) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
+TEST_F(PzProcessTest, UnstartableProgramGivesMinusOne) {
   EXPECT_EQ(p.system("/nonexistent/program -x", &out, &err, 0, false), -1);
   EXPECT_NE(err.find("/nonexistent/program"), std::string::npos);
   EXPECT_EQ(p.system("   ", &out, &err, 0, false), -1);
 }
 
-TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
-  RealRunner env;
+TEST_F(PzProcessTest, TimeLimitKillsTheProcessGroupAndSaysSo) {
   env.Set("~Fieldunit", "nSymCliTimeoutMs", "200");
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
   // The child of the shell holds the pipes open too: the whole group dies.
   int rc = p.system("/bin/sh -c \"sleep 30 & sleep 30\"", &out, &err, 0, false);
   EXPECT_EQ(rc, 128 + 9);
@@ -99,14 +86,10 @@ TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
 
 // With SIGCHLD ignored (as some hosts run) the kernel reaps children at
 // once and the exit status is gone: a failing tool must not read as exit 0.
-TEST(PzProcess, LostExitStatusIsAFailureNotSuccess) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
+TEST_F(PzProcessTest, LostExitStatusIsAFailureNotSuccess) {
   struct sigaction ignore = {}, previous = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, &previous);
-  PzProcess p;
-  std::string out, err;
   int failing = p.system("/bin/false", &out, &err, 0, false);
   int passing = p.system("/bin/true", &out, &err, 0, false);
   sigaction(SIGCHLD, &previous, nullptr);
