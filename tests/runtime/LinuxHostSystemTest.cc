@@ -43,7 +43,9 @@ class LinuxHostSystemTest : public ::testing::Test {
       mkdir(path.substr(0, at).c_str(), 0700);
     std::ofstream(path) << text;
   }
-  std::string Get(const std::string& relative) { return runtime_test::ReadFile(root.File(relative)); }
+  std::string Get(const std::string& relative) {
+    return runtime_test::ReadFile(root.File(relative));
+  }
 
   runtime_test::TempDir root;
   testing_host::FakeEnv env;

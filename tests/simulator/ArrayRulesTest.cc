@@ -24,7 +24,9 @@ class ArrayRulesTest : public ::testing::Test {
     demo_ = world_.InitDemo();
     sid_ = demo_["serial"];
   }
-  Result Snapvx(const std::string& args) { return world_.Tool("symsnapvx", "-sid " + sid_ + " " + args); }
+  Result Snapvx(const std::string& args) {
+    return world_.Tool("symsnapvx", "-sid " + sid_ + " " + args);
+  }
   std::string File(const std::string& content) {
     return world_.WriteFile("f" + std::to_string(files_++) + ".txt", content);
   }
@@ -236,11 +238,11 @@ TEST_F(ArrayRulesTest, RefusedCommandLinesFailWithTheRealTexts) {
       {"symsnapvx", s + "-bogus list", "-bogus"},
       {"symsnapvx", s + "list -devs", "-devs"},
       {"symsnapvx", "-sid 999999999999 list", ""},
-      {"symsnapvx", s + "-file " + world_.WriteFile("u", "0FFFE\n") + " -name x establish -noprompt", ""},
+      {"symsnapvx", s + "-file " + File("0FFFE\n") + " -name x establish -noprompt", ""},
       {"symsnapvx", s + "list -linked -by_tgt", ""},
       {"symsnapvx", s + "-devs 00102 -snapshot_name none list", "No snapshot was found"},
       {"symsg", s + "frobnicate", ""},
-      {"symsg", s + "-file " + world_.WriteFile("p", "00222\n") + " -sg CSG_p addall -noprompt",
+      {"symsg", s + "-file " + File("00222\n") + " -sg CSG_p addall -noprompt",
        "Individual devices cannot be added to or removed"},
       {"symaccess", s + "-type storage list -dev 00400", "No Storage groups could be found"},
       {"symaccess", s + "-type initiator -wwn 10000000c9ffffff list -detail -v", "was not found"},
@@ -272,7 +274,7 @@ TEST_F(ArrayRulesTest, ParallelLinksNeverShareATarget) {
     threads.emplace_back([&, i] {
       std::string target = "0020" + std::to_string(i % 4);
       std::string src = i % 2 ? "00101" : "00100";
-      std::string file = world_.WriteFile("l" + std::to_string(i) + ".txt", src + " " + target + "\n");
+      std::string file = world_.WriteFile("l" + std::to_string(i), src + " " + target + "\n");
       codes[i] = Snapvx("-file " + file + " -snapshot_name base link -noprompt").exitCode;
     });
   }

@@ -16,8 +16,9 @@ class FaultsTest : public ::testing::Test {
     world_.MustAdmin({"audit", "--clear"});
   }
   Result Establish(const std::string& name) {
-    return world_.Tool("symsnapvx", "-sid " + sid_ + " -file " + world_.WriteFile("d.txt", "00100\n") +
-                                        " -name " + name + " establish -noprompt");
+    return world_.Tool("symsnapvx", "-sid " + sid_ + " -file " +
+                                        world_.WriteFile("d.txt", "00100\n") + " -name " + name +
+                                        " establish -noprompt");
   }
   size_t Snapshots() { return world_.Show()["arrays"][0]["snapshots"].size(); }
   SimWorld world_;
@@ -72,7 +73,8 @@ TEST_F(FaultsTest, NthInvocationClearAndRefusedFaults) {
 TEST_F(FaultsTest, AuditRecordsArgumentsExitCodesAndDeviceFiles) {
   world_.MustAdmin({"latency", "30"});
   ASSERT_EQ(Establish("x").exitCode, 0);
-  EXPECT_NE(world_.Tool("symsnapvx", "-sid " + sid_ + " -devs 00101 -snapshot_name x list").exitCode, 0);
+  EXPECT_NE(world_.Tool("symsnapvx", "-sid " + sid_ + " -devs 00101 -snapshot_name x list")
+                .exitCode, 0);
   auto audit = world_.Audit();
   ASSERT_EQ(audit.size(), 2u);
   EXPECT_EQ(audit[0]["tool"], "symsnapvx");
