@@ -67,14 +67,15 @@ TEST(PgReservationRace, Child) {
   fflush(stdout);
 }
 
-void WriteHome(const runtime_test::TempDir& home, const std::string& host,
-               const std::string& conninfo, const std::string& passfile) {
-  std::ofstream(home.File("settings.ini"))
-      << "[Host]\nphysicalMachine = " << host << "\n[Database]\nbackend = postgresql\n"
-      << "conninfo = " << conninfo << "\npassfile = " << passfile << "\n";
-}
-
-class PgReservationRaceTest : public pgdb_test::PgSchemaTest {};
+class PgReservationRaceTest : public pgdb_test::PgSchemaTest {
+ protected:
+  void WriteHome(const runtime_test::TempDir& home, const std::string& host,
+                 const std::string& conninfo, const std::string& passfile) {
+    std::ofstream(home.File("settings.ini"))
+        << "[Host]\nphysicalMachine = " << host << "\n[Database]\nbackend = postgresql\n"
+        << "conninfo = " << conninfo << "\npassfile = " << passfile << "\n";
+  }
+};
 
 TEST_F(PgReservationRaceTest, EachTargetIsGrantedOnceAcrossHosts) {
   if (getenv(kRacerVariable)) GTEST_SKIP() << "not inside a racer";
@@ -82,11 +83,7 @@ TEST_F(PgReservationRaceTest, EachTargetIsGrantedOnceAcrossHosts) {
   // host B keeps a copy of the passfile in its home.
   runtime_test::TempDir homeA, homeB;
   WriteHome(homeA, "hostA", "\"" + params.conninfo + "\"", params.passfile);
-  {
-    std::ifstream in(params.passfile);
-    std::ofstream out(homeB.File("pgpass"));
-    out << in.rdbuf();
-  }
+  std::ofstream(homeB.File("pgpass")) << runtime_test::ReadFile(params.passfile);
   ASSERT_EQ(0, chmod(homeB.File("pgpass").c_str(), 0600));
   WriteHome(homeB, "hostB", params.conninfo, "pgpass");
 

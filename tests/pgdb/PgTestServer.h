@@ -15,15 +15,13 @@
 
 namespace pgdb_test {
 
-constexpr const char* kConninfoVariable = "PZ_TEST_PG_CONNINFO";
-constexpr const char* kPassfileVariable = "PZ_TEST_PG_PASSFILE";
 constexpr const char* kNoServer =
     "no test PostgreSQL server: run tests/scripts/pg-test-server.sh start and "
     "export PZ_TEST_PG_CONNINFO and PZ_TEST_PG_PASSFILE";
 
 inline bool ServerParams(hostrt::PgConnectParams* params) {
-  const char* conninfo = getenv(kConninfoVariable);
-  const char* passfile = getenv(kPassfileVariable);
+  const char* conninfo = getenv("PZ_TEST_PG_CONNINFO");
+  const char* passfile = getenv("PZ_TEST_PG_PASSFILE");
   if (!conninfo || !*conninfo || !passfile || !*passfile) return false;
   params->conninfo = conninfo;
   params->passfile = passfile;
@@ -64,18 +62,17 @@ class RawConnection {
 
 // A fresh schema of the test server, dropped with the object; the
 // connection string of `params` puts it first in the search path.
-class PgSchema {
- public:
+struct PgSchema {
   // False when there is no server (`why` says so) or the schema cannot be
   // made (a test failure).
   bool Start(std::string* why) {
-    if (!ServerParams(&server)) {
+    static std::atomic<int> counter{0};
+    if (!ServerParams(&params)) {
       *why = kNoServer;
       return false;
     }
-    static std::atomic<int> counter{0};
     schema = "pzt_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
-    admin.reset(new RawConnection(server));
+    admin.reset(new RawConnection(params));
     bool made = admin->ok() && admin->Exec("DROP SCHEMA IF EXISTS " + schema + " CASCADE") &&
                 admin->Exec("CREATE SCHEMA " + schema);
     EXPECT_TRUE(made) << admin->error() << admin->lastError();
@@ -83,7 +80,6 @@ class PgSchema {
       *why = "cannot make a schema on the test server";
       return false;
     }
-    params = server;
     params.conninfo += " options='-c search_path=" + schema + "'";
     return true;
   }
@@ -101,7 +97,6 @@ class PgSchema {
     return admin->Exec("SET search_path = " + schema + "; " + sql, first);
   }
 
-  hostrt::PgConnectParams server;
   hostrt::PgConnectParams params;
   std::string schema;
   std::unique_ptr<RawConnection> admin;
@@ -115,6 +110,18 @@ class PgSchemaTest : public ::testing::Test, public PgSchema {
     if (HasFailure()) FAIL() << why;
     GTEST_SKIP() << why;
   }
+};
+
+// A schema and the database under test opened on it.
+class PgDbTest : public PgSchemaTest {
+ protected:
+  void SetUp() override {
+    PgSchemaTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
+    db = OpenDb();
+    ASSERT_TRUE(db);
+  }
+  std::unique_ptr<hostrt::PgHostDatabase> db;
 };
 
 }  // namespace pgdb_test

@@ -8,7 +8,6 @@
 
 #include <fstream>
 
-#include "hostruntime/HostRequest.h"
 #include "tests/runtime/TempDir.h"
 #include "tests/support/FakeEnv.h"
 
@@ -44,7 +43,9 @@ class LinuxHostSystemTest : public ::testing::Test {
       mkdir(path.substr(0, at).c_str(), 0700);
     std::ofstream(path) << text;
   }
-  std::string Get(const std::string& relative) { return runtime_test::ReadFile(root.File(relative)); }
+  std::string Get(const std::string& relative) {
+    return runtime_test::ReadFile(root.File(relative));
+  }
 
   runtime_test::TempDir root;
   testing_host::FakeEnv env;
@@ -111,19 +112,6 @@ TEST_F(LinuxHostSystemTest, MapThatCannotBeFlushedKeepsItsPaths) {
   EXPECT_EQ("- - -", Get("sys/class/scsi_host/host0/scan"));  // still scanned
   EXPECT_FALSE(system.Rescan("", {"/dev/nvme0n1"}, &error));
   EXPECT_NE(std::string::npos, error.find("unknown device /dev/nvme0n1"));
-}
-
-TEST_F(LinuxHostSystemTest, RequestHostFactsAndUtilityOverTheTree) {
-  env.system = &system;
-  hostrt::HostSnapInfo request;
-  request.hostTypeInfo = "unset";
-  hostrt::FillHostFacts(&request);
-  EXPECT_EQ("linux", request.hostTypeInfo);
-  EXPECT_TRUE(request.vmHostId.empty());
-  hostrt::HostOSUtil util;
-  std::vector<std::string> devices;
-  ASSERT_EQ(0, util.getLocalDeviceList(nullptr, "EMC", devices));
-  EXPECT_EQ(2u, devices.size());
 }
 
 }  // namespace

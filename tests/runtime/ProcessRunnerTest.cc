@@ -30,21 +30,20 @@ TEST(SplitCommandLine, QuotesGroupWordsAndMetacharactersStayOrdinary) {
   EXPECT_FALSE(error.empty());
 }
 
-namespace {
-// Runs with the real runner but settings from a fake environment.
-struct RealRunner : testing_host::FakeEnv {
-  RealRunner() { realProcesses = true; realFiles = true; }
+// The real runner with settings from a fake environment.
+class PzProcessTest : public ::testing::Test {
+ protected:
+  void SetUp() override { env.realProcesses = env.realFiles = true; }
+  testing_host::FakeEnv env;
+  hostrt::ScopedEnv scope{&env};
+  PzProcess p;
+  std::string out, err;
 };
-}  // namespace
 
-TEST(PzProcess, MetacharactersNeverReachAShell) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
+TEST_F(PzProcessTest, MetacharactersNeverReachAShell) {
   char dir[] = "/tmp/pzrunnerXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
   std::string canary = std::string(dir) + "/canary";
-  PzProcess p;
-  std::string out, err;
   int rc = p.system("/bin/echo x; touch " + canary + " && touch " + canary +
                         " | touch " + canary + " $(touch " + canary + ") `touch " +
                         canary + "`",
@@ -55,11 +54,7 @@ TEST(PzProcess, MetacharactersNeverReachAShell) {
   rmdir(dir);
 }
 
-TEST(PzProcess, CapturesLargeOutputsTogetherAndFeedsInput) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
+TEST_F(PzProcessTest, CapturesLargeOutputsTogetherAndFeedsInput) {
   // 8 MiB to each stream: a runner that reads them one after the other
   // deadlocks on full pipes.
   int rc = p.system("/usr/bin/perl -e \"print STDERR 'e' x 8388608; print 'o' x 8388608; exit 3\"",
@@ -73,24 +68,16 @@ TEST(PzProcess, CapturesLargeOutputsTogetherAndFeedsInput) {
   EXPECT_EQ(std::stoul(out), input.size());
 }
 
-TEST(PzProcess, UnstartableProgramGivesMinusOne) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
+TEST_F(PzProcessTest, UnstartableProgramGivesMinusOne) {
   EXPECT_EQ(p.system("/nonexistent/program -x", &out, &err, 0, false), -1);
   EXPECT_NE(err.find("/nonexistent/program"), std::string::npos);
   EXPECT_EQ(p.system("   ", &out, &err, 0, false), -1);
 }
 
-TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
-  RealRunner env;
+TEST_F(PzProcessTest, TimeLimitKillsTheProcessGroupAndSaysSo) {
   env.Set("~Fieldunit", "nSymCliTimeoutMs", "200");
-  hostrt::ScopedEnv scope(&env);
-  PzProcess p;
-  std::string out, err;
-  // The child of the shell holds the pipes open too: the whole group dies.
-  int rc = p.system("/bin/sh -c \"sleep 30 & sleep 30\"", &out, &err, 0, false);
+  // The forked child holds the pipes open too: the whole group dies.
+  int rc = p.system("/usr/bin/perl -e \"fork; sleep 30\"", &out, &err, 0, false);
   EXPECT_EQ(rc, 128 + 9);
   EXPECT_TRUE(p.killedAtLimit());
   EXPECT_TRUE(env.hasLogContaining("was killed at its time limit of [200] ms"));
@@ -99,14 +86,10 @@ TEST(PzProcess, TimeLimitKillsTheProcessGroupAndSaysSo) {
 
 // With SIGCHLD ignored (as some hosts run) the kernel reaps children at
 // once and the exit status is gone: a failing tool must not read as exit 0.
-TEST(PzProcess, LostExitStatusIsAFailureNotSuccess) {
-  RealRunner env;
-  hostrt::ScopedEnv scope(&env);
+TEST_F(PzProcessTest, LostExitStatusIsAFailureNotSuccess) {
   struct sigaction ignore = {}, previous = {};
   ignore.sa_handler = SIG_IGN;
   sigaction(SIGCHLD, &ignore, &previous);
-  PzProcess p;
-  std::string out, err;
   int failing = p.system("/bin/false", &out, &err, 0, false);
   int passing = p.system("/bin/true", &out, &err, 0, false);
   sigaction(SIGCHLD, &previous, nullptr);
@@ -116,27 +99,32 @@ TEST(PzProcess, LostExitStatusIsAFailureNotSuccess) {
 }
 
 // A stop signal reaches the running tool's process group; the tool is
-// killed after the grace period if it ignores it; no tool starts after.
+// killed after the grace period if it ignores it; no tool starts after. The
+// signal goes once the tool has written its start mark.
 TEST(ProcessRunner, CancelStopsTheRunningToolAndRefusesNewOnes) {
-  struct Case {
-    const char* script;
-    bool ignoresSignal;
-  };
-  for (const Case& c : {Case{"sleep 30", false},
-                        Case{"trap '' TERM; sleep 30 & wait; sleep 30", true}}) {
-    SCOPED_TRACE(c.script);
+  char dir[] = "/tmp/pzcancelXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string mark = std::string(dir) + "/started";
+  // The second tool ignores the signal, and so does the child it forks.
+  for (const std::string ignore : {"", "$SIG{TERM} = 'IGNORE'; fork; "}) {
+    SCOPED_TRACE(ignore);
     hostrt::ResetCancel();
+    unlink(mark.c_str());
     hostrt::ProcessSpec spec;
-    spec.argv = {"/bin/sh", "-c", c.script};
+    spec.argv = {"/usr/bin/perl", "-e", ignore + "open(F, '>', $ARGV[0]); close F; sleep 30",
+                 mark};
     hostrt::ProcessOutcome out;
-    std::thread stopper([] {
-      std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    std::thread stopper([&] {
+      auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+      while (access(mark.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < limit)
+        std::this_thread::yield();
       hostrt::CancelProcesses(SIGTERM);
     });
     auto start = std::chrono::steady_clock::now();
     hostrt::RunChildProcess(spec, &out);
     auto took = std::chrono::steady_clock::now() - start;
     stopper.join();
+    EXPECT_EQ(access(mark.c_str(), F_OK), 0) << "the tool never started";
     EXPECT_TRUE(out.cancelled);
     EXPECT_NE(out.exitCode, 0);
     // Bounded by the grace period, far below the tool's 30 s.
@@ -147,4 +135,6 @@ TEST(ProcessRunner, CancelStopsTheRunningToolAndRefusesNewOnes) {
     EXPECT_TRUE(next.cancelled);
   }
   hostrt::ResetCancel();
+  unlink(mark.c_str());
+  rmdir(dir);
 }

@@ -95,6 +95,10 @@ TEST_F(ScsiPassThroughTest, RequestIsAReadWithTimeLimitAndSenseBuffer) {
   EXPECT_EQ(unsigned(hostrt::kDefaultScsiTimeoutSecs) * 1000u, kernel.seen.timeout);
   device.reset();
   EXPECT_EQ(std::vector<int>{42}, kernel.closed);
+  kernel.openFails = true;
+  EXPECT_FALSE(OpenScsiPath("/dev/sdz", &kernel, &device, &error));
+  EXPECT_NE(std::string::npos, error.find("/dev/sdz"));
+  EXPECT_EQ(nullptr, device);
 }
 
 // What the kernel answers, and what the sender makes of it: the data
@@ -116,7 +120,8 @@ TEST_F(ScsiPassThroughTest, SenseTransportDriverAndStatusFailures) {
       {"descriptor sense: LOGICAL UNIT NOT READY", 0x02, 0, 0x08,
        {0x72, 0x02, 0x04, 0x01, 0, 0, 0, 0}, false, SCSI_DIR_READ, -1,
        "sense key 0x02 asc 0x04 ascq 0x01"},
-      {"no readable sense", 0x02, 0, 0x08, none, false, SCSI_DIR_READ, -1, "without readable sense"},
+      {"no readable sense", 0x02, 0, 0x08, none, false, SCSI_DIR_READ, -1,
+       "without readable sense"},
       {"RECOVERED ERROR: the data is good", 0x02, 0, 0x08,
        {0x70, 0, 0x01, 0, 0, 0, 0, 10, 0, 0, 0, 0, 0x17, 0x01}, false, SCSI_DIR_READ, 36, ""},
       {"no connection", 0, 0x01, 0, none, false, SCSI_DIR_READ, -1, "host status 0x01"},
@@ -142,14 +147,5 @@ TEST_F(ScsiPassThroughTest, SenseTransportDriverAndStatusFailures) {
   }
 }
 
-TEST(ScsiPassThroughOpen, FailuresAreTexts) {
-  FakeKernel kernel;
-  kernel.openFails = true;
-  std::unique_ptr<ScsiDevice> device;
-  std::string error;
-  EXPECT_FALSE(OpenScsiPath("/dev/sdz", &kernel, &device, &error));
-  EXPECT_NE(std::string::npos, error.find("/dev/sdz"));
-  EXPECT_EQ(nullptr, device);
-}
 
 }  // namespace

@@ -8,7 +8,6 @@
 #include "hostdev/VMAXUtils.h"
 #include "hostruntime/Env.h"
 #include "hostruntime/PosixEnv.h"
-#include "hostruntime/ProcessRunner.h"
 #include "simulator/hostenv/SimulatedHostEnv.h"
 #include "simulator/hostview/HostView.h"
 #include "simulator/scsi/Inquiry.h"
@@ -39,52 +38,12 @@ class HostViewTest : public ::testing::Test {
   std::unique_ptr<symsim::HostView> view_;
 };
 
-// Hosts and paths the world does not know are refused. What the demo host
-// and ESX hosts see, and their entries, are read end to end (tests/e2e).
-TEST_F(HostViewTest, UnknownHostsAndPathsAreRefused) {
-  std::vector<std::string> paths;
-  std::vector<uint8_t> data;
-  std::string error;
-  EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
-  EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
-  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &data, &error));
-  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &data, &error));
-}
-
-// Masking shows in the listing only after a rescan, and a device answers
-// INQUIRY only while masked. The process keeps an idle connection to each
-// world it opened views of: views opened after the tools' changes see them.
-TEST_F(HostViewTest, DeviceAppearsAfterMaskingAndRescanAndGoesAfterRemoval) {
-  std::string sid = demo_["serial"], mount = demo_["mountStorageGroup"], error;
-  std::string file = world_.WriteFile("devs.txt", "00200\n");
-  const std::string path = "symsim:demohost:" + sid + "_00200";
-  auto listed = [&] {
-    std::vector<std::string> paths = Devices("demohost");
-    return std::find(paths.begin(), paths.end(), path) != paths.end();
-  };
-  std::vector<uint8_t> data;
-  for (const std::string change : {"addall", "rmall"}) {
-    SCOPED_TRACE(change);
-    const bool added = change == "addall";
-    view_.reset();
-    auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg " + mount + " " +
-                                      change + " -noprompt");
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    view_ = symsim::HostView::Open(world_.dir(), &error);
-    ASSERT_TRUE(view_) << error;
-    EXPECT_EQ(listed(), !added);
-    EXPECT_FALSE(view_->Inquiry(path, false, 0, &data, &error));
-    std::vector<std::string> gone;
-    if (!added) gone.push_back(path);
-    ASSERT_TRUE(view_->Rescan("demohost", gone, &error)) << error;
-    EXPECT_EQ(listed(), added);
-    EXPECT_EQ(added, view_->Inquiry(path, false, 0, &data, &error));
-  }
-}
-
-// Children of cascaded groups are visible, and INQUIRY checks a device's
-// masking through them: a device of a child group answers until it leaves it.
-TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
+// Hosts and paths the world does not know are refused. Masking shows in a
+// host's listing only after a rescan; children of cascaded groups are
+// visible, and INQUIRY checks a device's masking through them: a device of a
+// child group answers until it leaves it. Masking and rescans of the demo
+// host are driven by every end-to-end mount.
+TEST_F(HostViewTest, UnknownNamesRefusedAndMaskingThroughCascadedGroups) {
   std::string sid = demo_["serial"], error;
   for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
            {"device", "--sid", sid, "--dev", "00300", "--count", "2", "--cyl", "50"},
@@ -95,6 +54,9 @@ TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
            {"view", "--sid", sid, "--name", "MV_other", "--ig", "IG_other", "--pg",
             "PG_demohost", "--sg", "CSG_parent"}})
     world_.MustAdmin(args);
+  view_ = symsim::HostView::Open(world_.dir(), &error);
+  ASSERT_TRUE(view_) << error;
+  EXPECT_TRUE(Devices("other").empty());
   ASSERT_TRUE(view_->Rescan("other", {}, &error)) << error;
   const std::string kept = "symsim:other:" + sid + "_00300";
   const std::string removed = "symsim:other:" + sid + "_00301";
@@ -102,6 +64,11 @@ TEST_F(HostViewTest, MaskingThroughCascadedGroups) {
   // The demo host's view is untouched by the other host's masking.
   EXPECT_EQ(Devices("demohost").size(), demo_["sources"].size());
   std::vector<uint8_t> data;
+  std::vector<std::string> paths;
+  EXPECT_FALSE(view_->Devices("nohost", &paths, &error));
+  EXPECT_FALSE(view_->Rescan("nohost", {}, &error));
+  EXPECT_FALSE(view_->Inquiry("symsim:demohost:nosuch", false, 0, &data, &error));
+  EXPECT_FALSE(view_->Inquiry("/dev/sda", false, 0, &data, &error));
   ASSERT_TRUE(view_->Inquiry(removed, false, 0, &data, &error)) << error;
   std::string file = world_.WriteFile("child.txt", "00301\n");
   auto r = world_.Tool("symsg", "-sid " + sid + " -file " + file + " -sg SG_child rmall -noprompt");
@@ -118,13 +85,9 @@ TEST_F(HostViewTest, InquiryModesDecodeWithSgInqAndIdentify) {
   const std::string sid = demo_["serial"];
   const std::string path = demo_["sources"][1]["path"];  // device 00101
   auto run = [](std::vector<std::string> argv) {
-    hostrt::ProcessSpec spec;
-    spec.argv = argv;
-    spec.timeoutMs = 20000;
-    hostrt::ProcessOutcome out;
-    hostrt::RunChildProcess(spec, &out);
-    EXPECT_EQ(out.exitCode, 0) << out.error;
-    return out.output;
+    simtest::Result r = simtest::Run(argv);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    return r.out;
   };
   struct Case {
     const char* mode;

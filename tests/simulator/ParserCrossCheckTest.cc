@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "hostruntime/Env.h"
-#include "hostruntime/ProcessRunner.h"
 #include "tests/simulator/SimWorld.h"
 
 namespace {
@@ -19,14 +17,10 @@ class ParserCrossCheck : public ::testing::Test {
   }
   static std::string Pzarray() { return std::string(PZ_BINARY_DIR) + "/pzarray/pzarray"; }
   nlohmann::json Op(std::vector<std::string> args) {
-    hostrt::ProcessSpec spec;
-    spec.argv = {Pzarray(), "--symcli-home", world_.dir()};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.timeoutMs = 60000;
-    hostrt::ProcessOutcome out;
-    hostrt::RunChildProcess(spec, &out);
-    nlohmann::json j = nlohmann::json::parse(out.output, nullptr, false);
-    EXPECT_FALSE(j.is_discarded()) << args[0] << ": " << out.output << out.error;
+    args.insert(args.begin(), {Pzarray(), "--symcli-home", world_.dir()});
+    simtest::Result out = simtest::Run(args);
+    nlohmann::json j = nlohmann::json::parse(out.out, nullptr, false);
+    EXPECT_FALSE(j.is_discarded()) << args[3] << ": " << out.out << out.err;
     return j;
   }
   simtest::SimWorld world_;

@@ -267,13 +267,7 @@ TEST_F(SampleLayoutTest, DeviceListings) {
     EXPECT_EQ(width(mine.columns[1]), std::string("???:???").size());
     EXPECT_EQ(width(mine.columns[2]), width(real.columns[2]));
     EXPECT_EQ(offsets(mine), offsets(real));
-    for (const std::string& row : simtest::TableRows(r.out, "\x01")) {
-      std::vector<std::string> w = Words(row);
-      ASSERT_GE(w.size(), 7u) << row;
-      EXPECT_EQ(w[0].size(), 5u);
-      EXPECT_EQ(w[w[1] == "Not" ? 6 : 5], "RW") << row;
-      EXPECT_NO_THROW(std::stol(w.back()));  // capacity last
-    }
+    // What the rows hold is read by the plug-in's parsers (ParserCrossCheck).
   }
   Result r = Run("symdev", "list -noport");
   EXPECT_EQ(r.out.find("00100"), std::string::npos);  // masked sources have ports

@@ -13,8 +13,6 @@
 
 namespace simtest {
 
-namespace {
-
 Result Run(const std::vector<std::string>& argv, long long timeoutMs) {
   hostrt::ProcessSpec spec;
   spec.argv = argv;
@@ -28,6 +26,8 @@ Result Run(const std::vector<std::string>& argv, long long timeoutMs) {
   r.err = outcome.error + outcome.startError;
   return r;
 }
+
+namespace {
 
 int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
   return remove(path);

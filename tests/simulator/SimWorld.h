@@ -40,6 +40,8 @@ class SimWorld {
 };
 
 std::string SymsimPath();
+// Runs a program through the project's runner.
+Result Run(const std::vector<std::string>& argv, long long timeoutMs = 60000);
 // Lines of a text, and the words of a line.
 std::vector<std::string> Lines(const std::string& text);
 std::vector<std::string> Words(const std::string& line);
