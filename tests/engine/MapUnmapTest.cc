@@ -2,6 +2,7 @@
 // snap MA (simulated by the host's remote call), the array map request, and
 // the host clean-up including the partial outcome.
 #include "tests/engine/EngineFixture.h"
+#include "tests/hostdev/InquiryData.h"
 
 namespace engine_test {
 namespace {
@@ -9,6 +10,7 @@ namespace {
 class MapTest : public EngineTest {
  protected:
   void SetUp() override { OneInitiator(); }
+  VMAX_HBAs hbas_;
   FakeSnapInfo* AddMount(const std::string& dev) {
     FakeSnapInfo* si = Add(Uid(kSerialA, dev, "SNAP_1"));
     si->sourceDevice = "/dev/src" + dev;
@@ -32,6 +34,58 @@ class MapTest : public EngineTest {
     };
   }
 };
+
+// An ESX host maps to its ESX initiator only, and the mapped device is found
+// among the ESX host's entries by its inquiry data.
+TEST_F(MapTest, VMwareMapsToTheEsxInitiatorWithoutLocalOnes) {
+  FakeSnapInfo* si = AddMount("00A1B");
+  si->sourceDevice = "{idatype:vmware,lunuuid:x}";
+  si->hostTypeInfo = "vmware";
+  si->vmHostIdentifier = "esx01";
+  os.initiatorNames.clear();
+  os.hostInitiator = "21:00:00:24:ff:00:00:01";
+  RemoteMaps({"00C01"});
+  std::string remoteRequest;
+  auto maps = os.onRemote;
+  os.onRemote = [&](const std::string& client) {
+    remoteRequest = R(0)->requestMetadata[PZSO::SM_MDT_REMOTE_REQUEST];
+    return maps(client);
+  };
+  std::vector<uint8_t> inq = inquiry_data::Standard("EMC     ", "SYMMETRIX       ", "0C01");
+  const uint8_t serial[] = {0x00, 0x01, 0x97, 0x80, 0x01, 0x23};
+  for (int i = 0; i < 6; ++i) inq[123 + i] = serial[i];
+  std::string entry = "{idatype:vmware,standardinqury:" + inquiry_data::Hex(inq) + "}";
+  os.deviceListString = "{idatype:vmware,standardinqury:00}*" + entry;
+  EXPECT_EQ(0, pzso_mapSnaps(All(), N(), &os));
+  VMAX_HBAs hbas;
+  ASSERT_TRUE(getDetailsForArrayMapRequest(remoteRequest, hbas));
+  EXPECT_TRUE(hbas.localHbas.empty());
+  EXPECT_EQ((std::list<std::string>{"21000024FF000001"}), hbas.esxHbas);
+  EXPECT_EQ(entry, si->devicePath);
+  EXPECT_EQ("esx01", os.rescans.at(0).host);
+}
+
+// A failed array side, remote or local, marks every request and rescans
+// nothing.
+TEST_F(MapTest, FailedArraySideMarksEveryRequest) {
+  AddMount("00A1B");
+  AddMount("00A1C");
+  RemoteMaps({}, "1");
+  os.deviceLists = {{"/dev/sda"}};
+  EXPECT_EQ(1, pzso_mapSnaps(All(), N(), &os));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(1)->status);
+  EXPECT_TRUE(os.rescans.empty());
+
+  owned.clear();
+  ptrs.clear();
+  Add(Uid(kSerialA, "00A1B", "SNAP_1"));
+  Add(Uid(kSerialB, "00B01", "SNAP_1"), 2);
+  hbas_.localHbas = {"50000973F00AB104"};
+  EXPECT_EQ(1, vmax_mapWorker(All(), N(), &os, hbas_, true));
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(0)->status);
+  EXPECT_EQ(PZSO::SNAP_STATUS_MAP_FAILED, R(1)->status);
+}
 
 // The mapped device is looked for among the new paths after each rescan (the
 // whole list when nothing is new); attempts default to three, 0 means one.

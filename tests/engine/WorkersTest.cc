@@ -189,5 +189,37 @@ TEST_F(EngineTest, RefusedDevicesAreNotSupported) {
   }
 }
 
+// Identification (mode 3) keeps the mapped targets in request order, matching
+// any of a device's array ids (here the older layout's candidate); other
+// modes and other keys change nothing.
+TEST_F(EngineTest, IdentifyKeepsTheTargetsInRequestOrder) {
+  const std::string key = "EMC     |::|SYMMETRIX       ";
+  AddHostDevice("/dev/sdb", "0C01", kSerialA);
+  AddHostDevice("/dev/sdc", "0C02", kSerialA);
+  AddHostDevice("/dev/sdd", "0C03", kSerialA);
+  env.scsi["/dev/sde"] = env.scsi["/dev/sdb"];
+  env.scsi["/dev/sde"].page83 = {0x00, 0x83, 0x00, 0x10, 0x60, 0x06, 0x04, 0x80, 0x00, 0x01,
+                                 0x97, 0x80, 0x05, 0x55, 0x53, 0x30, 0x30, 0x43, 0x30, 0x31};
+  for (auto [serial, target] : {std::pair{kSerialA, "00C02"}, {kSerialA, "00C01"},
+                                {kSerialB, "00C03"},           // another array: not matched
+                                {"000197800555", "00C01"}}) {  // the older-layout candidate
+    Add(Uid(serial, "00A1B", "SNAP_1"))->metadata[PZSO::SM_MDT_MOUNT_TARGET_DEVICE] = target;
+  }
+  DeviceMap devices;
+  devices[key] = {"/dev/sdb", "/dev/sdc", "/dev/sdd", "/dev/none", "/dev/sde"};
+  devices["other"] = {"/dev/x"};
+  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 2, nullptr, &os));
+  EXPECT_EQ(5u, devices[key].size());
+  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
+  EXPECT_EQ((std::list<std::string>{"/dev/sdc", "/dev/sdb", "/dev/sde"}), devices[key]);
+  EXPECT_EQ((std::list<std::string>{"/dev/x"}), devices["other"]);
+  devices[key].clear();
+  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &devices, 3, nullptr, &os));
+  DeviceMap none;
+  EXPECT_EQ(0, pzso_identifyDevices(All(), N(), &none, 3, nullptr, &os));
+  EXPECT_TRUE(none.count(key) && none[key].empty());
+  EXPECT_EQ(1, pzso_identifyDevices(All(), 0, &none, 3, nullptr, &os));
+}
+
 }  // namespace
 }  // namespace engine_test

@@ -170,6 +170,21 @@ TEST_F(HostIdsTest, ParseDeviceWWNSplitsSerialAndDevice) {
   EXPECT_FALSE(parseDeviceWWN(nullptr, "short", serial, dev));  // no request: no crash
 }
 
+// WWN texts and bytes: colons are skipped, missing digits count as zero,
+// and the bytes print back as lower-case hex.
+TEST(WwnText, BytesAndTextRoundTrip) {
+  const unsigned char port[] = {0x50, 0x00, 0x09, 0x73, 0xf0, 0x0a, 0xb1, 0x04};
+  EXPECT_EQ("50000973f00ab104", WWNToString(port));
+  EXPECT_EQ(std::string(reinterpret_cast<const char*>(port), 8),
+            StringToWWN("50:00:09:73:F0:0A:B1:04"));
+  EXPECT_EQ(std::string("\x12\x30\0\0\0\0\0\0", 8), StringToWWN("123"));
+  EXPECT_EQ("", StringToWWN("::"));
+  unsigned char device[16];
+  for (int i = 0; i < 16; ++i) device[i] = static_cast<unsigned char>(i * 17);
+  EXPECT_EQ("00112233445566778899aabbccddeeff", DeviceWWNToString(device));
+  EXPECT_EQ("", WWNToString(nullptr));
+}
+
 TEST(ParseDeviceWWN, DecodesSampleWWNs) {
   std::string dir = PZ_SHARED_DIR "/scsi-samples/";
   struct Sample {
