@@ -2,6 +2,7 @@
 // way), snap per array, reconcile's result, forwarding to the remote snap MA
 // and running forwarded operations, and the device support check.
 #include <cstring>
+#include <functional>
 
 #include "tests/engine/EngineFixture.h"
 
@@ -57,6 +58,62 @@ TEST_F(PrepareTest, FailuresStopAtTheFailingRequest) {
   EXPECT_EQ(0, a->errorCode);
   EXPECT_EQ(0, b->errorCode);  // b was not reached again
   EXPECT_TRUE(env.runs.empty());
+}
+
+// Each way a source cannot be prepared fails its request with status 2 and
+// the text the user sees (none when the host gives no source), before any
+// array command.
+TEST_F(PrepareTest, UnidentifiableSourcesFailTheirRequest) {
+  struct Case {
+    const char* name;
+    std::function<void(FakeSnapInfo*)> spoil;
+    int errorCode;
+    const char* errorText;
+  } cases[] = {
+      {"no source", [](FakeSnapInfo* si) { si->sourceDeviceOk = false; }, 0, ""},
+      {"no array record", [](FakeSnapInfo* si) { si->arrayInfoDb.clear(); }, 62005,
+       "Failed to get array info"},
+      {"no snapshot name", [](FakeSnapInfo* si) { si->snapUniqueIdOk = false; }, 62005,
+       "Failed to get snap unique identifier"},
+      {"device not inquirable",
+       [](FakeSnapInfo* si) {
+         si->metadata.erase(PZSO::SM_MDT_VPLEX_BACKEND_DEVICE);
+         si->sourceDevice = "/dev/none";
+       },
+       62005, "Failed to get device info"},
+      {"bad source WWN",
+       [](FakeSnapInfo* si) {
+         si->metadata.erase(PZSO::SM_MDT_VPLEX_BACKEND_DEVICE);
+         si->snapFlagBits = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
+         si->sourceDevice = "6000";
+       },
+       62005, nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    owned.clear();
+    ptrs.clear();
+    env.runs.clear();
+    FakeSnapInfo* si = AddSource(kSerialA);
+    c.spoil(si);
+    EXPECT_EQ(1, pzso_prepareDevices(All(), N(), &os));
+    EXPECT_EQ(PZSO::SNAP_STATUS_PREPARE_FAILED, si->status);
+    EXPECT_EQ(c.errorCode, si->errorCode);
+    if (c.errorText) {
+      EXPECT_EQ(c.errorText, si->errorText);
+    }
+    EXPECT_TRUE(env.runs.empty());
+  }
+  // A source given by its WWN names its array and device itself.
+  owned.clear();
+  ptrs.clear();
+  FakeSnapInfo* si = AddSource("000292605199");
+  si->metadata.erase(PZSO::SM_MDT_VPLEX_BACKEND_DEVICE);
+  si->snapFlagBits = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
+  si->sourceDevice = kWwn;
+  ArrayAnswers({});
+  EXPECT_EQ(0, pzso_prepareDevices(All(), N(), &os));
+  EXPECT_EQ(Uid("000292605199", "008F8", "SNAP_1"), si->metadata[PZSO::SM_MDT_SNAP_UNIQUE_ID]);
 }
 
 TEST_F(EngineTest, SnapTwoArraysMakeTwoCreates) {
