@@ -9,6 +9,13 @@
 namespace testing_host {
 
 namespace {
+// Unlike the runtime, this host cuts a text too long for the buffer.
+int CopyCut(const std::string& text, char* buffer, short* size) {
+  if (!buffer || !size || *size <= 0) return 1;
+  snprintf(buffer, size_t(*size), "%s", text.c_str());
+  return 0;
+}
+
 // Sets or (for a null value) clears one item, unless the test refuses it.
 int Put(std::map<int, std::string>& items, const std::set<int>& refused, int type,
         const char* value) {
@@ -41,18 +48,12 @@ int FakeSnapInfo::setArrayInfo(const char* arrayId) {
   return 0;
 }
 
-// Unlike the runtime, this host cuts a text too long for the buffer.
 int FakeSnapInfo::getArrayInfoString(char* buffer, short* size) {
-  if (arrayInfo.empty() || !buffer || !size || *size <= 0) return 1;
-  snprintf(buffer, size_t(*size), "%s", arrayInfo.c_str());
-  return 0;
+  return arrayInfo.empty() ? 1 : CopyCut(arrayInfo, buffer, size);
 }
 
 int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
-  if (vmHostIdentifierResult != 0) return vmHostIdentifierResult;
-  if (!buffer || !size || *size <= 0) return 1;
-  *buffer = '\0';  // an empty identifier
-  return 0;
+  return vmHostIdentifierResult ? vmHostIdentifierResult : CopyCut("", buffer, size);
 }
 
 void FakeSnapInfo::setStatus(int s) {
