@@ -31,8 +31,9 @@ std::string SymsimPath() { return std::string(PZ_BINARY_DIR) + "/simulator/symsi
 bool PluginReady() {
   static const bool ready = [] {
     World w;
-    Result init = w.Pzhost(w.dir() + "/probe", {"init", "--symcli-home", w.world()});
-    return init.exitCode == 0 && w.Pzhost(w.dir() + "/probe", {"version"}).exitCode == 0;
+    std::string home = w.dir() + "/probe";
+    return w.Pzhost(home, {"init", "--symcli-home", w.world()}).exitCode == 0 &&
+           w.Pzhost(home, {"version"}).exitCode == 0;
   }();
   return ready;
 }

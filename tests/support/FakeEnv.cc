@@ -190,9 +190,8 @@ void FakeEnv::SleepMs(int64_t ms) {
 
 bool FakeEnv::GetSetting(const std::string& section, const std::string& key, std::string* value) {
   auto it = settings.find({section, key});
-  if (it == settings.end()) return false;
-  if (value) *value = it->second;
-  return true;
+  if (it != settings.end() && value) *value = it->second;
+  return it != settings.end();
 }
 
 bool FakeEnv::GetDirectory(const std::string& name, std::string* dir) {

@@ -40,9 +40,8 @@ int FakeSnapInfo::setSnapUniqueId(const char* uid) {
 }
 
 int FakeSnapInfo::setArrayInfo(const char* arrayId) {
-  std::string id = arrayId ? arrayId : "";
-  setArrayInfoCalls.push_back(id);
-  auto it = arrayInfoDb.find(id);
+  setArrayInfoCalls.push_back(arrayId ? arrayId : "");
+  auto it = arrayInfoDb.find(setArrayInfoCalls.back());
   if (it == arrayInfoDb.end()) return 1;
   arrayInfo = it->second;
   return 0;
@@ -80,9 +79,8 @@ void FakeSnapInfo::log(int level, const char* function, const char* format, ...)
 }
 
 int FakeSnapInfo::findArrayInfoInCache(const char* arrayId) {
-  std::string id = arrayId ? arrayId : "";
-  cacheLookups.push_back(id);
-  return arrayInfoCache.count(id) ? 0 : 1;
+  cacheLookups.push_back(arrayId ? arrayId : "");
+  return arrayInfoCache.count(cacheLookups.back()) ? 0 : 1;
 }
 
 int FakeSnapInfo::setRequestMetadata(int type, const char* value) {
