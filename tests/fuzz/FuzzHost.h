@@ -18,9 +18,6 @@ testing_host::FakeEnv& FreshHost();
 void SplitHead(const uint8_t* data, size_t size, std::string* head,
                std::string* rest);
 
-// True when any host log record (debug or request) holds `part`.
-bool HostLogsContain(const testing_host::FakeEnv& host, const std::string& part);
-
 // Stops the run with a message libFuzzer reports as a crash.
 [[noreturn]] void Fail(const char* what, const std::string& detail);
 

@@ -32,9 +32,14 @@ std::vector<std::string> Answers(const std::string& text) {
   return out;
 }
 
+// One call of the command layer, with the output holders the operations fill.
 struct Call {
   testing_host::FakeSnapInfo si;
   ArrayAPI_CLI api{&si};
+  std::list<std::string> list;
+  std::vector<std::string> names;
+  std::unordered_set<std::string> devs;
+  VMAXSnapInfo info{&si, kSid, "000A1", kSnap};
   Call() {
     si.jobParams[PZSO::JOB_PARAM_JOB_ID] = kJobId;
     ArrayAPIInitParams params;
@@ -65,8 +70,7 @@ using Operation = std::function<void(Call&)>;
 const std::vector<Operation>& Operations() {
   static const std::vector<Operation> ops = {
       [](Call& c) {
-        VMAXSnapInfo info(&c.si, kSid, "000A1", kSnap);
-        c.api.GetSnapInfo(info, true);
+        c.api.GetSnapInfo(c.info, true);
         VMAXSnapInfo plain(&c.si, kSid, "000A1", kSnap);
         c.api.GetSnapInfo(plain, false);
       },
@@ -84,34 +88,16 @@ const std::vector<Operation>& Operations() {
         c.api.GetRestoreSessions(kSid, kDevs, sessions);
       },
       [](Call& c) { c.api.WaitForRestoreCompletion(kSid, kSnap, kDevs); },
-      [](Call& c) {
-        std::list<std::string> sgs;
-        c.api.GetSGListByDevice(kSid, "000A1", sgs);
-      },
-      [](Call& c) {
-        std::vector<std::string> children;
-        c.api.GetChildSGList(kSid, "parent_sg", children);
-      },
-      [](Call& c) {
-        std::vector<std::string> children;
-        c.api.GetChildSGListv2(kSid, "parent_sg", children);
-      },
-      [](Call& c) {
-        std::unordered_set<std::string> sgs;
-        c.api.GetParentSGList(kSid, sgs);
-      },
-      [](Call& c) {
-        std::vector<std::string> views;
-        c.api.GetMVListByInitiator(kSid, "10000090fa123456", views);
-      },
+      [](Call& c) { c.api.GetSGListByDevice(kSid, "000A1", c.list); },
+      [](Call& c) { c.api.GetChildSGList(kSid, "parent_sg", c.names); },
+      [](Call& c) { c.api.GetChildSGListv2(kSid, "parent_sg", c.names); },
+      [](Call& c) { c.api.GetParentSGList(kSid, c.devs); },
+      [](Call& c) { c.api.GetMVListByInitiator(kSid, "10000090fa123456", c.names); },
       [](Call& c) {
         VMAXMaskViewInfo info;
         c.api.MaskViewInfoByName(kSid, "mv_1", info);
       },
-      [](Call& c) {
-        std::unordered_set<std::string> devs;
-        c.api.GetDevListBySG(kSid, "target_sg", devs);
-      },
+      [](Call& c) { c.api.GetDevListBySG(kSid, "target_sg", c.devs); },
       [](Call& c) {
         std::list<VMAXLun> luns;
         c.api.GetFreeTDEVListBySG(kSid, "target_sg", luns);
@@ -127,18 +113,13 @@ const std::vector<Operation>& Operations() {
         c.api.GetSEVersion(version);
       },
       [](Call& c) {
-        std::unordered_set<std::string> devs;
-        c.api.GetDevListLinked(kSid, devs);
-        c.api.GetDevListUnmapped(kSid, "target_sg", devs);
+        c.api.GetDevListLinked(kSid, c.devs);
+        c.api.GetDevListUnmapped(kSid, "target_sg", c.devs);
       },
-      [](Call& c) {
-        VMAXSnapInfo info(&c.si, kSid, "000A1", kSnap);
-        c.api.GetLinkDevsSnap(info);
-      },
+      [](Call& c) { c.api.GetLinkDevsSnap(c.info); },
       [](Call& c) {
         std::unordered_map<std::string, std::unordered_set<std::string>> byHba;
-        c.api.GetSGListByHBA(kSid, {"10000090fa123456", "10000090fa654321"},
-                             byHba);
+        c.api.GetSGListByHBA(kSid, {"10000090fa123456", "10000090fa654321"}, byHba);
       },
       [](Call& c) {
         c.api.RestoreCleanup(kSid, kSnap, kDevs, true);

@@ -5,6 +5,7 @@
 // the standard data and the page. In VMware mode the rest after byte 0 is
 // the name-value text handed over instead of a path.
 #include <cctype>
+#include <tuple>
 
 #include "hostdev/VMAXUtils.h"
 #include "tests/fuzz/FuzzHost.h"
@@ -23,10 +24,7 @@ struct Result {
   bool ok = false;
   std::string vendor, product, symDev;
   std::vector<std::string> ids;
-  bool operator==(const Result& o) const {
-    return ok == o.ok && vendor == o.vendor && product == o.product &&
-           symDev == o.symDev && ids == o.ids;
-  }
+  auto Tie() const { return std::tie(ok, vendor, product, symDev, ids); }
 };
 
 Result Inquire(const std::string& spec) {
@@ -82,7 +80,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     host.scsi["/dev/full"] = full;
     Inquire("/dev/full");
     Result again = Inquire(spec);
-    if (!(again == first)) fuzzing::Fail("answer depends on an earlier device", spec);
+    if (again.Tie() != first.Tie()) fuzzing::Fail("answer depends on an earlier device", spec);
   }
 
   testing_host::FakeSnapInfo si;

@@ -2,6 +2,7 @@
 // result and no exception; a request written by the plug-in reads back to
 // the same initiators.
 #include <exception>
+#include <sstream>
 
 #include "engine/PZSOVMAX.h"
 #include "tests/fuzz/FuzzHost.h"
@@ -10,16 +11,8 @@ namespace {
 
 std::list<std::string> Lines(const std::string& text, size_t from, size_t to) {
   std::list<std::string> out;
-  std::string cur;
-  for (size_t i = from; i < to; ++i) {
-    if (text[i] == '\n') {
-      out.push_back(cur);
-      cur.clear();
-    } else {
-      cur += text[i];
-    }
-  }
-  if (!cur.empty()) out.push_back(cur);
+  std::istringstream in(text.substr(from, to - from));
+  for (std::string line; std::getline(in, line);) out.push_back(line);
   return out;
 }
 

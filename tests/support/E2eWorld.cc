@@ -1,13 +1,11 @@
 #include "tests/support/E2eWorld.h"
 
-#include <dirent.h>
-#include <ftw.h>
 #include <stdlib.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <map>
-#include <sstream>
 #include <thread>
 
 #include <gtest/gtest.h>
@@ -19,54 +17,45 @@ namespace e2e {
 
 namespace {
 constexpr long long kProgramTimeLimitMs = 120000;
-constexpr int kMaxOpenFds = 16;
 
-int RemoveEntry(const char* path, const struct stat*, int, struct FTW*) {
-  return ::remove(path);
+// The result of a step that has to work.
+Result Ok(Result r) {
+  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  return r;
 }
 }  // namespace
 
 std::string PzhostPath() { return std::string(PZ_BINARY_DIR) + "/pzhost/pzhost"; }
-std::string SymsimPath() {
-  return std::string(PZ_BINARY_DIR) + "/simulator/symsim";
-}
+std::string SymsimPath() { return std::string(PZ_BINARY_DIR) + "/simulator/symsim"; }
 
 bool PluginReady() {
   static const bool ready = [] {
     World w;
-    Result init = w.Pzhost(w.dir() + "/probe", {"init", "--symcli-home", w.world()});
-    return init.exitCode == 0 &&
-           w.Pzhost(w.dir() + "/probe", {"version"}).exitCode == 0;
+    std::string home = w.dir() + "/probe";
+    return w.Pzhost(home, {"init", "--symcli-home", w.world()}).exitCode == 0 &&
+           w.Pzhost(home, {"version"}).exitCode == 0;
   }();
   return ready;
 }
 
 std::string Result::Describe() const {
-  return "exit " + std::to_string(exitCode) + "\n--- stdout\n" + out +
-         "\n--- stderr\n" + err;
+  return "exit " + std::to_string(exitCode) + "\n--- stdout\n" + out + "\n--- stderr\n" + err;
 }
 
-hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv,
-                                long long timeoutMs, const std::string* input) {
-  hostrt::ProcessSpec spec;
-  spec.argv = argv;
-  for (const std::string& a : argv) spec.commandLine += a + " ";
-  spec.input = input;
-  spec.timeoutMs = timeoutMs;
+hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv, long long timeoutMs,
+                                const std::string* input) {
+  std::string line;
+  for (const std::string& a : argv) line += a + " ";
+  hostrt::ProcessSpec spec{line, argv, input, timeoutMs};
   hostrt::ProcessOutcome outcome;
   hostrt::RunChildProcess(spec, &outcome);
   return outcome;
 }
 
-Result RunProgram(const std::vector<std::string>& argv,
-                  const std::string* input) {
-  hostrt::ProcessOutcome outcome = RunChild(argv, kProgramTimeLimitMs, input);
-  Result r;
-  r.exitCode = outcome.started ? outcome.exitCode : -1;
-  r.out = outcome.output;
-  r.err = outcome.started ? outcome.error : outcome.startError;
-  r.json = nlohmann::json::parse(r.out, nullptr, false);
-  return r;
+Result RunProgram(const std::vector<std::string>& argv, const std::string* input) {
+  hostrt::ProcessOutcome o = RunChild(argv, kProgramTimeLimitMs, input);
+  return {o.started ? o.exitCode : -1, o.output, o.started ? o.error : o.startError,
+          nlohmann::json::parse(o.output, nullptr, false)};
 }
 
 int EnvInt(const char* name, int fallback) {
@@ -74,8 +63,8 @@ int EnvInt(const char* name, int fallback) {
   return v && *v ? atoi(v) : fallback;
 }
 
-std::vector<hostrt::ProcessOutcome> RunAtOnce(
-    const std::vector<std::vector<std::string>>& argvs, long long timeoutMs) {
+std::vector<hostrt::ProcessOutcome> RunAtOnce(const std::vector<std::vector<std::string>>& argvs,
+                                              long long timeoutMs) {
   std::vector<hostrt::ProcessOutcome> outcomes(argvs.size());
   std::vector<std::thread> threads;
   for (size_t i = 0; i < argvs.size(); ++i)
@@ -106,59 +95,47 @@ void ExpectLinksMatchReservations(
 bool ReadFile(const std::string& path, std::string* content) {
   std::ifstream in(path);
   if (!in) return false;
-  std::stringstream ss;
-  ss << in.rdbuf();
-  *content = ss.str();
+  content->assign(std::istreambuf_iterator<char>(in), {});
   return true;
 }
 
 std::vector<std::string> ListDir(const std::string& path) {
   std::vector<std::string> names;
-  if (DIR* d = opendir(path.c_str())) {
-    while (dirent* e = readdir(d))
-      if (e->d_name[0] != '.') names.push_back(e->d_name);
-    closedir(d);
-  }
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(path, ec))
+    if (e.path().filename().string()[0] != '.') names.push_back(e.path().filename());
   return names;
 }
 
 World::World(const std::vector<std::string>& demoArgs) {
   const char* tmp = getenv("TMPDIR");
-  std::string pattern =
-      std::string(tmp && *tmp ? tmp : "/tmp") + "/pzhost-e2e-XXXXXX";
-  std::vector<char> buf(pattern.begin(), pattern.end());
-  buf.push_back('\0');
-  if (mkdtemp(buf.data())) dir_ = buf.data();
+  std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/pzhost-e2e-XXXXXX";
+  if (mkdtemp(&pattern[0])) dir_ = pattern;
   world_ = dir_ + "/world";
   std::vector<std::string> init = {"init-demo", "--json"};
   init.insert(init.end(), demoArgs.begin(), demoArgs.end());
-  Result r = Symsim(init);
-  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  Result r = Ok(Symsim(init));
   demo_ = r.json.is_object() ? r.json : nlohmann::json::object();
   // A device in the mount group from the start, as on a host in use.
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"device", "--sid", serial(), "--dev", "00F00", "--cyl", "1092"},
-           {"sg", "--sid", serial(), "--name",
-            demo_.value("mountStorageGroup", ""), "--devs", "00F00"}}) {
-    Result made = Symsim(args);
-    EXPECT_EQ(0, made.exitCode) << made.Describe();
-  }
+           {"sg", "--sid", serial(), "--name", demo_.value("mountStorageGroup", ""), "--devs",
+            "00F00"}})
+    Ok(Symsim(args));
 }
 
 World::~World() {
-  if (!dir_.empty() && !getenv("PZ_E2E_KEEP"))
-    nftw(dir_.c_str(), RemoveEntry, kMaxOpenFds, FTW_DEPTH | FTW_PHYS);
+  std::error_code ec;  // symbolic links are removed, never followed
+  if (!dir_.empty() && !getenv("PZ_E2E_KEEP")) std::filesystem::remove_all(dir_, ec);
 }
 
-std::string World::Source(size_t i) const {
+std::string World::SourceItem(size_t i, const char* key) const {
   if (!demo_.contains("sources") || demo_["sources"].size() <= i) return "";
-  return demo_["sources"][i].value("path", "");
+  return demo_["sources"][i].value(key, "");
 }
 
-std::string World::SourceDevice(size_t i) const {
-  if (!demo_.contains("sources") || demo_["sources"].size() <= i) return "";
-  return demo_["sources"][i].value("device", "");
-}
+std::string World::Source(size_t i) const { return SourceItem(i, "path"); }
+std::string World::SourceDevice(size_t i) const { return SourceItem(i, "device"); }
 
 Result World::Symsim(std::vector<std::string> args) {
   args.insert(args.begin(), {SymsimPath(), "--state", world_});
@@ -166,8 +143,7 @@ Result World::Symsim(std::vector<std::string> args) {
 }
 
 nlohmann::json World::ArrayState() {
-  Result r = Symsim({"show", "--json"});
-  EXPECT_EQ(0, r.exitCode) << r.Describe();
+  Result r = Ok(Symsim({"show", "--json"}));
   return r.json.is_object() ? r.json["arrays"][0] : nlohmann::json::object();
 }
 
@@ -180,21 +156,12 @@ std::set<std::string> World::GroupMembers(const std::string& which) {
   return members;
 }
 
-std::set<long long> World::TargetSizes() {
-  nlohmann::json array = ArrayState();
-  std::set<std::string> members;
-  for (const nlohmann::json& g : array["storageGroups"])
-    if (g["name"] == demo_.value("targetStorageGroup", ""))
-      for (const nlohmann::json& d : g["devices"]) members.insert(d.get<std::string>());
-  std::set<long long> sizes;
-  for (const nlohmann::json& d : array["devices"])
-    if (members.count(d["device"].get<std::string>()))
-      sizes.insert(d["cylinders"].get<long long>());
-  return sizes;
-}
-
 std::vector<nlohmann::json> World::LinkableSources() {
-  std::set<long long> sizes = TargetSizes();
+  std::set<std::string> targets = GroupMembers("targetStorageGroup");
+  std::set<long long> sizes;
+  for (const nlohmann::json& d : ArrayState()["devices"])
+    if (targets.count(d["device"].get<std::string>()))
+      sizes.insert(d["cylinders"].get<long long>());
   std::vector<nlohmann::json> sources;
   for (const nlohmann::json& s : demo_.value("sources", nlohmann::json::array()))
     if (sizes.count(s["cylinders"].get<long long>())) sources.push_back(s);
@@ -202,52 +169,41 @@ std::vector<nlohmann::json> World::LinkableSources() {
 }
 
 nlohmann::json World::Catalog(const std::string& home) {
-  Result r = Pzhost(home, {"list"});
-  EXPECT_EQ(0, r.exitCode) << r.Describe();
-  return r.json.value("snapshots", nlohmann::json::array());
+  return Ok(Pzhost(home, {"list"})).json.value("snapshots", nlohmann::json::array());
 }
 
-Result World::Pzhost(const std::string& home, std::vector<std::string> args,
-                     bool json, const std::string* input) {
+Result World::Pzhost(const std::string& home, std::vector<std::string> args, bool json,
+                     const std::string* input) {
   std::vector<std::string> argv = {PzhostPath(), "--home", home};
   if (json) argv.push_back("--json");
   argv.insert(argv.end(), args.begin(), args.end());
   return RunProgram(argv, input);
 }
 
-std::string World::MakeHome(const std::string& name,
-                            const std::string& simulatedHost,
+std::string World::MakeHome(const std::string& name, const std::string& simulatedHost,
                             const std::string& client) {
   std::string home = dir_ + "/" + name;
-  std::vector<std::string> init = {"init", "--symcli-home", world_,
-                                   "--simulated-host", simulatedHost};
-  if (!client.empty()) {
-    init.push_back("--client-name");
-    init.push_back(client);
-  }
+  std::vector<std::string> init = {"init", "--symcli-home", world_, "--simulated-host",
+                                   simulatedHost};
+  if (!client.empty()) init.insert(init.end(), {"--client-name", client});
   // The array record carries a password, as on a real host, so that the
   // secrets check after the tests has one to look for in what they leave.
   const std::string password = std::string(kTestArrayPassword) + "\n";
-  Result added = Pzhost(home, init);
-  EXPECT_EQ(0, added.exitCode) << added.Describe();
-  added = Pzhost(home, {"array", "add", "--serial", serial(), "--num", "1",
-                        "--user", "pzadmin", "--password-file", "-"},
-                 true, &password);
-  EXPECT_EQ(0, added.exitCode) << added.Describe();
+  Ok(Pzhost(home, init));
+  Ok(Pzhost(home,
+            {"array", "add", "--serial", serial(), "--num", "1", "--user", "pzadmin",
+             "--password-file", "-"},
+            true, &password));
   for (const auto& args : std::vector<std::vector<std::string>>{
            {"config", "set", "--setting", "Host", "sleepScale", "0"},
            {"config", "set", "--snap", "SMCONFIG_LINK_DEVICE_STORAGE_GROUP",
-            demo_.value("targetStorageGroup", "")}}) {
-    Result r = Pzhost(home, args);
-    EXPECT_EQ(0, r.exitCode) << r.Describe();
-  }
+            demo_.value("targetStorageGroup", "")}})
+    Ok(Pzhost(home, args));
   return home;
 }
 
 int World::SnapshotId(const Result& backup) {
-  if (!backup.json.is_object() || !backup.json.contains("snapshotId"))
-    return 0;
-  return backup.json["snapshotId"].get<int>();
+  return backup.json.is_object() ? backup.json.value("snapshotId", 0) : 0;
 }
 
 }  // namespace e2e

@@ -22,12 +22,10 @@ struct Result {
   std::string Describe() const;
 };
 
-Result RunProgram(const std::vector<std::string>& argv,
-                  const std::string* input = nullptr);
+Result RunProgram(const std::vector<std::string>& argv, const std::string* input = nullptr);
 // The program's outcome as the runner gives it (for jobs run side by side,
 // which check start failures and kills at the limit themselves).
-hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv,
-                                long long timeoutMs,
+hostrt::ProcessOutcome RunChild(const std::vector<std::string>& argv, long long timeoutMs,
                                 const std::string* input = nullptr);
 
 class World {
@@ -49,8 +47,8 @@ class World {
   // symsim --state WORLD args...
   Result Symsim(std::vector<std::string> args);
   // pzhost --home HOME args... (with --json when `json`)
-  Result Pzhost(const std::string& home, std::vector<std::string> args,
-                bool json = true, const std::string* input = nullptr);
+  Result Pzhost(const std::string& home, std::vector<std::string> args, bool json = true,
+                const std::string* input = nullptr);
   // A home for `simulatedHost` that knows the demo array and the target
   // group; no waits.
   std::string MakeHome(const std::string& name, const std::string& simulatedHost,
@@ -60,9 +58,8 @@ class World {
   // The devices of the storage group the demo world names under `which`
   // ("mountStorageGroup", "targetStorageGroup").
   std::set<std::string> GroupMembers(const std::string& which);
-  // The cylinder counts of the target group's devices, and the demo sources
-  // of those sizes (only they can be linked to the targets).
-  std::set<long long> TargetSizes();
+  // The demo sources of the sizes of the target group's devices (only they
+  // can be linked to the targets).
   std::vector<nlohmann::json> LinkableSources();
   // The snapshots of `home`'s catalog (`pzhost list`).
   nlohmann::json Catalog(const std::string& home);
@@ -70,6 +67,7 @@ class World {
   static int SnapshotId(const Result& backup);
 
  private:
+  std::string SourceItem(size_t i, const char* key) const;
   std::string dir_;
   std::string world_;
   nlohmann::json demo_;
@@ -87,13 +85,12 @@ constexpr const char* kPluginNotReady =
 // An environment variable as a number; `fallback` when unset or empty.
 int EnvInt(const char* name, int fallback);
 // Runs every command line at once, each from its own thread.
-std::vector<hostrt::ProcessOutcome> RunAtOnce(
-    const std::vector<std::vector<std::string>>& argvs, long long timeoutMs);
+std::vector<hostrt::ProcessOutcome> RunAtOnce(const std::vector<std::vector<std::string>>& argvs,
+                                              long long timeoutMs);
 // No target is linked to two snapshots, and every reservation stands for a
 // link of the snapshot `holder` names for it ("" for an unknown holder).
-void ExpectLinksMatchReservations(
-    const nlohmann::json& links, const nlohmann::json& reservations,
-    const std::function<std::string(const nlohmann::json&)>& holder);
+void ExpectLinksMatchReservations(const nlohmann::json& links, const nlohmann::json& reservations,
+                                  const std::function<std::string(const nlohmann::json&)>& holder);
 
 std::string PzhostPath();
 std::string SymsimPath();

@@ -9,70 +9,58 @@ namespace testing_host {
 
 // ---- InMemoryHostDatabase
 
-bool InMemoryHostDatabase::GetArrayInfoRecord(const std::string& serial,
-                                              std::string* record,
+namespace {
+bool Refused(const std::string& why, std::string* error) {
+  if (error) *error = why;
+  return false;
+}
+}  // namespace
+
+bool InMemoryHostDatabase::GetArrayInfoRecord(const std::string& serial, std::string* record,
                                               std::string* error) {
   auto it = arrayRecords.find(serial);
-  if (fail || it == arrayRecords.end()) {
-    if (error) *error = "array " + serial + " unknown";
-    return false;
-  }
+  if (fail || it == arrayRecords.end()) return Refused("array " + serial + " unknown", error);
   *record = it->second;
   return true;
 }
 
-bool InMemoryHostDatabase::GetArrayDetails(int arrayNumber,
-                                           hostrt::ArrayDetailsRow* row,
+bool InMemoryHostDatabase::GetArrayDetails(int arrayNumber, hostrt::ArrayDetailsRow* row,
                                            std::string* error) {
   auto it = arrayDetails.find(arrayNumber);
-  if (fail || it == arrayDetails.end()) {
-    if (error) *error = "array number unknown";
-    return false;
-  }
+  if (fail || it == arrayDetails.end()) return Refused("array number unknown", error);
   *row = it->second;
   return true;
 }
 
-bool InMemoryHostDatabase::QueryReservations(
-    const std::string& array, std::vector<hostrt::Reservation>* out,
-    std::string* error) {
-  ++queryCalls;
-  if (fail) {
-    if (error) *error = "database failure";
-    return false;
-  }
+bool InMemoryHostDatabase::QueryReservations(const std::string& array,
+                                             std::vector<hostrt::Reservation>* out,
+                                             std::string* error) {
+  if (fail) return Refused("database failure", error);
   out->clear();
   for (const auto& r : reservations)
     if (r.array == array) out->push_back(r);
   return true;
 }
 
-bool InMemoryHostDatabase::ReserveFirstFree(
-    const std::vector<hostrt::Reservation>& request,
-    std::vector<std::string>* granted, std::string* error) {
+bool InMemoryHostDatabase::ReserveFirstFree(const std::vector<hostrt::Reservation>& request,
+                                            std::vector<std::string>* granted,
+                                            std::string* error) {
   ++reserveCalls;
   reserveRequests.push_back(request);
-  if (fail) {
-    if (error) *error = "database failure";
-    return false;
-  }
+  if (fail) return Refused("database failure", error);
   granted->clear();
   std::set<std::string> given;
   for (const auto& want : request) {
     std::string got;
-    auto refuse = refuseTargets.find(want.target);
-    if (refuse != refuseTargets.end() && refuse->second > 0) {
-      --refuse->second;
-      granted->push_back(got);
-      continue;
-    }
-    for (size_t k = 0; k <= want.alternatives.size() && got.empty(); ++k) {
+    int& refusals = refuseTargets[want.target];
+    bool refused = refusals > 0;
+    if (refused) --refusals;
+    for (size_t k = 0; !refused && k <= want.alternatives.size() && got.empty(); ++k) {
       const std::string& c = k == 0 ? want.target : want.alternatives[k - 1];
       if (c.empty() || given.count(c)) continue;
-      auto held = std::find_if(reservations.begin(), reservations.end(),
-                               [&](const hostrt::Reservation& r) {
-                                 return r.array == want.array && r.target == c;
-                               });
+      auto held = std::find_if(
+          reservations.begin(), reservations.end(),
+          [&](const hostrt::Reservation& r) { return r.array == want.array && r.target == c; });
       if (held == reservations.end()) {
         reservations.push_back(want);
         reservations.back().target = c;
@@ -88,22 +76,17 @@ bool InMemoryHostDatabase::ReserveFirstFree(
   return true;
 }
 
-bool InMemoryHostDatabase::Release(
-    const std::vector<hostrt::Reservation>& request, std::string* error) {
-  ++releaseCalls;
+bool InMemoryHostDatabase::Release(const std::vector<hostrt::Reservation>& request,
+                                   std::string* error) {
   releaseRequests.push_back(request);
-  if (fail) {
-    if (error) *error = "database failure";
-    return false;
-  }
+  if (fail) return Refused("database failure", error);
   for (const auto& rel : request) {
-    reservations.erase(
-        std::remove_if(reservations.begin(), reservations.end(),
-                       [&](const hostrt::Reservation& r) {
-                         return r.array == rel.array && r.target == rel.target &&
-                                r.smSnapId == rel.smSnapId;
-                       }),
-        reservations.end());
+    reservations.erase(std::remove_if(reservations.begin(), reservations.end(),
+                                      [&](const hostrt::Reservation& r) {
+                                        return r.array == rel.array && r.target == rel.target &&
+                                               r.smSnapId == rel.smSnapId;
+                                      }),
+                       reservations.end());
   }
   return true;
 }
@@ -112,24 +95,20 @@ bool InMemoryHostDatabase::Release(
 
 namespace {
 
-class MemoryFile : public hostrt::WritableFile {
- public:
-  MemoryFile(std::string* sink) : sink_(sink) {}
+struct MemoryFile : hostrt::WritableFile {
+  explicit MemoryFile(std::string* sink) : sink_(sink) {}
   bool Append(const char* data, size_t size, std::string*) override {
     sink_->append(data, size);
     return true;
   }
   bool Close(std::string*) override { return true; }
-
- private:
   std::string* sink_;
 };
 
-class FakeScsi : public hostrt::ScsiDevice {
- public:
+struct FakeScsi : hostrt::ScsiDevice {
   explicit FakeScsi(FakeScsiDevice* dev) : dev_(dev) {}
-  int SendCdb(const uint8_t* cdb, size_t cdbLength, uint8_t* buffer,
-              size_t bufferSize, int, int, std::string* error) override {
+  int SendCdb(const uint8_t* cdb, size_t cdbLength, uint8_t* buffer, size_t bufferSize, int, int,
+              std::string* error) override {
     dev_->cdbs.emplace_back(cdb, cdb + cdbLength);
     bool evpd = cdbLength > 1 && (cdb[1] & 1);
     if ((evpd && dev_->failPage) || (!evpd && dev_->failStandard)) {
@@ -142,61 +121,31 @@ class FakeScsi : public hostrt::ScsiDevice {
     if (n) memcpy(buffer, data.data(), n);  // an empty answer has no data()
     return int(n);
   }
-
- private:
   FakeScsiDevice* dev_;
 };
 
 }  // namespace
 
-FakeEnv::FakeEnv() : hostrt::EnvWrapper(hostrt::DefaultEnv()) {}
-FakeEnv::~FakeEnv() = default;
-
-void FakeEnv::Expect(const std::string& commandLine, ScriptedRun run) {
-  scripts[commandLine].push_back(std::move(run));
-}
-
-void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec,
-                         hostrt::ProcessOutcome* out) {
+void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec, hostrt::ProcessOutcome* out) {
   std::lock_guard<std::recursive_mutex> lock(mu);
-  RecordedRun rec;
-  rec.commandLine = spec.commandLine;
-  rec.argv = spec.argv;
-  rec.input = spec.input ? *spec.input : std::string();
-  rec.timeoutMs = spec.timeoutMs;
+  runs.push_back({spec.commandLine, spec.argv, spec.timeoutMs, {}});
   for (size_t i = 0; i + 1 < spec.argv.size(); ++i) {
-    if (spec.argv[i] == "-file") {
-      std::string content;
-      if (ReadFile(spec.argv[i + 1], &content, nullptr))
-        rec.files[spec.argv[i + 1]] = content;
-    }
+    std::string content;
+    if (spec.argv[i] == "-file" && ReadFile(spec.argv[i + 1], &content, nullptr))
+      runs.back().files[spec.argv[i + 1]] = content;
   }
-  runs.push_back(rec);
   *out = hostrt::ProcessOutcome();
   auto it = scripts.find(spec.commandLine);
-  ScriptedRun answered;
-  if ((it == scripts.end() || it->second.empty()) && fallback &&
-      fallback(spec, &answered)) {
-    if (answered.effect) answered.effect(spec);
-    out->started = answered.started;
-    out->exitCode = answered.started ? answered.exitCode : -1;
-    out->output = answered.output;
-    out->error = answered.error;
-    if (!answered.started)
-      out->startError = answered.error.empty() ? "cannot start" : answered.error;
-    return;
-  }
-  if (it == scripts.end() || it->second.empty()) {
-    if (realProcesses) {
-      hostrt::RunChildProcess(spec, out);
-      return;
-    }
+  ScriptedRun run;
+  if (it != scripts.end() && !it->second.empty()) {
+    run = it->second.front();
+    if (it->second.size() > 1) it->second.pop_front();
+  } else if (!fallback || !fallback(spec, &run)) {
+    if (realProcesses) return hostrt::RunChildProcess(spec, out);
     unexpected.push_back(spec.commandLine);
     out->startError = "unscripted command";
     return;
   }
-  ScriptedRun run = it->second.front();
-  if (it->second.size() > 1) it->second.pop_front();
   if (run.effect) run.effect(spec);
   out->started = run.started;
   if (!run.started) {
@@ -209,13 +158,9 @@ void FakeEnv::RunProcess(const hostrt::ProcessSpec& spec,
 }
 
 bool FakeEnv::OpenWritable(const std::string& path, int flags, int mode,
-                           std::unique_ptr<hostrt::WritableFile>* file,
-                           std::string* error) {
+                           std::unique_ptr<hostrt::WritableFile>* file, std::string* error) {
   if (realFiles) return EnvWrapper::OpenWritable(path, flags, mode, file, error);
-  if (unwritablePaths.count(path)) {
-    if (error) *error = "Permission denied";
-    return false;
-  }
+  if (unwritablePaths.count(path)) return Refused("Permission denied", error);
   fileFlags[path] = flags;
   fileModes[path] = mode;
   std::string& content = files[path];
@@ -224,14 +169,10 @@ bool FakeEnv::OpenWritable(const std::string& path, int flags, int mode,
   return true;
 }
 
-bool FakeEnv::ReadFile(const std::string& path, std::string* content,
-                       std::string* error) {
+bool FakeEnv::ReadFile(const std::string& path, std::string* content, std::string* error) {
   if (realFiles) return EnvWrapper::ReadFile(path, content, error);
   auto it = files.find(path);
-  if (it == files.end()) {
-    if (error) *error = "No such file or directory";
-    return false;
-  }
+  if (it == files.end()) return Refused("No such file or directory", error);
   *content = it->second;
   return true;
 }
@@ -242,54 +183,21 @@ bool FakeEnv::RemoveFile(const std::string& path) {
   return files.erase(path) > 0;
 }
 
-bool FakeEnv::FileExists(const std::string& path) {
-  if (realFiles) return EnvWrapper::FileExists(path);
-  return files.count(path) > 0;
-}
-
-bool FakeEnv::CreateDir(const std::string& path, int mode, std::string* error) {
-  if (realFiles) return EnvWrapper::CreateDir(path, mode, error);
-  return true;
-}
-
-bool FakeEnv::ListDir(const std::string& path, std::vector<std::string>* names,
-                      std::string* error) {
-  if (realFiles) return EnvWrapper::ListDir(path, names, error);
-  names->clear();
-  std::string prefix = path + "/";
-  for (const auto& f : files)
-    if (f.first.compare(0, prefix.size(), prefix) == 0 &&
-        f.first.find('/', prefix.size()) == std::string::npos)
-      names->push_back(f.first.substr(prefix.size()));
-  return true;
-}
-
-void FakeEnv::LocalTime(std::time_t when, std::tm* out) { gmtime_r(&when, out); }
-
 void FakeEnv::SleepMs(int64_t ms) {
   sleeps.push_back(ms);
   nowMicros += ms * 1000;
 }
 
-void FakeEnv::Set(const std::string& section, const std::string& key,
-                  const std::string& value) {
-  settings[{section, key}] = value;
-}
-
-bool FakeEnv::GetSetting(const std::string& section, const std::string& key,
-                         std::string* value) {
+bool FakeEnv::GetSetting(const std::string& section, const std::string& key, std::string* value) {
   auto it = settings.find({section, key});
-  if (it == settings.end()) return false;
-  if (value) *value = it->second;
-  return true;
+  if (it != settings.end() && value) *value = it->second;
+  return it != settings.end();
 }
 
 bool FakeEnv::GetDirectory(const std::string& name, std::string* dir) {
-  if (name == "dEVLOGDIR" && !logDir.empty()) {
-    *dir = logDir;
-    return true;
-  }
-  return GetSetting("EventManager", name, dir);
+  if (name != "dEVLOGDIR" || logDir.empty()) return GetSetting("EventManager", name, dir);
+  *dir = logDir;
+  return true;
 }
 
 bool FakeEnv::ClientName(std::string* name) {
@@ -303,39 +211,28 @@ void FakeEnv::Log(const hostrt::LogRecord& record) {
   logs.push_back(record);
 }
 
-bool FakeEnv::hasLogContaining(const std::string& part) const {
-  for (const auto& l : logs)
-    if (l.text.find(part) != std::string::npos) return true;
-  return false;
+bool LogBook::hasLog(const std::string& text) const {
+  return std::any_of(logs.begin(), logs.end(), [&](const auto& l) { return l.text == text; });
 }
 
-std::string FakeEnv::allLogs() const {
+bool LogBook::hasLogContaining(const std::string& part) const {
+  return std::any_of(logs.begin(), logs.end(),
+                     [&](const auto& l) { return l.text.find(part) != std::string::npos; });
+}
+
+std::string LogBook::allLogs() const {
   std::string s;
   for (const auto& l : logs)
     s += "[" + std::to_string(l.level) + "] " + l.function + ": " + l.text + "\n";
   return s;
 }
 
-bool FakeEnv::OpenScsiDevice(const std::string& path,
-                             std::unique_ptr<hostrt::ScsiDevice>* device,
+bool FakeEnv::OpenScsiDevice(const std::string& path, std::unique_ptr<hostrt::ScsiDevice>* device,
                              std::string* error) {
   auto it = scsi.find(path);
-  if (it == scsi.end()) {
-    if (error) *error = "No such device: " + path;
-    return false;
-  }
-  if (it->second.scsi) device->reset(new FakeScsi(&it->second));
-  else device->reset();
+  if (it == scsi.end()) return Refused("No such device: " + path, error);
+  device->reset(it->second.scsi ? new FakeScsi(&it->second) : nullptr);
   return true;
-}
-
-bool FakeEnv::RunRemote(const std::string& client, const std::string& request,
-                        std::string* response, std::string* error) {
-  if (!remote) {
-    if (error) *error = "no remote transport";
-    return false;
-  }
-  return remote(client, request, response, error);
 }
 
 }  // namespace testing_host

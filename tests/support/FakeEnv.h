@@ -3,6 +3,7 @@
 // in-memory host database. Install it with hostrt::ScopedEnv.
 #pragma once
 
+#include <ctime>
 #include <deque>
 #include <functional>
 #include <map>
@@ -18,6 +19,14 @@
 
 namespace testing_host {
 
+// Log lines as received, with the searches tests make in them.
+struct LogBook {
+  std::vector<hostrt::LogRecord> logs;
+  bool hasLog(const std::string& text) const;  // exact text
+  bool hasLogContaining(const std::string& part) const;
+  std::string allLogs() const;
+};
+
 struct ScriptedRun {
   std::string output;
   std::string error;
@@ -30,16 +39,15 @@ struct ScriptedRun {
 struct RecordedRun {
   std::string commandLine;
   std::vector<std::string> argv;
-  std::string input;
   long long timeoutMs;
   // Device files named after "-file" with their content at run time.
   std::map<std::string, std::string> files;
 };
 
 struct FakeScsiDevice {
-  bool scsi = true;                // false: not a SCSI device
-  std::vector<uint8_t> standard;   // standard INQUIRY response
-  std::vector<uint8_t> page83;     // Device Identification page
+  bool scsi = true;               // false: not a SCSI device
+  std::vector<uint8_t> standard;  // standard INQUIRY response
+  std::vector<uint8_t> page83;    // Device Identification page
   bool failStandard = false;
   bool failPage = false;
   std::vector<std::vector<uint8_t>> cdbs;  // CDBs received
@@ -51,7 +59,7 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
   std::map<int, hostrt::ArrayDetailsRow> arrayDetails;
   std::vector<hostrt::Reservation> reservations;
   bool fail = false;
-  int reserveCalls = 0, releaseCalls = 0, queryCalls = 0;
+  int reserveCalls = 0;
   // Refuse the next N reserve requests for these targets (then grant); an
   // entry refused so gets none of its alternatives either.
   std::map<std::string, int> refuseTargets;
@@ -61,29 +69,26 @@ class InMemoryHostDatabase : public hostrt::HostDatabase {
 
   bool GetArrayInfoRecord(const std::string& serial, std::string* record,
                           std::string* error) override;
-  bool GetArrayDetails(int arrayNumber, hostrt::ArrayDetailsRow* row,
-                       std::string* error) override;
-  bool QueryReservations(const std::string& array,
-                         std::vector<hostrt::Reservation>* out,
+  bool GetArrayDetails(int arrayNumber, hostrt::ArrayDetailsRow* row, std::string* error) override;
+  bool QueryReservations(const std::string& array, std::vector<hostrt::Reservation>* out,
                          std::string* error) override;
   bool ReserveFirstFree(const std::vector<hostrt::Reservation>& request,
-                        std::vector<std::string>* granted,
-                        std::string* error) override;
-  bool Release(const std::vector<hostrt::Reservation>& request,
-               std::string* error) override;
+                        std::vector<std::string>* granted, std::string* error) override;
+  bool Release(const std::vector<hostrt::Reservation>& request, std::string* error) override;
 };
 
 // Everything is faked; `realProcesses` and `realFiles` pass those calls to
 // the machine's environment underneath.
-class FakeEnv : public hostrt::EnvWrapper {
+class FakeEnv : public hostrt::EnvWrapper, public LogBook {
  public:
-  FakeEnv();
-  ~FakeEnv() override;
+  FakeEnv() : hostrt::EnvWrapper(hostrt::DefaultEnv()) {}
 
   // Processes: scripts per exact command line, used in order; the last one
   // repeats. An unscripted command is recorded in `unexpected` and answered
   // as not startable, unless `realProcesses` runs it for real.
-  void Expect(const std::string& commandLine, ScriptedRun run);
+  void Expect(const std::string& commandLine, ScriptedRun run) {
+    scripts[commandLine].push_back(std::move(run));
+  }
   std::map<std::string, std::deque<ScriptedRun>> scripts;
   std::vector<RecordedRun> runs;
   std::vector<std::string> unexpected;
@@ -92,7 +97,8 @@ class FakeEnv : public hostrt::EnvWrapper {
   // (e.g. to answer by program and verb instead of the exact line).
   std::function<bool(const hostrt::ProcessSpec&, ScriptedRun* run)> fallback;
 
-  // Files live in memory unless `realFiles` passes them to the machine.
+  // Files written, read and removed live in memory unless `realFiles` passes
+  // them to the machine (other file calls always reach the machine).
   std::map<std::string, std::string> files;
   std::map<std::string, int> fileModes;
   std::map<std::string, int> fileFlags;
@@ -105,8 +111,9 @@ class FakeEnv : public hostrt::EnvWrapper {
   std::vector<int64_t> sleeps;
 
   // Settings by (section, key).
-  void Set(const std::string& section, const std::string& key,
-           const std::string& value);
+  void Set(const std::string& section, const std::string& key, const std::string& value) {
+    settings[{section, key}] = value;
+  }
   std::map<std::pair<std::string, std::string>, std::string> settings;
   std::string tempDir = "/fake/tmp";
   std::string logDir = "/fake/logs";
@@ -114,56 +121,39 @@ class FakeEnv : public hostrt::EnvWrapper {
   unsigned int platformType = 0;
   std::string clientName;
 
-  std::vector<hostrt::LogRecord> logs;
-  bool hasLogContaining(const std::string& part) const;
-  std::string allLogs() const;
-
   InMemoryHostDatabase database;
-  bool haveDatabase = true;
   // Processes and logs may come from several threads of one operation.
   std::recursive_mutex mu;
   hostrt::HostSystem* system = nullptr;
 
   std::map<std::string, FakeScsiDevice> scsi;
 
-  std::function<bool(const std::string&, const std::string&, std::string*,
-                     std::string*)>
-      remote;
-
   // Env
-  void RunProcess(const hostrt::ProcessSpec& spec,
-                  hostrt::ProcessOutcome* out) override;
+  void RunProcess(const hostrt::ProcessSpec& spec, hostrt::ProcessOutcome* out) override;
   bool OpenWritable(const std::string& path, int flags, int mode,
-                    std::unique_ptr<hostrt::WritableFile>* file,
-                    std::string* error) override;
-  bool ReadFile(const std::string& path, std::string* content,
-                std::string* error) override;
+                    std::unique_ptr<hostrt::WritableFile>* file, std::string* error) override;
+  bool ReadFile(const std::string& path, std::string* content, std::string* error) override;
   bool RemoveFile(const std::string& path) override;
-  bool FileExists(const std::string& path) override;
-  bool CreateDir(const std::string& path, int mode,
-                 std::string* error) override;
-  bool ListDir(const std::string& path, std::vector<std::string>* names,
-               std::string* error) override;
   int64_t NowMicros() override { return nowMicros; }
-  void LocalTime(std::time_t when, std::tm* out) override;
+  void LocalTime(std::time_t when, std::tm* out) override { gmtime_r(&when, out); }
   void SleepMs(int64_t ms) override;
-  bool GetSetting(const std::string& section, const std::string& key,
-                  std::string* value) override;
+  bool GetSetting(const std::string& section, const std::string& key, std::string* value) override;
   std::string TempDirectory() override { return tempDir; }
   bool GetDirectory(const std::string& name, std::string* dir) override;
   std::string HostName() override { return hostName; }
   unsigned int PlatformType() override { return platformType; }
   bool ClientName(std::string* name) override;
   void Log(const hostrt::LogRecord& record) override;
-  hostrt::HostDatabase* Database() override {
-    return haveDatabase ? &database : nullptr;
-  }
+  hostrt::HostDatabase* Database() override { return &database; }
   hostrt::HostSystem* System() override { return system; }
-  bool OpenScsiDevice(const std::string& path,
-                      std::unique_ptr<hostrt::ScsiDevice>* device,
+  bool OpenScsiDevice(const std::string& path, std::unique_ptr<hostrt::ScsiDevice>* device,
                       std::string* error) override;
-  bool RunRemote(const std::string& client, const std::string& request,
-                 std::string* response, std::string* error) override;
+  // No remote host: every remote request fails.
+  bool RunRemote(const std::string&, const std::string&, std::string*,
+                 std::string* error) override {
+    if (error) *error = "no remote transport";
+    return false;
+  }
 };
 
 }  // namespace testing_host

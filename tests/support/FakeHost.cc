@@ -9,9 +9,19 @@
 namespace testing_host {
 
 namespace {
-int CopyOut(const std::string& text, char* buffer, short* size) {
+// Unlike the runtime, this host cuts a text too long for the buffer.
+int CopyCut(const std::string& text, char* buffer, short* size) {
   if (!buffer || !size || *size <= 0) return 1;
   snprintf(buffer, size_t(*size), "%s", text.c_str());
+  return 0;
+}
+
+// Sets or (for a null value) clears one item, unless the test refuses it.
+int Put(std::map<int, std::string>& items, const std::set<int>& refused, int type,
+        const char* value) {
+  if (refused.count(type)) return 1;
+  if (value) items[type] = value;
+  else items.erase(type);
   return 0;
 }
 }  // namespace
@@ -21,31 +31,7 @@ FakeSnapInfo::FakeSnapInfo() {
   smSnapId = 1;
   arrayNum = 1;
   snapUniqueId = "SNAP_1";
-}
-
-bool FakeSnapInfo::hasLog(const std::string& text) const {
-  for (const auto& l : logs)
-    if (l.text == text) return true;
-  return false;
-}
-
-bool FakeSnapInfo::hasLogContaining(const std::string& part) const {
-  for (const auto& l : logs)
-    if (l.text.find(part) != std::string::npos) return true;
-  return false;
-}
-
-int FakeSnapInfo::countLogs(const std::string& text) const {
-  int n = 0;
-  for (const auto& l : logs) n += l.text == text;
-  return n;
-}
-
-std::string FakeSnapInfo::allLogs() const {
-  std::string s;
-  for (const auto& l : logs)
-    s += "[" + std::to_string(l.level) + "] " + l.function + ": " + l.text + "\n";
-  return s;
+  arrayDetails.number = 1;
 }
 
 int FakeSnapInfo::setSnapUniqueId(const char* uid) {
@@ -53,43 +39,29 @@ int FakeSnapInfo::setSnapUniqueId(const char* uid) {
   return 0;
 }
 
-int FakeSnapInfo::getArrayInfoString(char* buffer, short* size) {
-  if (currentArrayInfo.empty()) return 1;
-  return CopyOut(currentArrayInfo, buffer, size);
-}
-
 int FakeSnapInfo::setArrayInfo(const char* arrayId) {
-  std::string id = arrayId ? arrayId : "";
-  setArrayInfoCalls.push_back(id);
-  auto it = arrayInfoDb.find(id);
+  setArrayInfoCalls.push_back(arrayId ? arrayId : "");
+  auto it = arrayInfoDb.find(setArrayInfoCalls.back());
   if (it == arrayInfoDb.end()) return 1;
-  currentArrayInfo = it->second;
+  arrayInfo = it->second;
   return 0;
 }
 
-int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
-  if (vmHostIdentifierResult != 0) return vmHostIdentifierResult;
-  return CopyOut(vmHostIdentifier, buffer, size);
+int FakeSnapInfo::getArrayInfoString(char* buffer, short* size) {
+  return arrayInfo.empty() ? 1 : CopyCut(arrayInfo, buffer, size);
 }
 
-bool FakeSnapInfo::isSnapFlagSet(int flag) { return snapFlags.count(flag) > 0; }
-unsigned int FakeSnapInfo::getSnapFlags() { return snapFlagBits; }
+int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
+  return vmHostIdentifierResult ? vmHostIdentifierResult : CopyCut("", buffer, size);
+}
+
 void FakeSnapInfo::setStatus(int s) {
   status = s;
   statusHistory.push_back(s);
 }
 
-int FakeSnapInfo::setDevicePath(const char* path) {
-  devicePath = path ? path : "";
-  devicePathHistory.push_back(devicePath);
-  return 0;
-}
-
 int FakeSnapInfo::setMetadata(int type, const char* value) {
-  if (refuseMetadataTypes.count(type)) return 1;
-  if (value) metadata[type] = value;
-  else metadata.erase(type);
-  return 0;
+  return Put(metadata, refuseMetadataTypes, type, value);
 }
 
 void FakeSnapInfo::setErrorInfo(int code, const char* text) {
@@ -98,26 +70,21 @@ void FakeSnapInfo::setErrorInfo(int code, const char* text) {
   errorHistory.emplace_back(code, errorText);
 }
 
-void FakeSnapInfo::log(int level, const char* function, const char* format,
-                       ...) {
+void FakeSnapInfo::log(int level, const char* function, const char* format, ...) {
   va_list args;
   va_start(args, format);
   std::string text = FXString::FormatV(format, args);
   va_end(args);
-  logs.push_back({level, function ? function : "", text});
+  logs.push_back({hostrt::LogKind::kRequest, level, function ? function : "", text, smSnapId});
 }
 
 int FakeSnapInfo::findArrayInfoInCache(const char* arrayId) {
-  std::string id = arrayId ? arrayId : "";
-  cacheLookups.push_back(id);
-  return arrayInfoCache.count(id) ? 0 : 1;
+  cacheLookups.push_back(arrayId ? arrayId : "");
+  return arrayInfoCache.count(cacheLookups.back()) ? 0 : 1;
 }
 
 int FakeSnapInfo::setRequestMetadata(int type, const char* value) {
-  if (refuseMetadataTypes.count(type)) return 1;
-  if (value) requestMetadata[type] = value;
-  else requestMetadata.erase(type);
-  return 0;
+  return Put(requestMetadata, refuseMetadataTypes, type, value);
 }
 
 int FakeSnapInfo::getJobParam(int id, void* value) {
@@ -138,17 +105,12 @@ int FakeSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
 
 bool FakeSnapInfo::getSnapUniqueId(std::string& uid) {
   ++getSnapUniqueIdCalls;
-  if (!snapUniqueIdOk) return false;
   uid = snapUniqueId;
   return true;
 }
 
 int FakeSnapInfo::getArrayDetailsObject(PZSO::ArrayDetailsSource** object) {
   if (!object) return 1;
-  if (!arrayDetailsOk) {
-    *object = nullptr;
-    return 1;
-  }
   *object = &arrayDetails;
   return 0;
 }
@@ -159,27 +121,21 @@ void FakeSnapInfo::releaseArrayDetailsObject(PZSO::ArrayDetailsSource** object) 
 }
 
 bool FakeSnapInfo::getSourceDevice(std::string& source) {
-  if (!sourceDeviceOk) return false;
   source = sourceDevice;
   return true;
 }
 
 // ---- FakeOSUtil
 
-int FakeOSUtil::rescanBus(const char* host, const char** initiators,
-                          const char** cleanupPaths) {
-  Rescan r;
-  r.host = host ? host : "";
-  for (const char** p = initiators; p && *p; ++p) r.initiators.push_back(*p);
-  for (const char** p = cleanupPaths; p && *p; ++p) r.cleanup.push_back(*p);
-  rescans.push_back(r);
+int FakeOSUtil::rescanBus(const char*, const char**, const char** cleanupPaths) {
+  rescans.emplace_back();
+  for (const char** p = cleanupPaths; p && *p; ++p) rescans.back().cleanup.push_back(*p);
   return 0;
 }
 
-int FakeOSUtil::getDeviceListString(const char*, const char*, const char*,
-                                    int bufferSize, char* buffer) {
+int FakeOSUtil::getDeviceListString(const char*, const char*, const char*, int bufferSize,
+                                    char* buffer) {
   ++deviceListStringCalls;
-  if (deviceListResult < 0) return deviceListResult;
   int needed = int(deviceListString.size()) + 1;
   if (deviceListStringAlwaysBigger) return bufferSize + 1;
   if (bufferSize < needed) return needed;
@@ -187,10 +143,8 @@ int FakeOSUtil::getDeviceListString(const char*, const char*, const char*,
   return 0;
 }
 
-int FakeOSUtil::queryInitiators(const char* host, const char*, char* names,
-                                int* namesLength, char* types,
-                                int* typesLength) {
-  queryInitiatorsHosts.push_back(host ? host : "");
+int FakeOSUtil::queryInitiators(const char*, const char*, char* names, int* namesLength,
+                                char* types, int* typesLength) {
   if (queryInitiatorsResult != 0) return queryInitiatorsResult;
   if (!names || !types) {
     if (namesLength) *namesLength = initiatorNames.empty() ? 0 : int(initiatorNames.size()) + 1;
@@ -203,8 +157,8 @@ int FakeOSUtil::queryInitiators(const char* host, const char*, char* names,
   return 0;
 }
 
-int FakeOSUtil::queryHostInitiator(const char*, const char*, char* buffer,
-                                   int* size, bool* isIscsi) {
+int FakeOSUtil::queryHostInitiator(const char*, const char*, char* buffer, int* size,
+                                   bool* isIscsi) {
   if (hostInitiator.empty()) {
     *size = 0;
     return 1;
@@ -215,7 +169,7 @@ int FakeOSUtil::queryHostInitiator(const char*, const char*, char* buffer,
     return 1;
   }
   memcpy(buffer, hostInitiator.c_str(), hostInitiator.size() + 1);
-  if (isIscsi) *isIscsi = hostInitiatorIscsi;
+  if (isIscsi) *isIscsi = false;
   return 0;
 }
 
@@ -225,15 +179,8 @@ bool FakeOSUtil::executeOnRemoteClient(const std::string& client) {
   return remoteResult;
 }
 
-int FakeOSUtil::getLocalDeviceList(const char*, const char*,
-                                   std::vector<std::string>& devices) {
-  ++deviceListCalls;
-  if (deviceListResult != 0) return deviceListResult;
-  if (deviceLists.empty()) {
-    devices.clear();
-    return 0;
-  }
-  devices = deviceLists.front();
+int FakeOSUtil::getLocalDeviceList(const char*, const char*, std::vector<std::string>& devices) {
+  devices = deviceLists.empty() ? std::vector<std::string>() : deviceLists.front();
   if (deviceLists.size() > 1) deviceLists.erase(deviceLists.begin());
   return 0;
 }
