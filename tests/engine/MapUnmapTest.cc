@@ -41,7 +41,7 @@ TEST_F(MapTest, VMwareMapsToTheEsxInitiatorWithoutLocalOnes) {
   FakeSnapInfo* si = AddMount("00A1B");
   si->sourceDevice = "{idatype:vmware,lunuuid:x}";
   si->hostTypeInfo = "vmware";
-  si->vmHostIdentifier = "esx01";
+  si->vmHostId = "esx01";
   os.initiatorNames.clear();
   os.hostInitiator = "21:00:00:24:ff:00:00:01";
   RemoteMaps({"00C01"});

@@ -84,7 +84,7 @@ TEST_F(PrepareTest, UnidentifiableSourcesFailTheirRequest) {
       {"bad source WWN",
        [](FakeSnapInfo* si) {
          si->metadata.erase(PZSO::SM_MDT_VPLEX_BACKEND_DEVICE);
-         si->snapFlagBits = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
+         static_cast<hostrt::HostSnapInfo*>(si)->snapFlags = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
          si->sourceDevice = "6000";
        },
        62005, nullptr},
@@ -109,7 +109,7 @@ TEST_F(PrepareTest, UnidentifiableSourcesFailTheirRequest) {
   ptrs.clear();
   FakeSnapInfo* si = AddSource("000292605199");
   si->metadata.erase(PZSO::SM_MDT_VPLEX_BACKEND_DEVICE);
-  si->snapFlagBits = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
+  static_cast<hostrt::HostSnapInfo*>(si)->snapFlags = PZSO::SNAP_FLAG_SOURCE_IS_WWN;
   si->sourceDevice = kWwn;
   ArrayAnswers({});
   EXPECT_EQ(0, pzso_prepareDevices(All(), N(), &os));

@@ -150,7 +150,10 @@ nlohmann::json World::ArrayState() {
 std::set<std::string> World::GroupMembers(const std::string& which) {
   std::set<std::string> members;
   std::string group = demo_.value(which, "");
-  for (const nlohmann::json& g : ArrayState()["storageGroups"])
+  // The state is kept for the loop: a range over a part of a temporary
+  // would read freed memory.
+  const nlohmann::json array = ArrayState();
+  for (const nlohmann::json& g : array["storageGroups"])
     if (g["name"] == group)
       for (const nlohmann::json& d : g["devices"]) members.insert(d.get<std::string>());
   return members;
@@ -159,7 +162,8 @@ std::set<std::string> World::GroupMembers(const std::string& which) {
 std::vector<nlohmann::json> World::LinkableSources() {
   std::set<std::string> targets = GroupMembers("targetStorageGroup");
   std::set<long long> sizes;
-  for (const nlohmann::json& d : ArrayState()["devices"])
+  const nlohmann::json array = ArrayState();
+  for (const nlohmann::json& d : array["devices"])
     if (targets.count(d["device"].get<std::string>()))
       sizes.insert(d["cylinders"].get<long long>());
   std::vector<nlohmann::json> sources;

@@ -52,7 +52,7 @@ int FakeSnapInfo::getArrayInfoString(char* buffer, short* size) {
 }
 
 int FakeSnapInfo::getVMHostIdentifier(char* buffer, short* size) {
-  return vmHostIdentifierResult ? vmHostIdentifierResult : CopyCut("", buffer, size);
+  return vmHostIdentifierResult ? vmHostIdentifierResult : CopyCut(vmHostId, buffer, size);
 }
 
 void FakeSnapInfo::setStatus(int s) {
@@ -105,6 +105,7 @@ int FakeSnapInfo::decodeArrayDetail(std::string encoded, std::string* decoded) {
 
 bool FakeSnapInfo::getSnapUniqueId(std::string& uid) {
   ++getSnapUniqueIdCalls;
+  if (!snapUniqueIdOk) return false;
   uid = snapUniqueId;
   return true;
 }
@@ -121,14 +122,16 @@ void FakeSnapInfo::releaseArrayDetailsObject(PZSO::ArrayDetailsSource** object) 
 }
 
 bool FakeSnapInfo::getSourceDevice(std::string& source) {
+  if (!sourceDeviceOk) return false;
   source = sourceDevice;
   return true;
 }
 
 // ---- FakeOSUtil
 
-int FakeOSUtil::rescanBus(const char*, const char**, const char** cleanupPaths) {
+int FakeOSUtil::rescanBus(const char* host, const char**, const char** cleanupPaths) {
   rescans.emplace_back();
+  rescans.back().host = host ? host : "";
   for (const char** p = cleanupPaths; p && *p; ++p) rescans.back().cleanup.push_back(*p);
   return 0;
 }

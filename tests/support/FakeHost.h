@@ -30,7 +30,9 @@ class FakeSnapInfo : public hostrt::HostSnapInfo, public LogBook {
   std::map<int, long long> jobParams;  // 12 job id (long long), 33 source
   std::set<int> failingJobParams;
   std::set<int> snapFlags;         // isSnapFlagSet
-  int vmHostIdentifierResult = 0;  // getVMHostIdentifier: "" or this
+  int vmHostIdentifierResult = 0;  // getVMHostIdentifier: vmHostId or this
+  bool sourceDeviceOk = true;      // getSourceDevice
+  bool snapUniqueIdOk = true;      // getSnapUniqueId
   std::vector<std::string> setSnapUniqueIds;
   int getSnapUniqueIdCalls = 0;
   // Array information: records by serial in the "database" (the one found
@@ -66,6 +68,7 @@ class FakeSnapInfo : public hostrt::HostSnapInfo, public LogBook {
 class FakeOSUtil : public PZSO::PZOSUtil {
  public:
   struct Rescan {
+    std::string host;  // "" for a null host
     std::vector<std::string> cleanup;
   };
   // queryInitiators answer: names joined with ",", one type byte per name.
