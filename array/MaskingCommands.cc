@@ -288,11 +288,12 @@ bool ArrayAPI_CLI::GetSGListByHBA(
              hba.c_str());
       continue;
     }
-    if (!AddViewGroups(sid, hba, views, parents, sgByHba[hba])) {
+    std::unordered_set<std::string> groups;
+    if (!AddViewGroups(sid, hba, views, parents, groups)) {
       sgByHba.clear();
       return false;
     }
-    if (sgByHba[hba].empty()) sgByHba.erase(hba);
+    if (!groups.empty()) sgByHba[hba].insert(groups.begin(), groups.end());
   }
   if (sgByHba.empty()) {
     CliLog(snapInfo, LOG_FAILURE, kFn,

@@ -239,6 +239,14 @@ struct Cli {
   CLI::App *faultAdd, *faultList, *faultClear, *audit;
 };
 
+// A subcommand that creates a named object of one array: --sid and --name.
+CLI::App* ArrayObject(CLI::App& app, const char* name, const char* help, Cli& c) {
+  CLI::App* sub = app.add_subcommand(name, help);
+  sub->add_option("--sid", c.serial)->required();
+  sub->add_option("--name", c.name)->required();
+  return sub;
+}
+
 // The world and the array's objects.
 void AddWorldCommands(CLI::App& app, Cli& c) {
   app.add_option("--state", c.dir, "world directory (default: $SYMAPI_HOME_DIR)");
@@ -265,23 +273,15 @@ void AddWorldCommands(CLI::App& app, Cli& c) {
   c.device->add_option("--cyl", c.cylinders)->required();
   c.device->add_flag("--thick", c.thick, "not a thin device");
   c.device->add_flag("--mapped", c.mapped, "mapped to front-end ports outside any view");
-  c.sg = app.add_subcommand("sg", "create a storage group, add devices or a child");
-  c.sg->add_option("--sid", c.serial)->required();
-  c.sg->add_option("--name", c.name)->required();
+  c.sg = ArrayObject(app, "sg", "create a storage group, add devices or a child", c);
   c.sg->add_option("--devs", c.devText, "devices, e.g. 00100:00103,00110");
   c.sg->add_option("--child", c.child, "child storage group (cascaded)");
-  c.pg = app.add_subcommand("pg", "create a port group");
-  c.pg->add_option("--sid", c.serial)->required();
-  c.pg->add_option("--name", c.name)->required();
+  c.pg = ArrayObject(app, "pg", "create a port group", c);
   c.pg->add_option("--port", c.ports, "DIR:PORT, e.g. 01D:004");
-  c.ig = app.add_subcommand("ig", "create an initiator group");
-  c.ig->add_option("--sid", c.serial)->required();
-  c.ig->add_option("--name", c.name)->required();
+  c.ig = ArrayObject(app, "ig", "create an initiator group", c);
   c.ig->add_option("--wwn", c.wwns, "FC port name");
   c.ig->add_option("--iscsi", c.iscsis, "iSCSI name");
-  c.view = app.add_subcommand("view", "create a masking view");
-  c.view->add_option("--sid", c.serial)->required();
-  c.view->add_option("--name", c.name)->required();
+  c.view = ArrayObject(app, "view", "create a masking view", c);
   c.view->add_option("--ig", c.igName)->required();
   c.view->add_option("--pg", c.pgName)->required();
   c.view->add_option("--sg", c.sgName)->required();
