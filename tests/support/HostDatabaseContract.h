@@ -89,8 +89,8 @@ class HostDatabaseContract : public ::testing::Test {
   void SetUp() override {
     std::string why;
     if (!backend.Start(&why)) {
-      // A server that is named but refuses fails the test: the body must
-      // not run on a database that was never opened.
+      // A backend that is there but cannot start has failed the test (the
+      // body must not run on a database never opened); a missing one skips.
       if (this->HasFailure()) FAIL() << why;
       GTEST_SKIP() << why;
     }
